@@ -1,0 +1,94 @@
+// The operating system's files and directories behind one interface.
+//
+// Everything above runtime/ reaches the disk through the free functions below
+// and through tBufStream, which both call the current tFileSystem. Tests put
+// a wrapper in its place (SetFileSystem) that forwards to the real one and
+// fails a chosen call, to prove that a failed write loses nothing.
+//
+// Paths are the system's own text: on Windows they go to the ...A calls as
+// they are. On POSIX every '\' becomes '/', and a path component that does
+// not exist as written is looked up in its directory with ASCII letters
+// folded (first match in byte order), so C:\FE-style relative parts and
+// names stored in another case are found as Windows finds them.
+//
+// Sharing: Windows enforces the sharing bits of the mode word between
+// processes. POSIX has no sharing modes; a deny-none open takes a shared
+// advisory lock (flock LOCK_SH|LOCK_NB), an exclusive one LOCK_EX|LOCK_NB,
+// and a lock that cannot be had is a sharing violation: the open fails.
+#ifndef KELVANE_RUNTIME_FILE_SYSTEM_H_
+#define KELVANE_RUNTIME_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "runtime/short_string.h"
+
+namespace kelvane {
+
+struct tDirEntry {
+  tShortString Name;  // the name as stored on disk
+  bool IsDir = false;
+  int64_t Size = 0;
+};
+
+class tFileSystem {
+ public:
+  virtual ~tFileSystem();
+
+  // Opens or creates Path by the mode word of stream.h. On success returns
+  // true and sets Handle (>= 0); on failure returns false and sets Error to
+  // the system's error code.
+  virtual bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) = 0;
+  // Reads up to Count bytes at the handle's position; returns the count
+  // read (0 at the end) or -1 on error.
+  virtual int32_t Read(intptr_t Handle, void* Buf, uint32_t Count) = 0;
+  // Writes Count bytes; returns the count written or -1 on error.
+  virtual int32_t Write(intptr_t Handle, const void* Buf, uint32_t Count) = 0;
+  virtual bool Seek(intptr_t Handle, int64_t Pos) = 0;
+  virtual int64_t Size(intptr_t Handle) = 0;  // -1 on error
+  // Sets the end of the file at Pos.
+  virtual bool Truncate(intptr_t Handle, int64_t Pos) = 0;
+  // Puts what the system holds for the file on the disk.
+  virtual bool Sync(intptr_t Handle) = 0;
+  virtual bool Close(intptr_t Handle) = 0;
+
+  virtual bool FileExists(std::string_view Path) = 0;  // exists, not a directory
+  virtual bool DirExists(std::string_view Path) = 0;
+  // Lists the entries that match a mask path such as "dir\*.msg" the way
+  // FindFirstFileA does: '*' and '?' wildcards, letters matched without
+  // regard to case, and "*" or "*.*" also yield "." and ".." in a directory
+  // other than the root. Returns false when the directory cannot be read.
+  virtual bool List(std::string_view Mask, std::vector<tDirEntry>& Out) = 0;
+  virtual bool MakeDir(std::string_view Path) = 0;  // one level
+  virtual bool Remove(std::string_view Path) = 0;   // a file
+  virtual bool RemoveDir(std::string_view Path) = 0;
+  // Puts Source in place of Target in one step, replacing Target, with
+  // Target's permission bits when it existed; writes the change through to
+  // the disk.
+  virtual bool Replace(std::string_view Source, std::string_view Target) = 0;
+  virtual tShortString FullPath(std::string_view Path) = 0;
+};
+
+// The file system in use; the real one unless a test installed another.
+tFileSystem& FileSystem();
+// Installs Fs (not owned); nullptr restores the real one.
+void SetFileSystem(tFileSystem* Fs);
+// The real backend of this platform.
+tFileSystem& RealFileSystem();
+
+// Convenience calls on the current file system.
+bool FileExists(std::string_view Path);
+bool DirExists(std::string_view Path);
+bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out);
+// Creates Dir and every missing parent, one level at a time.
+bool MakeDirChain(std::string_view Dir);
+bool RemoveFile(std::string_view Path);
+bool ReplaceFile(std::string_view Source, std::string_view Target);
+tShortString FullPathOf(std::string_view Path);
+// The full path of the running program.
+tShortString ExecutablePath();
+
+}  // namespace kelvane
+
+#endif  // KELVANE_RUNTIME_FILE_SYSTEM_H_

@@ -1,0 +1,60 @@
+// kelvutil: the companion tool. kelvane itself takes no arguments; kelvutil
+// shows the sysop what kelvane would read and do. The dispatch is a table of
+// subcommands; each lives in its own kelvutil_NAME.cc.
+#include "tools/kelvutil.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kelvane {
+
+namespace {
+
+const tSubcommand Subcommands[] = {
+    // Each subcommand adds its line here when it lands.
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+void PrintOverview(FILE* To) {
+  std::fprintf(To,
+               "usage: kelvutil COMMAND [ARGS...]\n"
+               "       kelvutil COMMAND --help\n\n"
+               "A look inside the files kelvane reads and writes.\n\n"
+               "commands:\n");
+  for (const tSubcommand* S = Subcommands; S->Name; ++S)
+    std::fprintf(To, "  %-7s %s\n          %s\n", S->Name, S->Usage, S->Summary);
+}
+
+}  // namespace
+
+bool WantsHelp(int Argc, char** Args) {
+  for (int I = 1; I < Argc; ++I)
+    if (std::strcmp(Args[I], "--help") == 0 || std::strcmp(Args[I], "-h") == 0) return true;
+  return false;
+}
+
+int Fail(const char* Name, const char* Message) {
+  std::fprintf(stderr, "kelvutil %s: %s\n", Name, Message);
+  return 1;
+}
+
+}  // namespace kelvane
+
+int main(int Argc, char** Argv) {
+  using namespace kelvane;
+  if (Argc < 2 || std::strcmp(Argv[1], "--help") == 0 || std::strcmp(Argv[1], "-h") == 0) {
+    PrintOverview(Argc < 2 ? stderr : stdout);
+    return Argc < 2 ? 1 : 0;
+  }
+  for (const tSubcommand* S = Subcommands; S->Name; ++S) {
+    if (std::strcmp(S->Name, Argv[1]) != 0) continue;
+    if (WantsHelp(Argc - 1, Argv + 1)) {
+      std::printf("usage: kelvutil %s %s\n\n%s", S->Name, S->Usage, S->Help);
+      return 0;
+    }
+    return S->Run(Argc - 1, Argv + 1);
+  }
+  std::fprintf(stderr, "kelvutil: unknown command '%s'\n\n", Argv[1]);
+  PrintOverview(stderr);
+  return 1;
+}

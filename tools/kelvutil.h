@@ -1,0 +1,34 @@
+// kelvutil: a look inside everything kelvane reads and writes. Each
+// subcommand is one function in its own file, listed in the table of
+// kelvutil.cc. A subcommand gets its own arguments (Args[0] is its name),
+// prints plain stable output (one record a line, fields separated by tabs
+// where it lists; text bytes as stored, code page 866), and returns the exit
+// code: 0 on success, 1 on failure with the reason on standard error.
+#ifndef KELVANE_TOOLS_KELVUTIL_H_
+#define KELVANE_TOOLS_KELVUTIL_H_
+
+namespace kelvane {
+
+struct tSubcommand {
+  const char* Name;
+  const char* Usage;    // argument synopsis, e.g. "PATTERN TEMPLATE LINE..."
+  const char* Summary;  // one line for the overview
+  const char* Help;     // the text of "kelvutil NAME --help"
+  int (*Run)(int Argc, char** Args);
+};
+
+// True when Args holds "--help" or "-h" after the subcommand name.
+bool WantsHelp(int Argc, char** Args);
+// Prints "kelvutil NAME: " + Message on standard error and returns 1.
+int Fail(const char* Name, const char* Message);
+
+// The subcommands, in the order of the table.
+int RunRegexCommand(int Argc, char** Args);
+int RunCtlCommand(int Argc, char** Args);
+int RunFecfgCommand(int Argc, char** Args);
+int RunListCommand(int Argc, char** Args);
+int RunShowCommand(int Argc, char** Args);
+
+}  // namespace kelvane
+
+#endif  // KELVANE_TOOLS_KELVUTIL_H_
