@@ -1,0 +1,160 @@
+// tMessage: one FidoNet message in memory, the object in which messages
+// travel between a base and its caller. A caller builds one and reuses it
+// for many reads: every read starts with Clear, so nothing of the previous
+// message survives.
+//
+// The attribute bits and their mirrors: Attr holds the 16 FTS attribute
+// bits in its low half (Squish keeps bits of its own above them). Eighteen
+// known bits have a one-byte mirror in AttrFlags, and ten FLAGS-kludge names
+// with no Attr bit live in ExtFlags; SyncFlags keeps Attr, the mirrors and
+// the FLAGS text in step before a write and after a read.
+#ifndef KELVANE_MSGBASE_MESSAGE_H_
+#define KELVANE_MSGBASE_MESSAGE_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "msgbase/msgbase.h"
+#include "runtime/collection.h"
+#include "runtime/short_string.h"
+#include "runtime/stream.h"
+
+namespace kelvane {
+
+// An address word that is not known yet.
+constexpr uint16_t UnsetWord = 65535;
+
+// Attribute bits of tMessage::Attr.
+constexpr uint32_t maPrivate = 0x0001;       // Pvt
+constexpr uint32_t maCrash = 0x0002;         // Cra
+constexpr uint32_t maReceived = 0x0004;      // Rcv
+constexpr uint32_t maSent = 0x0008;          // Snt
+constexpr uint32_t maFileAttached = 0x0010;  // Att: Subject holds the file names
+constexpr uint32_t maInTransit = 0x0020;     // Trs
+constexpr uint32_t maOrphan = 0x0040;        // Orp
+constexpr uint32_t maKillSent = 0x0080;      // K/s
+constexpr uint32_t maLocal = 0x0100;         // Loc
+constexpr uint32_t maHold = 0x0200;          // Hld
+constexpr uint32_t maFileRequest = 0x0800;   // FRq: Subject holds the file names
+constexpr uint32_t maReceiptReq = 0x1000;    // RRq
+constexpr uint32_t maIsReceipt = 0x2000;     // RRc
+constexpr uint32_t maAuditReq = 0x4000;      // ARq
+constexpr uint32_t maUpdateReq = 0x8000;     // URq
+constexpr uint32_t maHigh16 = 0x00010000;    // mirrored only
+constexpr uint32_t maHigh17 = 0x00020000;    // mirrored only
+constexpr uint32_t maDeleted = 0x80000000;
+
+constexpr int AttrFlagCount = 18;  // AttrFlags entries
+constexpr int NamedAttrCount = 15;  // the first 15 of them have FLAGS names
+constexpr int ExtFlagCount = 10;
+
+// The attribute table: the Attr bit of AttrFlags[I], and its FLAGS name
+// stored with its trailing space ("Pvt ", ...; empty for the last three).
+extern const uint32_t AttrFlagBits[AttrFlagCount];
+extern const char* const AttrFlagNames[AttrFlagCount];
+
+// Indices into ExtFlags, in table order.
+enum : int { efArchiveSent, efDirect, efZone, efHub, efImmediate, efXma, efKillFileSent, efTruncFileSent, efLock,
+             efConfirm };
+// "A/s ", "Dir ", "Zon ", "Hub ", "Imm ", "Xma ", "Kfs ", "Tfs ", "Lok ", "Cfm ".
+extern const char* const ExtFlagNames[ExtFlagCount];
+
+// Values of tMessage::State.
+enum : uint8_t {
+  msEmpty = 0,  // empty, or a read failed
+  msRead = 2,
+  msWritten = 3,
+};
+
+// Replies holds ReplyCount numbers at indices 1..ReplyCount, as the formats
+// number them (Replies[1] is the first reply); index 0 is unused and zero.
+constexpr int ReplyCount = 66;
+
+class tMessage {
+ public:
+  // Text empty, the four line lists empty, then Clear.
+  tMessage();
+  ~tMessage();
+  tMessage(const tMessage&) = delete;
+  tMessage& operator=(const tMessage&) = delete;
+
+  // Empties every string, Text and the four line lists; zeroes every header
+  // field and flag; AddTearLine, AddOrigin, HadMsgId, HadIntl, State 0;
+  // then ClearHeader (so the address words end unset).
+  void Clear();
+  // Zeroes the header fields (From to NextUid: names, dates, numbers,
+  // Attr, Replies) and the 28 flag bytes, sets the eight address words to
+  // UnsetWord and State to 0. Leaves the owned strings, Text and the lists
+  // alone (Clear empties those).
+  void ClearHeader();
+
+  void SetAttr(bool On, uint32_t Mask) { Attr = On ? (Attr | Mask) : (Attr & ~Mask); }
+  bool HasAttr(uint32_t Mask) const { return (Attr & Mask) != 0; }
+  // Appends SOH "Via " + Text to RouteLines.
+  void AddVia(std::string_view Text);
+
+  tShortString FromStr() const { return From; }
+  tShortString ToStr() const { return To; }
+  tShortString SubjectStr() const { return Subject; }
+
+  // AfterRead false (before a write): Attr's mirrored bits := AttrFlags,
+  // Flags := the set ExtFlags names in upper case, one space between.
+  // AfterRead true: the FLAGS text sets Attr bits it names and ExtFlags;
+  // FlagsRest := its unknown words; AttrFlags := Attr's bits; Flags rebuilt
+  // from ExtFlags.
+  void SyncFlags(bool AfterRead);
+
+  // Header fields, in the order the formats know them.
+  tShortString From;
+  tShortString To;
+  tShortString Subject;
+  tShortString DateStr;  // the FTS date text, at most 20 characters
+  uint16_t TimesRead = 0;
+  tDateTime DateWritten;
+  tDateTime DateArrived;
+  int32_t ReplyTo = 0;
+  tShortString MsgId;
+  tShortString ReplyId;
+  tShortString Intl;
+  tShortString Pid;
+  tShortString Tid;
+  tShortString TearLine;  // the text after "---", with its own leading blank
+  uint8_t AddTearLine = 0;
+  tShortString Origin;  // the text after " * Origin: "
+  uint8_t AddOrigin = 0;
+  tShortString Area;  // echo tag; empty for netmail
+  tShortString Flags;
+  tShortString FlagsRest;
+  uint16_t OrigZone = UnsetWord;
+  uint16_t DestZone = UnsetWord;
+  uint16_t OrigNode = UnsetWord;
+  uint16_t DestNode = UnsetWord;
+  uint16_t OrigNet = UnsetWord;
+  uint16_t DestNet = UnsetWord;
+  uint16_t OrigPoint = UnsetWord;
+  uint16_t DestPoint = UnsetWord;
+  tShortString OrigDomain;
+  tShortString DestDomain;
+  uint16_t Cost = 0;
+  uint32_t Attr = 0;
+  uint32_t MsgNum = 0;  // the message's number inside its base (UMSGID, JAM number)
+  int16_t UtcOfs = 0;
+  int32_t Replies[ReplyCount + 1] = {};  // [1..ReplyCount]; [0] unused
+  uint32_t NextUid = 0;
+  uint8_t AttrFlags[AttrFlagCount] = {};
+  uint8_t ExtFlags[ExtFlagCount] = {};
+  uint8_t HadMsgId = 0;
+  uint8_t HadIntl = 0;
+
+  // The body, lines ended by CR; grows in 4096-byte blocks.
+  tMemoryStream Text;
+  tStringList RouteLines;   // Via, Recd, Forwarded lines, whole with their SOH
+  tStringList Kludges;      // other SOH lines with no field of their own, whole
+  tStringList PathLines;    // PATH values, without SOH "PATH: "
+  tStringList SeenByLines;  // SEEN-BY values, without "SEEN-BY: "
+  uint8_t State = msEmpty;
+};
+
+}  // namespace kelvane
+
+#endif  // KELVANE_MSGBASE_MESSAGE_H_
