@@ -1,0 +1,118 @@
+#include "runtime/console.h"
+
+namespace kelvane {
+
+namespace {
+
+// Unicode code points of the bytes 0x80-0xFF of code page 866.
+const uint16_t Cp866High[128] = {
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+    0x0401, 0x0451, 0x0404, 0x0454, 0x0407, 0x0457, 0x040E, 0x045E,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0
+};
+
+tConsole* Installed = nullptr;
+tConsole* ProcessConsole = nullptr;
+
+}  // namespace
+
+tConsole::~tConsole() = default;
+
+void AppendCp866AsUtf8(std::string& Out, uint8_t Byte) {
+  uint32_t Cp = Byte < 0x80 ? Byte : Cp866High[Byte - 0x80];
+  if (Cp < 0x80) {
+    Out.push_back(static_cast<char>(Cp));
+  } else if (Cp < 0x800) {
+    Out.push_back(static_cast<char>(0xC0 | (Cp >> 6)));
+    Out.push_back(static_cast<char>(0x80 | (Cp & 0x3F)));
+  } else {
+    Out.push_back(static_cast<char>(0xE0 | (Cp >> 12)));
+    Out.push_back(static_cast<char>(0x80 | ((Cp >> 6) & 0x3F)));
+    Out.push_back(static_cast<char>(0x80 | (Cp & 0x3F)));
+  }
+}
+
+void tPlainConsole::Write(std::string_view Bytes) {
+  for (char Ch : Bytes) {
+    switch (static_cast<uint8_t>(Ch)) {
+      case 7:
+        break;  // a log has no bell
+      case 8:
+        if (Column_ > 0) --Column_;
+        break;
+      case 10:
+        EndRow();
+        break;
+      case 13:
+        Column_ = 0;
+        break;
+      default:
+        if (Column_ < Row_Text_.size())
+          Row_Text_[Column_] = Ch;
+        else {
+          Row_Text_.resize(Column_, ' ');
+          Row_Text_.push_back(Ch);
+        }
+        ++Column_;
+        break;
+    }
+  }
+}
+
+void tPlainConsole::WriteInPlace(std::string_view Bytes) {
+  size_t End = Column_ + Bytes.size();
+  if (Row_Text_.size() < End) Row_Text_.resize(End, ' ');
+  Row_Text_.replace(Column_, Bytes.size(), Bytes);
+}
+
+void tPlainConsole::EndRow() {
+  // A line feed keeps the column, as on a screen; the next row starts blank.
+  std::string Line = Row_Text_;
+  Line.erase(Line.find_last_not_of(' ') + 1);
+  Line.push_back('\n');
+  if (ToStdout)
+    WriteStdout(Line);  // the process console keeps nothing once written
+  else
+    Emitted_ += Line;
+  Row_Text_.assign(Column_, ' ');
+  ++Row_;
+}
+
+void tPlainConsole::Finish() {
+  if (Row_Text_.find_first_not_of(' ') == std::string::npos) return;
+  std::string Line = Row_Text_;
+  Line.erase(Line.find_last_not_of(' ') + 1);
+  if (ToStdout)
+    WriteStdout(Line);
+  else
+    Emitted_ += Line;
+  Row_Text_.clear();
+  Column_ = 0;
+}
+
+tConsole& Console() {
+  if (Installed) return *Installed;
+  if (!ProcessConsole) SetUpConsole();
+  return *ProcessConsole;
+}
+
+void SetConsole(tConsole* C) { Installed = C; }
+
+void SetUpConsole() {
+  if (!ProcessConsole) ProcessConsole = NewProcessConsole();
+}
+
+}  // namespace kelvane

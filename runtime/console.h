@@ -1,0 +1,113 @@
+// The console device. Everything kelvane reports goes through it: plain
+// writes in the current TextAttribute (the byte table of tScreen applies:
+// bell, backspace, line feed, carriage return, wrap, scroll), in-place
+// writes that change characters at the cursor without moving it, and the
+// cursor position. Every write reaches the screen before the call returns.
+//
+// Backends: the Win32 console; on a POSIX terminal, ANSI colours (PC
+// attribute to the 16 SGR colours) with code page 866 shown as UTF-8; and,
+// when standard output is not a terminal, plain text with no escape codes,
+// each screen row written once it is finished so a log holds what the
+// screen showed. Tests use tModelConsole, which is the screen model alone.
+#ifndef KELVANE_RUNTIME_CONSOLE_H_
+#define KELVANE_RUNTIME_CONSOLE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/screen.h"
+
+namespace kelvane {
+
+class tConsole {
+ public:
+  virtual ~tConsole();
+
+  // Writes Bytes in TextAttribute.
+  virtual void Write(std::string_view Bytes) = 0;
+  // Writes Bytes into the cells from the cursor on; the cursor stays, the
+  // attributes stay, nothing scrolls, bytes past the last cell are dropped.
+  virtual void WriteInPlace(std::string_view Bytes) = 0;
+  // 1-based, from the top-left corner of the screen.
+  virtual int CursorColumn() = 0;
+  virtual int CursorRow() = 0;
+  // Puts out whatever is still held (the plain backend's unfinished row).
+  virtual void Finish() {}
+
+  void WriteLn(std::string_view Bytes) {
+    Write(Bytes);
+    Write("\r\n");
+  }
+
+  // The attribute in which plain text is written. Set up from the console
+  // at start (bit 7 cleared); only the markup writer changes it, and it
+  // restores it before returning.
+  uint8_t TextAttribute = 0x07;
+};
+
+// A console that is only the screen model: what tests draw on.
+class tModelConsole : public tConsole {
+ public:
+  tModelConsole(int Width = 80, int Height = 25, uint8_t Attr = 0x07) : Screen(Width, Height, Attr) {
+    TextAttribute = Attr;
+  }
+  void Write(std::string_view Bytes) override { Screen.Write(Bytes, TextAttribute); }
+  void WriteInPlace(std::string_view Bytes) override { Screen.WriteInPlace(Bytes); }
+  int CursorColumn() override { return Screen.CursorX() + 1; }
+  int CursorRow() override { return Screen.CursorY() + 1; }
+
+  tScreen Screen;
+};
+
+// Plain text for a log or a pipe: rows are kept until a line feed ends them
+// and then written whole, trailing blanks removed; a row is as wide as what
+// was written into it (no wrap). Bell writes nothing. Bytes go out through
+// the platform's standard-output writer (UTF-8 on POSIX, code page 866 bytes
+// as they are on Windows).
+class tPlainConsole : public tConsole {
+ public:
+  // The row buffer is taken once, up front, so that writing rows never
+  // changes what the program holds on the heap between start and end.
+  tPlainConsole() { Row_Text_.reserve(4096); }
+  void Write(std::string_view Bytes) override;
+  void WriteInPlace(std::string_view Bytes) override;
+  int CursorColumn() override { return static_cast<int>(Column_) + 1; }
+  int CursorRow() override { return Row_ + 1; }
+  void Finish() override;
+
+  // What the rows look like so far (for tests): finished rows end in "\n".
+  const std::string& Emitted() const { return Emitted_; }
+  // When true (the default for the process console) rows go to standard
+  // output; tests turn it off and read Emitted().
+  bool ToStdout = true;
+
+ private:
+  void EndRow();
+  std::string Row_Text_;
+  size_t Column_ = 0;
+  int Row_ = 0;
+  std::string Emitted_;
+};
+
+// The process's console (set up by SetUpConsole), or a test's stand-in.
+tConsole& Console();
+// Installs C (not owned); nullptr restores the process console.
+void SetConsole(tConsole* C);
+// Chooses the backend for standard output and takes the start-up attribute
+// from the console (0x07 where it cannot be read).
+void SetUpConsole();
+
+// Platform parts.
+// Writes bytes of code page 866 text to standard output: translated to
+// UTF-8 on POSIX, as they are on Windows. Flushes before returning.
+void WriteStdout(std::string_view Bytes);
+// A new backend for the process's standard output.
+tConsole* NewProcessConsole();
+
+// Code page 866 byte to UTF-8 (the bullet 0xFE is U+25A0).
+void AppendCp866AsUtf8(std::string& Out, uint8_t Byte);
+
+}  // namespace kelvane
+
+#endif  // KELVANE_RUNTIME_CONSOLE_H_

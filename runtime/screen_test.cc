@@ -1,0 +1,104 @@
+#include "runtime/screen.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/console.h"
+
+namespace kelvane {
+namespace {
+
+TEST(Screen, PrintableBytesTakeTheWritingAttribute) {
+  tScreen S(10, 3);
+  S.Write("ab", 0x0C);
+  S.Write("c", 0x1F);
+  EXPECT_EQ(S.At(0, 0).Char, 'a');
+  EXPECT_EQ(S.At(1, 0).Attr, 0x0C);
+  EXPECT_EQ(S.At(2, 0).Attr, 0x1F);
+  EXPECT_EQ(S.At(3, 0).Attr, 0x07);  // untouched cells keep the fill
+  EXPECT_EQ(S.CursorX(), 3);
+}
+
+TEST(Screen, BellBackspaceCarriageReturnLineFeed) {
+  tScreen S(10, 3);
+  S.Write("ab\x07", 0x07);
+  EXPECT_EQ(S.Beeps(), 1);
+  EXPECT_EQ(S.CursorX(), 2);  // the bell writes nothing
+  S.Write("\x08\x08\x08X", 0x07);  // backspace stops in the first column
+  EXPECT_EQ(S.RowText(0), "Xb");
+  S.Write("\n", 0x07);  // line feed keeps the column
+  EXPECT_EQ(S.CursorX(), 1);
+  EXPECT_EQ(S.CursorY(), 1);
+  S.Write("\rY", 0x07);
+  EXPECT_EQ(S.RowText(1), "Y");
+}
+
+TEST(Screen, WrapsAtTheLastColumnAndScrollsAtTheLastRow) {
+  tScreen S(4, 2);
+  S.Write("abcd", 0x07);
+  EXPECT_EQ(S.CursorX(), 0);  // past the last column: first column, next row
+  EXPECT_EQ(S.CursorY(), 1);
+  S.Write("efgh", 0x07);      // the wrap in the last row scrolls
+  EXPECT_EQ(S.Scrolled(), 1);
+  EXPECT_EQ(S.RowText(0), "efgh");
+  EXPECT_EQ(S.RowText(1), "");
+  EXPECT_EQ(S.CursorY(), 1);
+  S.Write("\n", 0x4E);  // the new row is blank in the writing attribute
+  EXPECT_EQ(S.At(0, 1).Attr, 0x4E);
+  EXPECT_EQ(S.At(3, 1).Char, ' ');
+}
+
+TEST(Screen, InPlaceWriteKeepsCursorAttributesAndStopsAtTheLastCell) {
+  tScreen S(5, 2);
+  S.Write("\r\n", 0x07);
+  S.Write("ab", 0x0C);
+  S.SetCursor(3, 1);
+  size_t Placed = S.WriteInPlace("[|]xyz");
+  EXPECT_EQ(Placed, 2u);  // cells (3,1) and (4,1): the end of the screen
+  EXPECT_EQ(S.RowText(1), "ab [|");
+  EXPECT_EQ(S.CursorX(), 3);
+  EXPECT_EQ(S.CursorY(), 1);
+  EXPECT_EQ(S.Scrolled(), 0);
+  S.SetCursor(0, 1);
+  S.WriteInPlace("AB");
+  EXPECT_EQ(S.At(0, 1).Attr, 0x0C);  // characters change, attributes stay
+  // In-place text runs on into the next row.
+  S.SetCursor(3, 0);
+  S.WriteInPlace("123");
+  EXPECT_EQ(S.RowText(0), "   12");
+  EXPECT_EQ(S.At(0, 1).Char, '3');
+}
+
+TEST(PlainConsole, RowsAreWrittenOnceFinishedWithoutWrap) {
+  tPlainConsole C;
+  C.ToStdout = false;
+  C.Write("   searhing: 1");
+  C.Write("\r");
+  C.WriteInPlace("   searhing: 22");
+  EXPECT_EQ(C.Emitted(), "");  // nothing until the row is finished
+  C.Write("\r\n");
+  EXPECT_EQ(C.Emitted(), "   searhing: 22\n");  // the last drawing stays
+  C.Write("ab");
+  C.Write("\r");
+  C.Write(std::string(59, ' '));
+  C.Write("\r");
+  C.Write("done\x07");  // a wiped row holds only what came after
+  C.Write("\r\n");
+  C.Write(std::string(200, 'x'));  // no wrap at any width
+  C.Write("\r\n");
+  EXPECT_EQ(C.Emitted(), "   searhing: 22\ndone\n" + std::string(200, 'x') + "\n");
+  EXPECT_EQ(C.CursorRow(), 4);
+}
+
+TEST(Cp866, TranslatesToUtf8) {
+  std::string Out;
+  AppendCp866AsUtf8(Out, 0xFE);
+  EXPECT_EQ(Out, "\xE2\x96\xA0");  // the bullet
+  Out.clear();
+  AppendCp866AsUtf8(Out, 0x80);
+  AppendCp866AsUtf8(Out, 0xF1);
+  AppendCp866AsUtf8(Out, 'A');
+  EXPECT_EQ(Out, "\xD0\x90\xD1\x91" "A");
+}
+
+}  // namespace
+}  // namespace kelvane
