@@ -1,1 +1,184 @@
-// (being written)
+// Base identifiers: the canonical form, the factory that opens a base, and
+// the deletion of a base's files (see baseid.h for the identifier forms).
+#include "msgbase/baseid.h"
+
+#include <vector>
+
+#include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
+#include "runtime/case866.h"
+#include "runtime/file_system.h"
+#include "runtime/path.h"
+#include "runtime/stream.h"
+
+namespace kelvane {
+
+namespace {
+
+// The letter table in the order packet, Squish, JAM, *.MSG, and the
+// alternative letters of the last three.
+constexpr char BaseLetters[] = "PSJF";
+constexpr char AltLetters[] = "\0$!#";
+
+// The file-name part of a path without the 64-character cut of
+// FileNamePart: a base whose name is longer must keep its whole name, or
+// the cut name could be that of another base, which DeleteBase would then
+// erase.
+std::string_view WholeFileName(std::string_view Path) {
+  size_t I = Path.size();
+  while (I > 0 && !IsPathDelim(Path[I - 1])) --I;
+  return Path.substr(I);
+}
+
+std::string_view ExtensionPart(std::string_view Path) {
+  std::string_view Name = WholeFileName(Path);
+  size_t Dot = Name.rfind('.');
+  return Dot == std::string_view::npos ? std::string_view() : Name.substr(Dot + 1);
+}
+
+std::string_view BaseNamePart(std::string_view Path) {
+  std::string_view Name = WholeFileName(Path);
+  size_t Dot = Name.rfind('.');
+  return Dot == std::string_view::npos ? Name : Name.substr(0, Dot);
+}
+
+bool IsOneOf(std::string_view Ext, std::initializer_list<std::string_view> Names) {
+  for (std::string_view N : Names)
+    if (SameText866(Ext, N)) return true;
+  return false;
+}
+
+// The extensions that name a Squish or JAM base file; they are dropped from
+// a canonical identifier, which names the base, not one of its files.
+bool IsBaseFileExtension(std::string_view Ext) { return IsOneOf(Ext, {"jhr", "jdt", "jdx", "sqd", "sqi"}); }
+
+}  // namespace
+
+tBaseKind BaseKindOf(char Letter) {
+  char Up = UpperCase866(Letter);
+  for (int I = 0; I < 4; ++I)
+    if (Up == BaseLetters[I] || (Up == AltLetters[I] && Up != '\0')) return static_cast<tBaseKind>(I);
+  return bkNone;
+}
+
+tShortString NormaliseBasePath(std::string_view Identifier) {
+  if (Identifier.empty()) return tShortString();
+  tShortString Id(Identifier);
+
+  if (BaseKindOf(Id[0]) == bkNone) {
+    std::string_view Ext = ExtensionPart(Id);
+    if (IsOneOf(Ext, {"jhr", "jdt", "jdx"}))
+      Id.Insert(0, "!");
+    else if (IsOneOf(Ext, {"sqd", "sqi"}))
+      Id.Insert(0, "$");
+    else if (Ext.empty())
+      Id.Insert(0, "#");
+    else if (SameText866(Ext, "pkt"))
+      Id.Insert(0, "P");
+  }
+
+  if (IsBaseFileExtension(ExtensionPart(Id))) {
+    tShortString Stem(BaseNamePart(Id));
+    Id = AddBackslash(DirPart(Id)) + Stem;
+  }
+
+  switch (BaseKindOf(Id[0])) {
+    case bkMsgDir:
+      // A canonical identifier already ends in the mask; adding it again
+      // would name a directory called "*.msg".
+      if (!SameText866(WholeFileName(Id), "*.msg")) Id = AddBackslash(Id) + "*.msg";
+      break;
+    case bkPacket:
+    case bkSquish:
+    case bkJam: {
+      tShortString Name(WholeFileName(Id));
+      Id = AddBackslash(DirPart(Id)) + Name;
+      break;
+    }
+    case bkNone:
+      break;
+  }
+  return Id;
+}
+
+bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Path) {
+  Kind = bkNone;
+  Path.Clear();
+  if (Identifier.size() <= 1) return true;
+  tShortString Id = NormaliseBasePath(Identifier);
+  Kind = BaseKindOf(Id[0]);
+  Path = Id.Sub(1);
+  return false;
+}
+
+std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
+  tBaseKind Kind;
+  tShortString Path;
+  if (SplitBaseId(Identifier, Kind, Path)) return nullptr;
+
+  std::unique_ptr<tMsgBase> Base;
+  switch (Kind) {
+    case bkMsgDir:
+      Base = std::make_unique<tMsgDirBase>();
+      break;
+    default:
+      // Squish, JAM and packet bases are not opened by this library yet.
+      return nullptr;
+  }
+  if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {
+    if (Base->Create(Path, Mode)) return nullptr;
+  }
+  return Base;
+}
+
+bool DeleteBase(std::string_view Identifier) {
+  if (Identifier.empty()) return true;
+  tBaseKind Kind;
+  tShortString Path;
+  // A letter alone names no base: its path would be empty, and for a *.MSG
+  // directory the mask would then stand for the root directory.
+  if (SplitBaseId(Identifier, Kind, Path)) return true;
+
+  switch (Kind) {
+    case bkMsgDir: {
+      tShortString Dir = DirPart(Path);
+      if (!Dir.Empty() && !DirExists(Dir)) break;
+      std::vector<tDirEntry> Entries;
+      if (!ListDir(Path, Entries)) break;
+      tShortString Prefix = AddBackslash(Dir);
+      for (const tDirEntry& E : Entries) {
+        // The listing matches "*.msg" the way the system does, which may
+        // also return names such as "1.msgold"; only MSG files go.
+        if (E.IsDir || !SameText866(ExtensionPart(E.Name), "MSG")) continue;
+        EraseFile(Prefix + E.Name);
+      }
+      break;
+    }
+    case bkPacket:
+      EraseFile(Path);
+      break;
+    case bkSquish:
+      for (const char* Ext : {".sqd", ".sqi", ".sql"}) EraseFile(Path + Ext);
+      break;
+    case bkJam:
+      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) EraseFile(Path + Ext);
+      break;
+    case bkNone:
+      break;
+  }
+  return false;
+}
+
+void EraseFile(std::string_view Name) {
+  if (!FileExists(Name)) return;
+  {
+    // Opening with no sharing fails while any other process has the file
+    // open; such a file stays.
+    tBufStream Probe(Name, static_cast<uint16_t>(smOpenRead | fmDenyAll));
+    if (Probe.Status != stOk) return;
+    Probe.Close();
+  }
+  RemoveFile(Name);
+}
+
+}  // namespace kelvane

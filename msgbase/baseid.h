@@ -1,0 +1,75 @@
+// Base identifiers: one string that names a message base. It is a type
+// letter followed by a path, or a bare path whose extension tells the type:
+//
+//   "F" or "#"  *.MSG directory   path: directory + separator + "*.msg"
+//   "S" or "$"  Squish            path: directory + base name, no extension
+//   "J" or "!"  JAM               path: directory + base name, no extension
+//   "P"         type-2 packet     path: directory + packet file name
+//
+// Letters are compared after UpperCase866. A bare path gets its letter from
+// its extension (".jhr", ".jdt", ".jdx" JAM; ".sqd", ".sqi" Squish; ".pkt"
+// packet; none at all a *.MSG directory). Because the first character is
+// always read as a letter when it is one, a relative path such as
+// "Fido\netmail" means the letter F and the path "ido\netmail".
+//
+// NormaliseBasePath gives the canonical form, OpenBase builds and opens the
+// format's object, DeleteBase removes a base's files from disk, EraseFile
+// removes one file unless another process holds it open.
+#ifndef KELVANE_MSGBASE_BASEID_H_
+#define KELVANE_MSGBASE_BASEID_H_
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "runtime/short_string.h"
+
+namespace kelvane {
+
+class tMsgBase;
+
+// The storage formats in the order of the letter table "PSJF".
+enum tBaseKind : int { bkPacket, bkSquish, bkJam, bkMsgDir, bkNone };
+
+// The format a type letter names ("P", "S"/"$", "J"/"!", "F"/"#", any case);
+// bkNone for any other character.
+tBaseKind BaseKindOf(char Letter);
+
+// The canonical identifier; empty for an empty identifier. An identifier
+// that is already canonical comes back unchanged.
+tShortString NormaliseBasePath(std::string_view Identifier);
+
+// Splits an identifier: normalises it, then Kind := the format of its first
+// character and Path := the rest (what the format's Open and Create take).
+// Returns true (failure) for an identifier of one character or none, which
+// names no base; Kind is then bkNone and Path empty.
+bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Path);
+
+// Constructs the object of the identifier's format and opens it with Mode
+// as its OpenMode, creating the base when the open fails. Yields nothing
+// for an identifier of one character or none, a letter that names no
+// format, a format this library cannot open yet (Squish, JAM, packets), or
+// an open and a create that both failed.
+std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
+
+// Deletes the files of a base, skipping files that are missing or held
+// open by another process:
+//   *.MSG   every "*.msg" file of the directory whose extension is MSG
+//           (the last-read file and the directory stay)
+//   Squish  path + ".sqd", ".sqi", ".sql"
+//   JAM     path + ".jhr", ".jdt", ".jdx", ".jlr", ".jqv"
+//   packet  the packet file
+// Returns true only for an identifier that names no base (empty, or a
+// letter with no path after it, which deletes nothing); false after any
+// attempt, whatever was deleted.
+bool DeleteBase(std::string_view Identifier);
+
+// Deletes the file Name when it exists (a directory does not count) and no
+// other process holds it open: the file is first opened for reading with
+// no sharing, and a file that cannot be opened so is left alone. A failed
+// delete is not reported.
+void EraseFile(std::string_view Name);
+
+}  // namespace kelvane
+
+#endif  // KELVANE_MSGBASE_BASEID_H_
