@@ -1,1 +1,224 @@
-// (being written)
+#include "msgbase/baseid.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
+#include "msgbase/test_dir.h"
+#include "runtime/path.h"
+#include "runtime/stream.h"
+
+namespace kelvane {
+namespace {
+
+using testing::IsFile;
+using testing::tFileSystemScope;
+using testing::tSpyFileSystem;
+using testing::tTempDir;
+using testing::WriteBytes;
+
+// The separator the path helpers add: '\' on Windows, '/' on POSIX.
+const std::string S(1, PathSeparator);
+
+TEST(NormaliseBasePath, TypesAndCanonicalForms) {
+  struct {
+    std::string In, Out;
+  } Cases[] = {
+      {"", ""},
+      // *.MSG: no extension, or the letters F and #; the mask goes on once.
+      {"C:\\FIDO\\NETMAIL", "#C:\\FIDO\\NETMAIL" + S + "*.msg"},
+      {"FC:\\FIDO\\NETMAIL\\", "FC:\\FIDO\\NETMAIL\\*.msg"},
+      {"#C:\\FIDO\\NETMAIL\\*.msg", "#C:\\FIDO\\NETMAIL\\*.msg"},
+      {"fC:\\FIDO\\NETMAIL\\*.MSG", "fC:\\FIDO\\NETMAIL\\*.MSG"},
+      // A leading letter is a letter even when it starts a relative path.
+      {"Fido\\netmail", "Fido\\netmail" + S + "*.msg"},
+      // Squish and JAM: the file extension goes, the letter comes from it.
+      {"C:\\BASES\\AREA1.SQD", "$C:\\BASES" + S + "AREA1"},
+      {"C:\\BASES\\AREA1.sqi", "$C:\\BASES" + S + "AREA1"},
+      {"C:\\BASES\\AREA1.JDX", "!C:\\BASES" + S + "AREA1"},
+      {"C:\\BASES\\AREA1.jhr", "!C:\\BASES" + S + "AREA1"},
+      {"C:\\BASES\\AREA1.Jdt", "!C:\\BASES" + S + "AREA1"},
+      {"AREA1.SQD", "$AREA1"},
+      {"sC:\\BASES\\AREA1.SQD", "sC:\\BASES" + S + "AREA1"},
+      {"SC:\\BASES" + S + "AREA1", "SC:\\BASES" + S + "AREA1"},
+      {"JC:\\BASES" + S + "AREA1", "JC:\\BASES" + S + "AREA1"},
+      // Packets keep their file name.
+      {"C:\\IN\\00000001.PKT", "PC:\\IN" + S + "00000001.PKT"},
+      // Any other extension names no type.
+      {"C:\\BASES\\AREA1.TXT", "C:\\BASES\\AREA1.TXT"},
+      {"C:\\BASES\\AREA1.SQL", "C:\\BASES\\AREA1.SQL"},
+  };
+  for (const auto& C : Cases) {
+    tShortString Got = NormaliseBasePath(C.In);
+    EXPECT_EQ(Got.ToStdString(), C.Out) << "input " << C.In;
+    // The canonical form is a fixed point: normalising it again changes
+    // nothing (OpenBase and DeleteBase normalise what they are given).
+    EXPECT_EQ(NormaliseBasePath(Got).ToStdString(), C.Out) << "input " << C.In;
+  }
+}
+
+TEST(NormaliseBasePath, LongFileNamesStayWhole) {
+  // A name past 64 characters cut to 64 could be the name of another base.
+  std::string Name(70, 'a');
+  std::string Id = "S" + S + "srv" + S + Name;
+  EXPECT_EQ(NormaliseBasePath(Id).ToStdString(), Id);
+  EXPECT_EQ(NormaliseBasePath(S + "srv" + S + Name + ".jdx").ToStdString(), "!" + S + "srv" + S + Name);
+}
+
+TEST(SplitBaseId, LettersAndPaths) {
+  tBaseKind Kind;
+  tShortString Path;
+  EXPECT_TRUE(SplitBaseId("", Kind, Path));
+  EXPECT_TRUE(SplitBaseId("F", Kind, Path));
+  EXPECT_EQ(Kind, bkNone);
+
+  EXPECT_FALSE(SplitBaseId("#dir", Kind, Path));
+  EXPECT_EQ(Kind, bkMsgDir);
+  EXPECT_EQ(Path.ToStdString(), "dir" + S + "*.msg");
+  EXPECT_FALSE(SplitBaseId("x.jhr", Kind, Path));
+  EXPECT_EQ(Kind, bkJam);
+  EXPECT_EQ(Path.ToStdString(), "x");
+  EXPECT_FALSE(SplitBaseId("a.txt", Kind, Path));
+  EXPECT_EQ(Kind, bkNone);
+
+  const char* Letters = "PSJF#$!psjfXx";
+  const tBaseKind Kinds[] = {bkPacket, bkSquish, bkJam,   bkMsgDir, bkMsgDir, bkSquish, bkJam,
+                             bkPacket, bkSquish, bkJam,   bkMsgDir, bkNone,   bkNone};
+  for (int I = 0; Letters[I]; ++I) EXPECT_EQ(BaseKindOf(Letters[I]), Kinds[I]) << Letters[I];
+}
+
+TEST(OpenBase, OpensMsgDirectoriesOnly) {
+  tTempDir T;
+  WriteBytes(T / "3.msg", std::string(190, '\0'));
+  auto Base = OpenBase("F" + T.Path(), 0x3D40);
+  ASSERT_TRUE(Base);
+  EXPECT_NE(dynamic_cast<tMsgDirBase*>(Base.get()), nullptr);
+  EXPECT_EQ(Base->Closed, cbOpen);
+  EXPECT_EQ(Base->Count, 3);
+  EXPECT_EQ(Base->OpenMode, 0x3D40);
+
+  // Too short, no type, or a format not built yet: no base, and no file
+  // is made for it.
+  EXPECT_FALSE(OpenBase("", 0));
+  EXPECT_FALSE(OpenBase("F", 0));
+  EXPECT_FALSE(OpenBase(T / "AREA1.TXT", 0));
+  EXPECT_FALSE(OpenBase(T / "AREA1.SQD", 0));
+  EXPECT_FALSE(OpenBase("J" + (T / "AREA1"), 0));
+  EXPECT_FALSE(OpenBase(T / "1.PKT", 0));
+  EXPECT_FALSE(IsFile(T / "AREA1.sqd") || IsFile(T / "AREA1.jhr") || IsFile(T / "1.PKT"));
+}
+
+TEST(OpenBase, CreatesAMissingDirectoryChainButNotThroughAFile) {
+  tTempDir T;
+  auto Base = OpenBase("#" + (T / "a") + S + "b" + S + "net", 0);
+  ASSERT_TRUE(Base);
+  EXPECT_EQ(Base->Count, 0);
+  EXPECT_TRUE(std::filesystem::is_directory(T / "a" + S + "b" + S + "net"));
+  // Mode 0 creates the last-read file beside the messages.
+  EXPECT_TRUE(IsFile(T / "a" + S + "b" + S + "net" + S + "lastread.kvx"));
+
+  // A directory that cannot be made (a file stands in its way) is no base:
+  // opening anyway would count and read the messages of the current
+  // directory.
+  WriteBytes(T / "plain", "x");
+  EXPECT_FALSE(OpenBase("F" + (T / "plain") + S + "net", 0));
+}
+
+TEST(DeleteBase, EmptyIdentifierOrLetterAloneDeletesNothing) {
+  tSpyFileSystem Spy;
+  tFileSystemScope Scope(Spy);
+  EXPECT_TRUE(DeleteBase(""));
+  // "F" alone would mean "\*.msg": every message file of the root.
+  EXPECT_TRUE(DeleteBase("F"));
+  EXPECT_TRUE(DeleteBase("#"));
+  EXPECT_EQ(Spy.Lists, 0);
+  EXPECT_EQ(Spy.Changes, 0);
+}
+
+TEST(DeleteBase, SquishAndJamFilesGoCompanionsOfOtherBasesStay) {
+  tTempDir T;
+  for (const char* Name : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql", "AREA1.sqx", "AREA2.sqd", "AREA1.jhr",
+                           "AREA1.jdt", "AREA1.jdx", "AREA1.jlr", "AREA1.jqv", "AREA1"})
+    WriteBytes(T / Name, "data");
+
+  EXPECT_FALSE(DeleteBase("S" + (T / "AREA1")));
+  for (const char* Gone : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql"}) EXPECT_FALSE(IsFile(T / Gone)) << Gone;
+  for (const char* Kept : {"AREA1.sqx", "AREA2.sqd", "AREA1.jhr", "AREA1"}) EXPECT_TRUE(IsFile(T / Kept)) << Kept;
+
+  // A bare JAM file name types the base by its extension.
+  EXPECT_FALSE(DeleteBase(T / "AREA1.JDT"));
+  for (const char* Gone : {"AREA1.jhr", "AREA1.jdt", "AREA1.jdx", "AREA1.jlr", "AREA1.jqv"})
+    EXPECT_FALSE(IsFile(T / Gone)) << Gone;
+  EXPECT_TRUE(IsFile(T / "AREA1"));
+
+  // Deleting what is no longer there is no failure.
+  EXPECT_FALSE(DeleteBase("$" + (T / "AREA1")));
+}
+
+TEST(DeleteBase, FileHeldOpenElsewhereStays) {
+  tTempDir T;
+  for (const char* Name : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql"}) WriteBytes(T / Name, "data");
+  {
+    tBufStream Held(T / "AREA1.sqi", 0x3D40);
+    ASSERT_EQ(Held.Status, stOk);
+    EXPECT_FALSE(DeleteBase("S" + (T / "AREA1")));
+    EXPECT_TRUE(IsFile(T / "AREA1.sqi"));
+    EXPECT_FALSE(IsFile(T / "AREA1.sqd"));
+    EXPECT_FALSE(IsFile(T / "AREA1.sql"));
+  }
+  DeleteBase("S" + (T / "AREA1"));
+  EXPECT_FALSE(IsFile(T / "AREA1.sqi"));
+}
+
+TEST(DeleteBase, MsgDirectoryLosesOnlyItsMessageFiles) {
+  tTempDir T;
+  for (const char* Name : {"1.msg", "2.MSG", "17.msg", "1.msgold", "lastread.kvx", "notes.txt"})
+    WriteBytes(T / Name, "data");
+  std::filesystem::create_directory(T / "5.msg");
+
+  EXPECT_FALSE(DeleteBase("F" + T.Path()));
+  for (const char* Gone : {"1.msg", "2.MSG", "17.msg"}) EXPECT_FALSE(IsFile(T / Gone)) << Gone;
+  for (const char* Kept : {"1.msgold", "lastread.kvx", "notes.txt"}) EXPECT_TRUE(IsFile(T / Kept)) << Kept;
+  EXPECT_TRUE(std::filesystem::is_directory(T / "5.msg"));
+  EXPECT_TRUE(std::filesystem::is_directory(T.Path()));
+
+  // A missing directory is skipped, and not created.
+  EXPECT_FALSE(DeleteBase("F" + (T / "gone")));
+  EXPECT_FALSE(std::filesystem::exists(T / "gone"));
+}
+
+TEST(DeleteBase, PacketIsItsFile) {
+  tTempDir T;
+  WriteBytes(T / "0000ABCD.PKT", "pkt");
+  WriteBytes(T / "0000ABCD.PKX", "pkt");
+  EXPECT_FALSE(DeleteBase(T / "0000ABCD.PKT"));
+  EXPECT_FALSE(IsFile(T / "0000ABCD.PKT"));
+  EXPECT_TRUE(IsFile(T / "0000ABCD.PKX"));
+  // A path with an unknown extension names no base and nothing goes.
+  EXPECT_FALSE(DeleteBase(T / "0000ABCD.PKX"));
+  EXPECT_TRUE(IsFile(T / "0000ABCD.PKX"));
+}
+
+TEST(EraseFile, OnlyFilesNobodyHoldsOpen) {
+  tTempDir T;
+  EraseFile(T / "missing");  // nothing to do, nothing fails
+  std::filesystem::create_directory(T / "sub");
+  EraseFile(T / "sub");
+  EXPECT_TRUE(std::filesystem::is_directory(T / "sub"));
+
+  WriteBytes(T / "a", "x");
+  {
+    tBufStream Reader(T / "a", 0x3D40);
+    ASSERT_EQ(Reader.Status, stOk);
+    EraseFile(T / "a");
+    EXPECT_TRUE(IsFile(T / "a"));
+  }
+  EraseFile(T / "a");
+  EXPECT_FALSE(IsFile(T / "a"));
+}
+
+}  // namespace
+}  // namespace kelvane

@@ -1,1 +1,537 @@
-// (being written)
+#include "msgbase/msgdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "msgbase/address.h"
+#include "msgbase/baseid.h"
+#include "msgbase/message.h"
+#include "msgbase/test_dir.h"
+#include "runtime/coding.h"
+#include "runtime/path.h"
+#include "runtime/stream.h"
+
+namespace kelvane {
+namespace {
+
+using testing::IsFile;
+using testing::ReadBytes;
+using testing::tFileSystemScope;
+using testing::tSpyFileSystem;
+using testing::tTempDir;
+using testing::WriteBytes;
+
+const std::string S(1, PathSeparator);
+
+std::string BaseId(const tTempDir& T) { return "F" + T.Path(); }
+
+std::unique_ptr<tMsgBase> OpenDir(const tTempDir& T, int32_t Mode = 0) {
+  auto Base = OpenBase(BaseId(T), Mode);
+  EXPECT_TRUE(Base) << T.Path();
+  return Base;
+}
+
+// A stored-message header laid out by hand, field by field.
+std::string Header(std::string_view From, std::string_view To, std::string_view Subject, std::string_view Date,
+                   uint16_t OrigNet, uint16_t OrigNode, uint16_t DestNet, uint16_t DestNode, uint16_t Attr,
+                   uint16_t NextReply = 0, uint16_t TimesRead = 0) {
+  uint8_t H[190] = {};
+  PutTextField(H + 0, 36, From, 35);
+  PutTextField(H + 36, 36, To, 35);
+  PutTextField(H + 72, 72, Subject, 71);
+  PutTextField(H + 144, 20, Date, 19);
+  PutU16(H + 164, TimesRead);
+  PutU16(H + 166, DestNode);
+  PutU16(H + 168, OrigNode);
+  PutU16(H + 172, OrigNet);
+  PutU16(H + 174, DestNet);
+  PutU16(H + 186, Attr);
+  PutU16(H + 188, NextReply);
+  return std::string(reinterpret_cast<char*>(H), 190);
+}
+
+// A netmail message with a point on both sides and every kind of line.
+void FillNetmail(tMessage& M) {
+  M.Clear();
+  M.From = "Ivan Petrov";
+  M.To = "Test Sysop";
+  M.Subject = "\x8f\xe0\xa8\xa2\xa5\xe2 subject";  // cp866 bytes pass unchanged
+  M.DateWritten = tDateTime{2026, 12, 7, 19, 5, 8};
+  M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = 7;
+  M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 3;
+  M.Intl = "2:5020/1 2:5020/2";
+  M.MsgId = "2:5020/2.7 12345678";
+  M.ReplyId = "2:5020/1.3 87654321";
+  M.Pid = "kelvane 1";
+  M.Tid = "tosser 2";
+  M.Kludges.Append("\x01" "CHRS: CP866 2");
+  M.Kludges.Append("\x01" "TZUTC: 0300");
+  M.Text.WriteStr("First line\r\rThird line\r");
+  M.TearLine = " kelvane";
+  M.AddTearLine = 1;
+  M.Origin = "Test Station ";
+  M.AddOrigin = 1;
+  M.SeenByLines.Append("5020/1 2");
+  M.PathLines.Append("5020/2");
+  M.PathLines.Append("5020/1");
+  M.RouteLines.Append("\x01" "Via 2:5020/1 @20261207.190508 kelvane");
+  M.AttrFlags[0] = 1;  // Pvt
+  M.AttrFlags[7] = 1;  // K/s
+  M.ExtFlags[efDirect] = 1;
+  M.ExtFlags[efImmediate] = 1;
+  M.TimesRead = 3;
+  M.Replies[1] = 12;
+}
+
+std::vector<std::string> Lines(const tStringList& L) {
+  std::vector<std::string> Out;
+  for (const tShortString& S : L) Out.push_back(S.ToStdString());
+  return Out;
+}
+
+TEST(MsgDirBase, CountIsTheHighestNumberExistsIsTheFile) {
+  tTempDir T;
+  for (const char* Name : {"1.msg", "2.msg", "7.msg", "0010.msg", "abc.msg", "99999999999.msg", "-4.msg",
+                           "30.txt", "lastread.kvx"})
+    WriteBytes(T / Name, "");
+  auto Base = OpenDir(T);
+  EXPECT_EQ(Base->Count, 10);
+  for (int32_t N : {1, 2, 7}) EXPECT_TRUE(Base->Exists(N)) << N;
+  // 0010.msg counts for the highest number but is not the file of 10.
+  for (int32_t N : {-4, 0, 3, 4, 5, 6, 8, 10, 30}) EXPECT_FALSE(Base->Exists(N)) << N;
+
+  tTempDir Empty;
+  EXPECT_EQ(OpenDir(Empty)->Count, 0);
+}
+
+TEST(MsgDirBase, WriteDeleteAndCount) {
+  tTempDir T;
+  for (const char* Name : {"1.msg", "2.msg", "7.msg"}) WriteBytes(T / Name, "");
+  auto Base = OpenDir(T);
+  ASSERT_EQ(Base->Count, 7);
+  tMessage M;
+  FillNetmail(M);
+
+  EXPECT_FALSE(Base->WriteMessage(8, &M));
+  EXPECT_TRUE(IsFile(T / "8.msg"));
+  EXPECT_EQ(Base->Count, 8);
+  EXPECT_EQ(M.State, msWritten);
+  // Rewriting a lower number does not move the highest number.
+  EXPECT_FALSE(Base->WriteMessage(2, &M));
+  EXPECT_EQ(Base->Count, 8);
+  EXPECT_GT(ReadBytes(T / "2.msg").size(), 190u);
+  // Numbers below 1 have no file that could be read back.
+  EXPECT_TRUE(Base->WriteMessage(0, &M));
+  EXPECT_FALSE(IsFile(T / "0.msg"));
+
+  EXPECT_FALSE(Base->DeleteMessage(7));
+  EXPECT_FALSE(IsFile(T / "7.msg"));
+  EXPECT_FALSE(Base->Exists(7));
+  EXPECT_EQ(Base->Count, 8);
+  EXPECT_TRUE(Base->DeleteMessage(7));
+  EXPECT_TRUE(Base->ReadMessage(7, &M));
+}
+
+TEST(MsgDirBase, DeleteLeavesAFileHeldOpenElsewhere) {
+  tTempDir T;
+  WriteBytes(T / "3.msg", "");
+  auto Base = OpenDir(T);
+  {
+    tBufStream Held(T / "3.msg", 0x3D40);
+    EXPECT_FALSE(Base->DeleteMessage(3));
+    EXPECT_TRUE(IsFile(T / "3.msg"));
+  }
+  EXPECT_FALSE(Base->DeleteMessage(3));
+  EXPECT_FALSE(IsFile(T / "3.msg"));
+}
+
+TEST(MsgDirBase, RoundTripKeepsEveryField) {
+  tTempDir T;
+  auto Base = OpenDir(T);
+  tMessage Out;
+  FillNetmail(Out);
+  ASSERT_FALSE(Base->WriteMessage(1, &Out));
+
+  tMessage In;
+  In.From = "left over";
+  In.Kludges.Append("\x01" "OLD");
+  ASSERT_FALSE(Base->ReadMessage(1, &In));
+  EXPECT_EQ(In.State, msRead);
+  EXPECT_EQ(In.From, "Ivan Petrov");
+  EXPECT_EQ(In.To, "Test Sysop");
+  EXPECT_EQ(In.Subject, Out.Subject);
+  EXPECT_EQ(In.DateStr, "07 Dec 26  19:05:08");
+  EXPECT_TRUE(In.DateWritten == (tDateTime{2026, 12, 7, 19, 5, 8}));
+  EXPECT_EQ(OrigAddrStr(In), "2:5020/2.7");
+  EXPECT_EQ(DestAddrStr(In), "2:5020/1.3");
+  EXPECT_EQ(In.Intl, "2:5020/1 2:5020/2");
+  EXPECT_EQ(In.MsgId, "2:5020/2.7 12345678");
+  EXPECT_EQ(In.ReplyId, "2:5020/1.3 87654321");
+  EXPECT_EQ(In.Pid, "kelvane 1");
+  EXPECT_EQ(In.Tid, "tosser 2");
+  EXPECT_EQ(Lines(In.Kludges), (std::vector<std::string>{"\x01" "CHRS: CP866 2", "\x01" "TZUTC: 0300"}));
+  EXPECT_EQ(In.Text.View(), "First line\r\rThird line\r");
+  EXPECT_EQ(In.TearLine, " kelvane");
+  EXPECT_EQ(In.AddTearLine, 1);
+  EXPECT_EQ(In.Origin, "Test Station ");
+  EXPECT_EQ(In.AddOrigin, 1);
+  EXPECT_EQ(Lines(In.SeenByLines), (std::vector<std::string>{"5020/1 2"}));
+  EXPECT_EQ(Lines(In.PathLines), (std::vector<std::string>{"5020/2", "5020/1"}));
+  EXPECT_EQ(Lines(In.RouteLines), (std::vector<std::string>{"\x01" "Via 2:5020/1 @20261207.190508 kelvane"}));
+  EXPECT_EQ(In.Attr, maPrivate | maKillSent);
+  EXPECT_EQ(In.AttrFlags[0], 1);
+  EXPECT_EQ(In.AttrFlags[7], 1);
+  EXPECT_EQ(In.ExtFlags[efDirect], 1);
+  EXPECT_EQ(In.ExtFlags[efImmediate], 1);
+  EXPECT_EQ(In.Flags, "DIR IMM");
+  EXPECT_EQ(In.TimesRead, 3);
+  EXPECT_EQ(In.Replies[1], 12);
+  EXPECT_EQ(In.Replies[2], 0);
+}
+
+TEST(MsgDirBase, ZonesAndPointsTravelInKludges) {
+  struct {
+    uint16_t OZ, ONet, ONode, OPt, DZ, DNet, DNode, DPt;
+    const char* Orig;
+    const char* Dest;
+  } Cases[] = {
+      {1, 234, 5, 0, 3, 633, 260, 1, "1:234/5", "3:633/260.1"},
+      {2, 5020, 0, 12, 2, 5020, 1, 0, "2:5020/0.12", "2:5020/1"},
+      {7, 65534, 65534, 65534, 4, 1, 1, 2, "7:65534/65534.65534", "4:1/1.2"},
+  };
+  tTempDir T;
+  auto Base = OpenDir(T);
+  for (const auto& C : Cases) {
+    tMessage M;
+    M.From = "a";
+    M.To = "b";
+    M.OrigZone = C.OZ, M.OrigNet = C.ONet, M.OrigNode = C.ONode, M.OrigPoint = C.OPt;
+    M.DestZone = C.DZ, M.DestNet = C.DNet, M.DestNode = C.DNode, M.DestPoint = C.DPt;
+    M.Intl = AddrStr(C.DZ, C.DNet, C.DNode, 0) + " " + AddrStr(C.OZ, C.ONet, C.ONode, 0);
+    ASSERT_FALSE(Base->WriteMessage(1, &M));
+    tMessage R;
+    ASSERT_FALSE(Base->ReadMessage(1, &R));
+    EXPECT_EQ(OrigAddrStr(R), C.Orig);
+    EXPECT_EQ(DestAddrStr(R), C.Dest);
+  }
+}
+
+TEST(MsgDirBase, WrittenBytesAreTheStoredMessageLayout) {
+  tTempDir T;
+  auto Base = OpenDir(T);
+  tMessage M;
+  M.From = tShortString(std::string(40, 'F'));  // cut to 35 and a NUL
+  M.To = "To";
+  M.Subject = tShortString(std::string(80, 's'));  // cut to 71
+  M.DateWritten = tDateTime{2026, 12, 7, 19, 5, 8};
+  M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = 7;
+  M.DestZone = 2, M.DestNet = 5021, M.DestNode = 1, M.DestPoint = 0;
+  M.Intl = "2:5021/1 2:5020/2";
+  M.MsgId = "2:5020/2.7 1";
+  M.ExtFlags[efDirect] = 1;
+  M.Kludges.Append("\x01" "CHRS: CP866 2");
+  M.Text.WriteStr("Body");  // no closing CR: the tear line must not join it
+  M.TearLine = " t";
+  M.AddTearLine = 1;
+  M.Origin = "Stn ";
+  M.AddOrigin = 1;
+  M.SeenByLines.Append("5020/1");
+  M.PathLines.Append("5020/2");
+  M.RouteLines.Append("\x01" "Via x");
+  M.Attr = 0x10400;  // mirrored bits follow AttrFlags; only the low 16 bits are stored
+  M.AttrFlags[0] = 1;
+  M.Cost = 99;       // cost is always stored as 0
+  M.Replies[1] = 0x10007;
+  ASSERT_FALSE(Base->WriteMessage(4, &M));
+
+  std::string Want = Header(std::string(35, 'F'), "To", std::string(71, 's'), "07 Dec 26  19:05:08", 5020, 2,
+                            5021, 1, 0x0401, 7);
+  Want += "\x01" "FMPT 7\r"
+          "\x01" "INTL 2:5021/1 2:5020/2\r"
+          "\x01" "MSGID: 2:5020/2.7 1\r"
+          "\x01" "FLAGS DIR\r"
+          "\x01" "CHRS: CP866 2\r"
+          "Body\r"
+          "--- t\r"
+          " * Origin: Stn (2:5020/2.7)\r"
+          "SEEN-BY: 5020/1\r"
+          "\x01" "PATH: 5020/2\r"
+          "\x01" "Via x\r";
+  EXPECT_EQ(ReadBytes(T / "4.msg"), Want);
+}
+
+TEST(MsgDirBase, OriginAndAddressLinesByKindOfMessage) {
+  struct {
+    const char* Area;
+    const char* Origin;
+    bool AddOrigin;
+    const char* Text;  // what follows the MSGID line
+  } Cases[] = {
+      // Echomail: no FMPT, TOPT or INTL even with points on both sides.
+      {"ECHO.ONE", "Stn ", true, "B\r * Origin: Stn (2:5020/2.7)\r"},
+      {"ECHO.ONE", "", true, "B\r * Origin: (2:5020/2.7)\r"},
+      {"ECHO.ONE", "Stn ", false, "B\r"},
+      // Netmail with no origin text gets no origin line.
+      {"", "", true, "B\r"},
+  };
+  tTempDir T;
+  auto Base = OpenDir(T);
+  for (const auto& C : Cases) {
+    tMessage M;
+    M.Area = C.Area;
+    M.Origin = C.Origin;
+    M.AddOrigin = C.AddOrigin;
+    M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = 7;
+    M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 3;
+    M.Intl = "2:5020/1 2:5020/2";
+    M.MsgId = "2:5020/2.7 1";
+    M.Text.WriteStr("B\r");
+    ASSERT_FALSE(Base->WriteMessage(1, &M));
+    std::string Text = ReadBytes(T / "1.msg").substr(190);
+    std::string Head = *C.Area ? "" : "\x01" "FMPT 7\r" "\x01" "TOPT 3\r" "\x01" "INTL 2:5020/1 2:5020/2\r";
+    EXPECT_EQ(Text, Head + "\x01" "MSGID: 2:5020/2.7 1\r" + C.Text) << C.Area << "|" << C.Origin;
+  }
+}
+
+TEST(MsgDirBase, UnsetPointsAndEmptyDatesWriteNothingFalse) {
+  tTempDir T;
+  auto Base = OpenDir(T);
+  tMessage M;  // every address word unset, no date
+  M.Text.WriteStr("x\r");
+  ASSERT_FALSE(Base->WriteMessage(1, &M));
+  std::string File = ReadBytes(T / "1.msg");
+  EXPECT_EQ(File.substr(190), "x\r");  // no "FMPT 65535"
+  tMessage R;
+  ASSERT_FALSE(Base->ReadMessage(1, &R));
+  EXPECT_NE(R.DateWritten.Year, 0);  // dated when written, not "00  00"
+  EXPECT_EQ(R.DateStr.Length(), 19u);
+}
+
+TEST(MsgDirBase, ForeignBytesAfterNulAndUnterminatedFields) {
+  tTempDir T;
+  // Names as another tosser leaves them: a NUL, then leftover memory.
+  std::string H = Header("Ivan", "Sysop", "Subj", "01 Jan 26  00:00:00", 1, 2, 3, 4, 0x0101);
+  H.replace(5, 10, "GARBAGE\xff\x7f\x01");
+  H.replace(36 + 6, 8, "\x80\x81garbag");
+  // A subject that fills its whole field with no NUL at all.
+  H.replace(72, 72, std::string(72, 'S'));
+  WriteBytes(T / "1.msg", H + "Body\r" + std::string(1, '\0'));
+  auto Base = OpenDir(T);
+  tMessage M;
+  ASSERT_FALSE(Base->ReadMessage(1, &M));
+  EXPECT_EQ(M.From, "Ivan");
+  EXPECT_EQ(M.To, "Sysop");
+  EXPECT_EQ(M.Subject.View(), std::string(72, 'S'));
+  EXPECT_EQ(M.OrigNet, 1);
+  EXPECT_EQ(M.OrigNode, 2);
+  EXPECT_EQ(M.DestNet, 3);
+  EXPECT_EQ(M.DestNode, 4);
+  EXPECT_EQ(M.Attr, 0x0101u);
+  EXPECT_EQ(M.Text.View(), "Body\r");  // the closing NUL is not text
+}
+
+TEST(MsgDirBase, ShortAndTruncatedFilesReadAsZeros) {
+  tTempDir T;
+  auto Base = OpenDir(T);
+  tMessage Full;
+  FillNetmail(Full);
+  ASSERT_FALSE(Base->WriteMessage(1, &Full));
+  std::string Whole = ReadBytes(T / "1.msg");
+
+  tMessage M;
+  for (size_t Len = 0; Len <= Whole.size(); ++Len) {
+    // Read the whole message first, so a short header that kept bytes of
+    // the previous read would show them.
+    ASSERT_FALSE(Base->ReadMessage(1, &M));
+    WriteBytes(T / "2.msg", Whole.substr(0, Len));
+    ASSERT_FALSE(Base->ReadMessage(2, &M)) << Len;
+    EXPECT_EQ(M.State, msRead);
+    if (Len < 36) EXPECT_EQ(M.To, "") << Len;
+    if (Len < 72) EXPECT_EQ(M.Subject, "") << Len;
+    if (Len < 187) EXPECT_EQ(M.Attr & 0xFFFF, 0u) << Len;
+    if (Len < 189) EXPECT_EQ(M.Replies[1], 0) << Len;
+    if (Len <= 190) EXPECT_EQ(M.Text.GetSize(), 0) << Len;
+  }
+}
+
+TEST(MsgDirBase, FailedWritesAreReportedAndLeaveNoHalfFile) {
+  tTempDir T;
+  WriteBytes(T / "5.msg", "old");
+  auto Base = OpenDir(T);
+  tMessage M;
+  FillNetmail(M);
+
+  tSpyFileSystem Spy;
+  {
+    tFileSystemScope Scope(Spy);
+    Spy.FailWrites = true;
+    EXPECT_TRUE(Base->WriteMessage(9, &M));
+  }
+  EXPECT_EQ(Base->Count, 5);
+  EXPECT_NE(M.State, msWritten);
+  EXPECT_FALSE(IsFile(T / "9.msg"));
+
+  // Opened for reading only (the mode of the netmail scan): a create turns
+  // into an open of an existing file, and writing fails either way.
+  auto ReadOnly = OpenDir(T, 0x3D40);
+  EXPECT_TRUE(ReadOnly->WriteMessage(6, &M));
+  EXPECT_FALSE(IsFile(T / "6.msg"));
+  EXPECT_TRUE(ReadOnly->WriteMessage(5, &M));
+  EXPECT_EQ(ReadBytes(T / "5.msg"), "old");
+  EXPECT_EQ(ReadOnly->Count, 5);
+}
+
+TEST(MsgDirBase, ClosedBaseRefusesEverything) {
+  tMsgDirBase Base;
+  tMessage M;
+  EXPECT_TRUE(Base.ReadMessage(1, &M));
+  EXPECT_TRUE(Base.ReadThread(1, &M));
+  EXPECT_TRUE(Base.WriteMessage(1, &M));
+  EXPECT_TRUE(Base.DeleteMessage(1));
+  tTempDir T;
+  auto Open = OpenDir(T);
+  EXPECT_TRUE(Open->ReadMessage(1, nullptr));
+  EXPECT_TRUE(Open->WriteMessage(1, nullptr));
+}
+
+TEST(MsgDirBase, LastReadFileOnlyWhereTheModeCreates) {
+  tTempDir T;
+  { auto Base = OpenDir(T, 0x3D40); }
+  EXPECT_FALSE(IsFile(T / "lastread.kvx"));  // the scan's mode only reads
+  { auto Base = OpenDir(T, 0); }
+  EXPECT_TRUE(IsFile(T / "lastread.kvx"));
+  auto Base = OpenDir(T, 0x3D40);
+  EXPECT_EQ(Base->Count, 0);  // the last-read file is no message
+}
+
+// Interoperation with an independent tosser: crashmail tosses packets made
+// by crashwrite into a *.MSG netmail folder that we read, and exports a
+// message that we wrote into a packet that we parse.
+class CrashmailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef _WIN32
+    GTEST_SKIP() << "crashmail runs on POSIX only";
+#else
+    if (std::system("command -v crashmail >/dev/null 2>&1 && command -v crashwrite >/dev/null 2>&1") != 0)
+      GTEST_SKIP() << "crashmail and crashwrite are not installed";
+    for (const char* D : {"in", "out", "tmp", "netmail", "bad"}) std::filesystem::create_directory(T / D);
+    std::string P = T.Path();
+    WriteBytes(T / "prefs",
+               "SYSOP \"Test Sysop\"\nLOGFILE \"" + P + "/log\"\nLOGLEVEL 6\nDUPEFILE \"" + P +
+                   "/dupes\" 200\nDUPEMODE IGNORE\nDEFAULTZONE 2\nINBOUND \"" + P + "/in\"\nOUTBOUND \"" + P +
+                   "/out\"\nTEMPDIR \"" + P + "/tmp\"\nCREATEPKTDIR \"" + P + "/tmp\"\nPACKETDIR \"" + P +
+                   "/out\"\nSTATSFILE \"" + P +
+                   "/stats\"\nAKA 2:5020/1\nDOMAIN \"fidonet\"\nAKA 2:5020/1.3\nDOMAIN \"fidonet\"\n"
+                   "NODE 2:5020/2 \"\" \"\"\nROUTE \"2:5020/2.*\" \"2:5020/2\" 2:5020/1\n"
+                   "NETMAIL \"NETMAIL\" 2:5020/1 MSG \"" +
+                   P + "/netmail\"\nAREA \"BAD\" 2:5020/1 MSG \"" + P + "/bad\"\n");
+#endif
+  }
+
+  int Run(const std::string& Command) { return std::system((Command + " >>" + T.Path() + "/run.log 2>&1").c_str()); }
+
+  tTempDir T;
+};
+
+TEST_F(CrashmailTest, TossedNetmailReadsBack) {
+  WriteBytes(T / "a.txt", "\x01" "CHRS: CP866 2\rHello line one\r\rsecond line\r--- their tear\r");
+  WriteBytes(T / "b.txt", "Cross-zone body\r");
+  ASSERT_EQ(Run("crashwrite DIR " + T.Path() + "/in TEXT " + T.Path() +
+                "/a.txt FROMNAME 'Ivan Petrov' FROMADDR 2:5020/2.7 TONAME 'Test Sysop' TOADDR 2:5020/1.3 "
+                "SUBJECT $(printf '\\217\\340\\250\\242\\245\\342')"),
+            0);
+  ASSERT_EQ(Run("crashwrite DIR " + T.Path() + "/in TEXT " + T.Path() +
+                "/b.txt FROMNAME 'John Smith' FROMADDR 1:234/5 TONAME 'Test Sysop' TOADDR 2:5020/1 "
+                "SUBJECT 'From zone one'"),
+            0);
+  ASSERT_EQ(Run("crashmail SETTINGS " + T.Path() + "/prefs TOSS"), 0);
+
+  auto Base = OpenBase("F" + (T / "netmail"), 0x3D40);
+  ASSERT_TRUE(Base);
+  int Found = 0;
+  tMessage M;
+  for (int32_t N = 0; N <= Base->Count; ++N) {
+    if (!Base->Exists(N)) continue;
+    ASSERT_FALSE(Base->ReadMessage(N, &M)) << N;
+    ++Found;
+    EXPECT_EQ(M.To, "Test Sysop");
+    if (M.From == "Ivan Petrov") {
+      EXPECT_EQ(M.Subject, "\x8f\xe0\xa8\xa2\xa5\xe2");
+      EXPECT_EQ(OrigAddrStr(M), "2:5020/2.7");
+      EXPECT_EQ(DestAddrStr(M), "2:5020/1.3");
+      EXPECT_TRUE(M.MsgId.StartsWith("2:5020/2.7 ")) << M.MsgId.View();
+      EXPECT_EQ(M.Intl, "2:5020/1 2:5020/2");
+      EXPECT_EQ(Lines(M.Kludges), (std::vector<std::string>{"\x01" "CHRS: CP866 2"}));
+      EXPECT_EQ(M.Text.View(), "Hello line one\r\rsecond line\r");
+      EXPECT_EQ(M.TearLine, " their tear");
+    } else {
+      EXPECT_EQ(M.From, "John Smith");
+      EXPECT_EQ(M.Subject, "From zone one");
+      EXPECT_EQ(OrigAddrStr(M), "1:234/5");
+      EXPECT_EQ(DestAddrStr(M), "2:5020/1");
+      EXPECT_EQ(M.Text.View(), "Cross-zone body\r");
+    }
+  }
+  EXPECT_EQ(Found, 2) << ReadBytes(T / "run.log");
+}
+
+// The strings of a packed message: NUL-ended, at Pos, which moves past it.
+std::string PacketString(const std::string& Pkt, size_t& Pos) {
+  size_t End = Pkt.find('\0', Pos);
+  if (End == std::string::npos) End = Pkt.size();
+  std::string Out = Pkt.substr(Pos, End - Pos);
+  Pos = End + 1;
+  return Out;
+}
+
+TEST_F(CrashmailTest, OurNetmailIsExportedByCrashmail) {
+  auto Base = OpenBase("F" + (T / "netmail"), 0);
+  ASSERT_TRUE(Base);
+  tMessage M;
+  M.From = "Test Sysop";
+  M.To = "Ivan Petrov";
+  M.Subject = "Re: hello";
+  M.DateWritten = tDateTime{2026, 12, 8, 10, 11, 12};
+  M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 1, M.OrigPoint = 3;
+  M.DestZone = 2, M.DestNet = 5020, M.DestNode = 2, M.DestPoint = 7;
+  M.Intl = "2:5020/2 2:5020/1";
+  M.MsgId = "2:5020/1.3 0badcafe";
+  M.Kludges.Append("\x01" "CHRS: CP866 2");
+  M.Text.WriteStr("Our body line\r");
+  M.AttrFlags[0] = 1;  // Pvt
+  M.AttrFlags[8] = 1;  // Loc
+  // crashmail keeps 1.msg for a high-water mark and scans from 2.msg on.
+  ASSERT_FALSE(Base->WriteMessage(2, &M));
+  Base.reset();
+  ASSERT_EQ(Run("crashmail SETTINGS " + T.Path() + "/prefs SCAN"), 0);
+
+  std::string Pkt;
+  for (const auto& E : std::filesystem::directory_iterator(T / "out"))
+    if (E.is_regular_file()) Pkt = ReadBytes(E.path().string());
+  ASSERT_GT(Pkt.size(), 58u + 14u) << ReadBytes(T / "run.log");
+  const uint8_t* P = reinterpret_cast<const uint8_t*>(Pkt.data());
+  EXPECT_EQ(GetU16(P + 18), 2);  // packet type 2
+  EXPECT_EQ(GetU16(P + 58), 2);  // a packed message
+  EXPECT_EQ(GetU16(P + 60), 1);  // origin node
+  EXPECT_EQ(GetU16(P + 62), 2);  // destination node
+  EXPECT_EQ(GetU16(P + 64), 5020);
+  EXPECT_EQ(GetU16(P + 66), 5020);
+  size_t Pos = 58 + 14;
+  EXPECT_EQ(PacketString(Pkt, Pos), "08 Dec 26  10:11:12");
+  EXPECT_EQ(PacketString(Pkt, Pos), "Ivan Petrov");
+  EXPECT_EQ(PacketString(Pkt, Pos), "Test Sysop");
+  EXPECT_EQ(PacketString(Pkt, Pos), "Re: hello");
+  std::string Text = PacketString(Pkt, Pos);
+  for (const char* Line : {"\x01" "FMPT 3\r", "\x01" "TOPT 7\r", "\x01" "INTL 2:5020/2 2:5020/1\r",
+                           "\x01" "MSGID: 2:5020/1.3 0badcafe\r", "\x01" "CHRS: CP866 2\r", "Our body line\r"})
+    EXPECT_NE(Text.find(Line), std::string::npos) << Line;
+  EXPECT_NE(ReadBytes(T / "log").find("at 2:5020/2.7"), std::string::npos) << ReadBytes(T / "log");
+}
+
+}  // namespace
+}  // namespace kelvane

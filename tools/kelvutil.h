@@ -7,6 +7,8 @@
 #ifndef KELVANE_TOOLS_KELVUTIL_H_
 #define KELVANE_TOOLS_KELVUTIL_H_
 
+#include <memory>
+
 namespace kelvane {
 
 struct tSubcommand {
@@ -27,7 +29,13 @@ int RunRegexCommand(int Argc, char** Args);
 int RunCtlCommand(int Argc, char** Args);
 int RunFecfgCommand(int Argc, char** Args);
 int RunListCommand(int Argc, char** Args);
+extern const char ListHelp[];
 int RunShowCommand(int Argc, char** Args);
+extern const char ShowHelp[];
+// Opens a base by identifier for list and show, for reading only; prints
+// the reason on standard error and yields nothing when it cannot.
+class tMsgBase;
+std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, const char* Identifier);
 
 }  // namespace kelvane
 

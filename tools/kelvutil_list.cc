@@ -1,0 +1,71 @@
+// kelvutil list BASEID: one line per message of a base, so a sysop (or a
+// test) sees at a glance what a netmail folder or an area holds. Also the
+// opening of a base for reading that list and show share.
+#include <cstdio>
+#include <memory>
+
+#include "msgbase/address.h"
+#include "msgbase/baseid.h"
+#include "msgbase/message.h"
+#include "msgbase/msgbase.h"
+#include "runtime/file_system.h"
+#include "runtime/path.h"
+#include "tools/kelvutil.h"
+
+namespace kelvane {
+
+extern const char ListHelp[] =
+    "Lists the messages of a message base, one line per message, the fields\n"
+    "separated by tabs: number, sender, sender address, recipient, recipient\n"
+    "address, subject, date text. Text is printed as stored (code page 866).\n\n"
+    "BASEID is a type letter and a path (F or # for a *.MSG directory, S or $\n"
+    "Squish, J or ! JAM, P a packet) or a bare path typed by its extension\n"
+    "(none: a *.MSG directory). The base is opened for reading only.\n";
+
+std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, const char* Identifier) {
+  tBaseKind Kind;
+  tShortString Path;
+  if (SplitBaseId(Identifier, Kind, Path) || Kind == bkNone) {
+    Fail(Command, "not a base identifier (a type letter F, S, J or P and a path)");
+    return nullptr;
+  }
+  // Opening creates a missing *.MSG directory; a look must not.
+  tShortString Dir = DirPart(Path);
+  if (!Dir.Empty() && !DirExists(Dir)) {
+    std::fprintf(stderr, "kelvutil %s: no such directory: %s\n", Command, Dir.CStr());
+    return nullptr;
+  }
+  auto Base = OpenBase(Identifier, smOpenRead);
+  if (!Base) std::fprintf(stderr, "kelvutil %s: cannot open the base %s\n", Command, Identifier);
+  return Base;
+}
+
+namespace {
+
+// A field of a listed line: control characters (tabs and line breaks among
+// them) would break the one-record-a-line form and show as blanks.
+tShortString Field(const tShortString& Text) {
+  tShortString Out(Text);
+  for (size_t I = 0; I < Out.Length(); ++I)
+    if (Out.Byte(I) < 0x20) Out[I] = ' ';
+  return Out;
+}
+
+}  // namespace
+
+int RunListCommand(int Argc, char** Args) {
+  if (Argc != 2) return Fail("list", "usage: kelvutil list BASEID");
+  auto Base = OpenBaseForReading("list", Args[1]);
+  if (!Base) return 1;
+  tMessage Msg;
+  for (int64_t I = 0; I <= Base->Count; ++I) {
+    int32_t N = static_cast<int32_t>(I);
+    if (!Base->Exists(N) || Base->ReadMessage(N, &Msg)) continue;
+    std::printf("%d\t%s\t%s\t%s\t%s\t%s\t%s\n", static_cast<int>(N), Field(Msg.From).CStr(),
+                OrigAddrStr(Msg).CStr(), Field(Msg.To).CStr(), DestAddrStr(Msg).CStr(), Field(Msg.Subject).CStr(),
+                Field(Msg.DateStr).CStr());
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace kelvane
