@@ -32,6 +32,19 @@ struct tDirEntry {
   int64_t Size = 0;
 };
 
+// The mode word of stream.h taken apart. A high byte with bit 0x01 set
+// opens an existing file (0x3D), any other creates or empties one (0x3C):
+// the OR of a create mode with an open mode is an open.
+enum : uint8_t { shDenyNone, shDenyAll, shDenyWrite, shDenyRead };
+struct tOpenMode {
+  bool Valid = false;  // false for the access code 3, which names nothing
+  bool Create = false;
+  bool Read = false;
+  bool Write = false;
+  uint8_t Share = shDenyNone;
+};
+tOpenMode DecodeOpenMode(uint16_t Mode);
+
 class tFileSystem {
  public:
   virtual ~tFileSystem();
@@ -60,12 +73,15 @@ class tFileSystem {
   // regard to case, and "*" or "*.*" also yield "." and ".." in a directory
   // other than the root. Returns false when the directory cannot be read.
   virtual bool List(std::string_view Mask, std::vector<tDirEntry>& Out) = 0;
+  // The calls below return true on success.
   virtual bool MakeDir(std::string_view Path) = 0;  // one level
-  virtual bool Remove(std::string_view Path) = 0;   // a file
+  // Deletes a file. As on Windows, a file that is open (through a stream of
+  // this or another process) is not deleted.
+  virtual bool Remove(std::string_view Path) = 0;
   virtual bool RemoveDir(std::string_view Path) = 0;
   // Puts Source in place of Target in one step, replacing Target, with
   // Target's permission bits when it existed; writes the change through to
-  // the disk.
+  // the disk. As on Windows, a Target that is open is not replaced.
   virtual bool Replace(std::string_view Source, std::string_view Target) = 0;
   virtual tShortString FullPath(std::string_view Path) = 0;
 };
@@ -81,7 +97,8 @@ tFileSystem& RealFileSystem();
 bool FileExists(std::string_view Path);
 bool DirExists(std::string_view Path);
 bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out);
-// Creates Dir and every missing parent, one level at a time.
+// Creates Dir and every missing parent, one level at a time. Returns true
+// when Dir exists afterwards; an empty Dir stands for the current directory.
 bool MakeDirChain(std::string_view Dir);
 bool RemoveFile(std::string_view Path);
 bool ReplaceFile(std::string_view Source, std::string_view Target);

@@ -14,6 +14,15 @@
 
 namespace kelvane {
 
+// Byte-wise comparison, unsigned bytes; a prefix sorts before the longer string.
+inline int CompareBytes(std::string_view A, std::string_view B) {
+  size_t N = A.size() < B.size() ? A.size() : B.size();
+  int R = N ? std::memcmp(A.data(), B.data(), N) : 0;
+  if (R != 0) return R < 0 ? -1 : 1;
+  if (A.size() == B.size()) return 0;
+  return A.size() < B.size() ? -1 : 1;
+}
+
 class tShortString {
  public:
   static constexpr size_t MaxLength = 255;
@@ -109,27 +118,22 @@ class tShortString {
 
   static constexpr size_t npos = std::string_view::npos;
 
+  // Hidden friends: found only when a tShortString takes part, so that a
+  // comparison of a std::string_view with a literal stays unambiguous.
+  friend bool operator==(const tShortString& A, const tShortString& B) { return A.View() == B.View(); }
+  friend bool operator==(const tShortString& A, std::string_view B) { return A.View() == B; }
+  friend bool operator==(const tShortString& A, const char* B) { return A.View() == std::string_view(B); }
+  friend bool operator==(const tShortString& A, const std::string& B) { return A.View() == std::string_view(B); }
+  friend bool operator!=(const tShortString& A, const tShortString& B) { return !(A == B); }
+  friend bool operator!=(const tShortString& A, std::string_view B) { return !(A == B); }
+  friend bool operator!=(const tShortString& A, const char* B) { return !(A == B); }
+  friend bool operator<(const tShortString& A, const tShortString& B) { return CompareBytes(A.View(), B.View()) < 0; }
+
  private:
   uint8_t Length_ = 0;
   uint8_t Data_[MaxLength + 1];
 };
 
-// Byte-wise comparison, unsigned bytes; a prefix sorts before the longer string.
-inline int CompareBytes(std::string_view A, std::string_view B) {
-  size_t N = A.size() < B.size() ? A.size() : B.size();
-  int R = N ? std::memcmp(A.data(), B.data(), N) : 0;
-  if (R != 0) return R < 0 ? -1 : 1;
-  if (A.size() == B.size()) return 0;
-  return A.size() < B.size() ? -1 : 1;
-}
-
-inline bool operator==(const tShortString& A, const tShortString& B) { return A.View() == B.View(); }
-inline bool operator==(const tShortString& A, std::string_view B) { return A.View() == B; }
-inline bool operator==(const tShortString& A, const char* B) { return A.View() == std::string_view(B); }
-inline bool operator!=(const tShortString& A, const tShortString& B) { return !(A == B); }
-inline bool operator!=(const tShortString& A, std::string_view B) { return !(A == B); }
-inline bool operator!=(const tShortString& A, const char* B) { return !(A == B); }
-inline bool operator<(const tShortString& A, const tShortString& B) { return CompareBytes(A.View(), B.View()) < 0; }
 
 inline tShortString operator+(const tShortString& A, std::string_view B) {
   tShortString R(A);

@@ -107,13 +107,18 @@ class tBufStream : public tStream {
   void Flush(bool ToDisk = false) override;
 
   // Flushes and closes the file now; returns false when the final flush or
-  // the close failed. The stream is unusable afterwards.
+  // the close failed, or when a write error is still pending in the status
+  // word (the file does not hold what was written). A stream that never
+  // opened returns false too. The stream is unusable afterwards.
   bool Close();
   bool IsOpen() const { return Handle_ >= 0; }
   uint16_t Mode() const { return Mode_; }
 
  private:
   bool FlushWrites();
+  bool SeekOs(int64_t Pos);
+  bool ReadOs(int64_t Pos, uint8_t* Buf, uint32_t Count, uint32_t& Got);
+  bool WriteOs(int64_t Pos, const uint8_t* Buf, uint32_t Count);
   tFileSystem* Fs_;
   intptr_t Handle_ = -1;
   uint16_t Mode_;
@@ -122,7 +127,10 @@ class tBufStream : public tStream {
   int64_t Pos_ = 0;        // logical position
   int64_t BufStart_ = 0;   // file offset of Buffer_[0]
   uint32_t BufLen_ = 0;    // valid bytes in Buffer_
-  bool BufDirty_ = false;  // Buffer_[0..BufLen_) holds unwritten bytes
+  bool BufDirty_ = false;  // Buffer_[DirtyLo_..DirtyHi_) holds unwritten bytes
+  uint32_t DirtyLo_ = 0;
+  uint32_t DirtyHi_ = 0;
+  int64_t OsPos_ = -1;     // the handle's position, -1 when unknown
   int64_t Size_ = 0;       // file size including buffered writes
   std::vector<uint8_t> Buffer_;
 };
@@ -142,11 +150,12 @@ class tMemoryStream : public tStream {
   // Direct access to the bytes [0, GetSize()).
   const uint8_t* Bytes() const { return Data_.data(); }
   std::string_view View() const { return std::string_view(reinterpret_cast<const char*>(Data_.data()), Size_); }
-  // Empties the stream (position 0, size 0) and releases its memory.
+  // Empties the stream (position 0, size 0), releases its memory and
+  // clears the status word: a cleared stream starts afresh.
   void Clear();
 
  private:
-  void Reserve(size_t Need);
+  bool Reserve(size_t Need);  // false when the memory cannot be had
   uint32_t BlockSize_;
   std::vector<uint8_t> Data_;
   size_t Size_ = 0;

@@ -1,0 +1,72 @@
+// The platform-neutral half of the file layer: the replaceable current file
+// system, the mode-word decoding both backends share, and the helpers built
+// on the tFileSystem calls.
+#include "runtime/file_system.h"
+
+#include <string>
+
+#include "runtime/path.h"
+
+namespace kelvane {
+
+namespace {
+tFileSystem* Current = nullptr;
+}  // namespace
+
+tFileSystem::~tFileSystem() = default;
+
+tFileSystem& FileSystem() { return Current ? *Current : RealFileSystem(); }
+void SetFileSystem(tFileSystem* Fs) { Current = Fs; }
+
+tOpenMode DecodeOpenMode(uint16_t Mode) {
+  tOpenMode M;
+  uint8_t Low = static_cast<uint8_t>(Mode);
+  M.Create = (Mode & 0x0100) == 0;
+  if (M.Create) {
+    M.Read = M.Write = true;
+  } else {
+    switch (Low & 0x03) {
+      case 0: M.Read = true; break;
+      case 1: M.Write = true; break;
+      case 2: M.Read = M.Write = true; break;
+      default: return M;  // not Valid
+    }
+  }
+  // 0x00 (compatibility) and 0x40 share; 0x10 and 0x50 are exclusive.
+  switch (Low & 0x30) {
+    case 0x00: M.Share = shDenyNone; break;
+    case 0x10: M.Share = shDenyAll; break;
+    case 0x20: M.Share = shDenyWrite; break;
+    default: M.Share = shDenyRead; break;
+  }
+  M.Valid = true;
+  return M;
+}
+
+bool FileExists(std::string_view Path) { return FileSystem().FileExists(Path); }
+bool DirExists(std::string_view Path) { return FileSystem().DirExists(Path); }
+
+bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out) { return FileSystem().List(Mask, Out); }
+
+bool MakeDirChain(std::string_view Dir) {
+  tFileSystem& Fs = FileSystem();
+  // Without its trailing separators; a bare root or drive ("\", "C:\", "C:")
+  // is there already.
+  while (Dir.size() > 1 && IsPathSep(Dir.back()) && Dir[Dir.size() - 2] != ':') Dir.remove_suffix(1);
+  if (Dir.empty() || Fs.DirExists(Dir)) return true;
+  // Every prefix that ends before a separator is a parent, from the top down.
+  for (size_t I = 1; I < Dir.size(); ++I) {
+    if (!IsPathSep(Dir[I])) continue;
+    std::string_view Parent = Dir.substr(0, I);
+    if (Parent.back() == ':' || IsPathSep(Parent.back())) continue;  // "C:" or a doubled separator
+    if (!Fs.DirExists(Parent) && !Fs.MakeDir(Parent) && !Fs.DirExists(Parent)) return false;
+  }
+  // Another process may have made it meanwhile: what counts is that it exists.
+  return Fs.MakeDir(Dir) || Fs.DirExists(Dir);
+}
+
+bool RemoveFile(std::string_view Path) { return FileSystem().Remove(Path); }
+bool ReplaceFile(std::string_view Source, std::string_view Target) { return FileSystem().Replace(Source, Target); }
+tShortString FullPathOf(std::string_view Path) { return FileSystem().FullPath(Path); }
+
+}  // namespace kelvane

@@ -1,0 +1,376 @@
+// The file layer on POSIX. The system's paths are Windows paths: '\' is
+// turned into '/', a component that does not exist as written is looked up
+// without regard to the case of ASCII letters, listings behave as
+// FindFirstFileA does, and the sharing bits of the mode word are emulated
+// with flock so that our processes refuse each other as they would on
+// Windows.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "runtime/file_system.h"
+
+namespace kelvane {
+
+namespace {
+
+char FoldAscii(char C) { return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 32) : C; }
+
+bool SameFolded(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I)
+    if (FoldAscii(A[I]) != FoldAscii(B[I])) return false;
+  return true;
+}
+
+bool Exists(const std::string& Path) {
+  struct stat St;
+  return lstat(Path.c_str(), &St) == 0;
+}
+
+// The entry of Dir whose name equals Name with ASCII letters folded; the
+// first in byte order when several do. Empty when there is none.
+std::string FindFolded(const std::string& Dir, std::string_view Name) {
+  std::string Best;
+  DIR* D = opendir(Dir.empty() ? "." : Dir.c_str());
+  if (!D) return Best;
+  while (dirent* E = readdir(D)) {
+    std::string_view N(E->d_name);
+    if (!SameFolded(N, Name)) continue;
+    if (Best.empty() || CompareBytes(N, Best) < 0) Best.assign(N);
+  }
+  closedir(D);
+  return Best;
+}
+
+// The path the system should be given for one of ours.
+std::string Native(std::string_view Path) {
+  std::string P(Path);
+  std::replace(P.begin(), P.end(), '\\', '/');
+  if (P.empty() || Exists(P)) return P;
+  // Walk the components; the first one found in no case ends the lookup
+  // (nothing below it can exist), the rest stays as written.
+  std::string Out;
+  size_t I = 0;
+  if (P[0] == '/') {
+    Out = "/";
+    I = 1;
+  }
+  while (I < P.size()) {
+    size_t J = P.find('/', I);
+    if (J == std::string::npos) J = P.size();
+    std::string_view Comp(P.data() + I, J - I);
+    std::string Candidate = Out + std::string(Comp);
+    if (!Comp.empty() && Comp != "." && Comp != ".." && !Exists(Candidate)) {
+      std::string Found = FindFolded(Out, Comp);
+      if (Found.empty()) return Out + P.substr(I);
+      Candidate = Out + Found;
+    }
+    Out = Candidate;
+    if (J < P.size()) Out += '/';
+    I = J + 1;
+  }
+  return Out;
+}
+
+// FindFirstFileA's matching: '*' any run, '?' one character, ASCII letters
+// in either case, and a mask ending in ".*" also matches a name without
+// that dot ("*.*" matches every name).
+bool MaskMatches(std::string_view Mask, std::string_view Name) {
+  size_t M = 0, N = 0, StarM = std::string_view::npos, StarN = 0;
+  while (true) {
+    if (N == Name.size()) {
+      // Only more stars, or the ".*" that may match nothing, can follow.
+      std::string_view Rest = Mask.substr(M);
+      return Rest.find_first_not_of('*') == std::string_view::npos || Rest == ".*";
+    }
+    if (M < Mask.size() && Mask[M] == '*') {
+      StarM = M++;
+      StarN = N;
+      continue;
+    }
+    if (M < Mask.size() && N < Name.size() && (Mask[M] == '?' || FoldAscii(Mask[M]) == FoldAscii(Name[N]))) {
+      ++M;
+      ++N;
+      continue;
+    }
+    if (StarM == std::string_view::npos || StarN >= Name.size()) return false;
+    M = StarM + 1;
+    N = ++StarN;
+  }
+}
+
+// Windows' sharing bits as advisory locks on the open file description.
+// flock knows only shared and exclusive: deny-write and deny-read take the
+// exclusive lock, refusing somewhat more than Windows would rather than
+// letting a writer in that Windows would keep out.
+bool LockShare(int Fd, uint8_t Share) {
+  int Op = (Share == shDenyNone ? LOCK_SH : LOCK_EX) | LOCK_NB;
+  while (flock(Fd, Op) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// True when no stream of ours holds Path open: a sharing-violation check
+// before a delete or a rename over it, as Windows makes. The lock, when
+// taken, is held through Fd until the caller closes it.
+bool NotInUse(const std::string& Path, int& Fd) {
+  Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (Fd < 0) return true;  // cannot be opened, so cannot be held by us either
+  if (LockShare(Fd, shDenyAll)) return true;
+  close(Fd);
+  Fd = -1;
+  errno = EBUSY;
+  return false;
+}
+
+bool IsRoot(const std::string& Dir) {
+  struct stat A, B;
+  if (stat(Dir.empty() ? "." : Dir.c_str(), &A) != 0 || stat("/", &B) != 0) return false;
+  return A.st_dev == B.st_dev && A.st_ino == B.st_ino;
+}
+
+bool SyncDir(const std::string& Path) {
+  size_t Slash = Path.rfind('/');
+  std::string Dir = Slash == std::string::npos ? "." : (Slash == 0 ? "/" : Path.substr(0, Slash));
+  int Fd = open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Fd < 0) return false;
+  bool Ok = fsync(Fd) == 0 || errno == EINVAL;  // some file systems cannot sync a directory
+  close(Fd);
+  return Ok;
+}
+
+class tPosixFileSystem : public tFileSystem {
+ public:
+  bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) override {
+    tOpenMode M = DecodeOpenMode(Mode);
+    Handle = -1;
+    if (!M.Valid) {
+      Error = EINVAL;
+      return false;
+    }
+    std::string P = Native(Path);
+    int Flags = O_CLOEXEC;
+    if (M.Create)
+      Flags |= O_RDWR | O_CREAT;  // emptied only once the lock is ours
+    else
+      Flags |= M.Read && M.Write ? O_RDWR : (M.Write ? O_WRONLY : O_RDONLY);
+    int Fd;
+    do Fd = open(P.c_str(), Flags, 0666);
+    while (Fd < 0 && errno == EINTR);
+    if (Fd < 0) {
+      Error = errno;
+      return false;
+    }
+    struct stat St;
+    if (fstat(Fd, &St) != 0 || S_ISDIR(St.st_mode)) {
+      Error = EISDIR;
+      close(Fd);
+      return false;
+    }
+    if (!LockShare(Fd, M.Share)) {
+      Error = EBUSY;  // the sharing violation
+      close(Fd);
+      return false;
+    }
+    if (M.Create && ftruncate(Fd, 0) != 0) {
+      Error = errno;
+      close(Fd);
+      return false;
+    }
+    Handle = Fd;
+    return true;
+  }
+
+  int32_t Read(intptr_t Handle, void* Buf, uint32_t Count) override {
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    ssize_t N;
+    do N = read(static_cast<int>(Handle), Buf, Count);
+    while (N < 0 && errno == EINTR);
+    return static_cast<int32_t>(N);
+  }
+
+  int32_t Write(intptr_t Handle, const void* Buf, uint32_t Count) override {
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    ssize_t N;
+    do N = write(static_cast<int>(Handle), Buf, Count);
+    while (N < 0 && errno == EINTR);
+    return static_cast<int32_t>(N);
+  }
+
+  bool Seek(intptr_t Handle, int64_t Pos) override {
+    return Pos >= 0 && lseek(static_cast<int>(Handle), static_cast<off_t>(Pos), SEEK_SET) == static_cast<off_t>(Pos);
+  }
+
+  int64_t Size(intptr_t Handle) override {
+    struct stat St;
+    if (fstat(static_cast<int>(Handle), &St) != 0) return -1;
+    return static_cast<int64_t>(St.st_size);
+  }
+
+  bool Truncate(intptr_t Handle, int64_t Pos) override {
+    return Pos >= 0 && ftruncate(static_cast<int>(Handle), static_cast<off_t>(Pos)) == 0;
+  }
+
+  bool Sync(intptr_t Handle) override { return fsync(static_cast<int>(Handle)) == 0; }
+
+  bool Close(intptr_t Handle) override {
+    // The descriptor is gone after close() whatever it returns; EINTR is
+    // not a failure to retry.
+    return close(static_cast<int>(Handle)) == 0 || errno == EINTR;
+  }
+
+  bool FileExists(std::string_view Path) override {
+    struct stat St;
+    return !Path.empty() && stat(Native(Path).c_str(), &St) == 0 && !S_ISDIR(St.st_mode);
+  }
+
+  bool DirExists(std::string_view Path) override {
+    struct stat St;
+    return !Path.empty() && stat(Native(Path).c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+  }
+
+  bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override {
+    Out.clear();
+    std::string M(Mask);
+    std::replace(M.begin(), M.end(), '\\', '/');
+    size_t Slash = M.rfind('/');
+    std::string Dir, Pattern;
+    if (Slash == std::string::npos) {
+      Pattern = M;
+    } else {
+      Dir = Native(M.substr(0, Slash == 0 ? 1 : Slash));
+      Pattern = M.substr(Slash + 1);
+    }
+    DIR* D = opendir(Dir.empty() ? "." : Dir.c_str());
+    if (!D) return false;
+    int DirFd = dirfd(D);
+    std::vector<tDirEntry> Found;
+    while (dirent* E = readdir(D)) {
+      std::string_view Name(E->d_name);
+      if (Name == "." || Name == ".." || Name.size() > tShortString::MaxLength) continue;
+      if (Pattern.empty() || !MaskMatches(Pattern, Name)) continue;
+      tDirEntry Entry;
+      Entry.Name = Name;
+      struct stat St;
+      if (fstatat(DirFd, E->d_name, &St, 0) == 0) {
+        Entry.IsDir = S_ISDIR(St.st_mode);
+        Entry.Size = Entry.IsDir ? 0 : static_cast<int64_t>(St.st_size);
+      }
+      Found.push_back(Entry);
+    }
+    closedir(D);
+    std::sort(Found.begin(), Found.end(),
+              [](const tDirEntry& A, const tDirEntry& B) { return CompareBytes(A.Name.View(), B.Name.View()) < 0; });
+    // Every directory but the root holds "." and ".."; they are how a
+    // search for "*.*" finds an empty directory.
+    if (!Pattern.empty() && MaskMatches(Pattern, "..") && !IsRoot(Dir)) {
+      for (const char* Dot : {".", ".."}) {
+        tDirEntry Entry;
+        Entry.Name = Dot;
+        Entry.IsDir = true;
+        Out.push_back(Entry);
+      }
+    }
+    Out.insert(Out.end(), Found.begin(), Found.end());
+    return true;
+  }
+
+  bool MakeDir(std::string_view Path) override {
+    return !Path.empty() && mkdir(Native(Path).c_str(), 0777) == 0;
+  }
+
+  bool Remove(std::string_view Path) override {
+    std::string P = Native(Path);
+    struct stat St;
+    if (P.empty() || lstat(P.c_str(), &St) != 0 || S_ISDIR(St.st_mode)) return false;
+    int Fd;
+    if (!NotInUse(P, Fd)) return false;
+    bool Ok = unlink(P.c_str()) == 0;
+    if (Fd >= 0) close(Fd);
+    return Ok;
+  }
+
+  bool RemoveDir(std::string_view Path) override { return !Path.empty() && rmdir(Native(Path).c_str()) == 0; }
+
+  bool Replace(std::string_view Source, std::string_view Target) override {
+    std::string S = Native(Source), T = Native(Target);
+    struct stat Ss, Ts;
+    if (S.empty() || T.empty() || stat(S.c_str(), &Ss) != 0 || S_ISDIR(Ss.st_mode)) return false;
+    // The new contents must be on the disk before the name points at them.
+    int SFd = open(S.c_str(), O_RDONLY | O_CLOEXEC);
+    if (SFd < 0) return false;
+    bool Ok = fsync(SFd) == 0;
+    int TFd = -1;
+    if (Ok && lstat(T.c_str(), &Ts) == 0) {
+      if (S_ISDIR(Ts.st_mode) || !NotInUse(T, TFd)) Ok = false;
+      // Keep the target's owner where we may, and its permission bits.
+      if (Ok && (Ts.st_uid != Ss.st_uid || Ts.st_gid != Ss.st_gid)) {
+        if (fchown(SFd, Ts.st_uid, Ts.st_gid) != 0) {
+          // Only root may give a file away; the permission bits still follow.
+        }
+      }
+      if (Ok && fchmod(SFd, Ts.st_mode & 07777) != 0) Ok = false;
+    }
+    close(SFd);
+    if (Ok) Ok = rename(S.c_str(), T.c_str()) == 0;
+    if (TFd >= 0) close(TFd);
+    if (Ok) Ok = SyncDir(T);
+    if (Ok && S.rfind('/') != T.rfind('/')) SyncDir(S);
+    return Ok;
+  }
+
+  tShortString FullPath(std::string_view Path) override {
+    std::string P(Path);
+    std::replace(P.begin(), P.end(), '\\', '/');
+    if (P.empty() || P[0] != '/') {
+      char Cwd[4096];
+      if (!getcwd(Cwd, sizeof Cwd)) return tShortString(P);
+      P = std::string(Cwd) + "/" + P;
+    }
+    // Lexically, as GetFullPathNameA does: "." and ".." and doubled
+    // separators go; nothing needs to exist.
+    std::vector<std::string> Parts;
+    size_t I = 0;
+    while (I <= P.size()) {
+      size_t J = P.find('/', I);
+      if (J == std::string::npos) J = P.size();
+      std::string Comp = P.substr(I, J - I);
+      if (Comp == "..") {
+        if (!Parts.empty()) Parts.pop_back();
+      } else if (!Comp.empty() && Comp != ".") {
+        Parts.push_back(Comp);
+      }
+      I = J + 1;
+    }
+    std::string Out;
+    for (const std::string& Comp : Parts) Out += "/" + Comp;
+    if (Out.empty()) Out = "/";
+    if (P.size() > 1 && P.back() == '/' && Out != "/") Out += '/';
+    return tShortString(Out);
+  }
+};
+
+}  // namespace
+
+tFileSystem& RealFileSystem() {
+  static tPosixFileSystem Fs;
+  return Fs;
+}
+
+tShortString ExecutablePath() {
+  char Buf[4096];
+  ssize_t N = readlink("/proc/self/exe", Buf, sizeof Buf - 1);
+  if (N <= 0) return tShortString();
+  return tShortString(Buf, static_cast<size_t>(N));
+}
+
+}  // namespace kelvane

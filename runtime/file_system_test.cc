@@ -1,0 +1,200 @@
+#include "runtime/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "runtime/stream.h"
+#include "runtime/test_dir.h"
+
+namespace kelvane {
+namespace {
+
+using testing::GetFile;
+using testing::PutFile;
+using testing::tRuntimeTempDir;
+
+std::vector<std::string> Names(std::string_view Mask) {
+  std::vector<tDirEntry> Entries;
+  std::vector<std::string> Out;
+  if (!ListDir(Mask, Entries)) Out.push_back("<failed>");
+  for (const tDirEntry& E : Entries) Out.push_back(E.Name.ToStdString() + (E.IsDir ? "/" : ""));
+  return Out;
+}
+
+using tList = std::vector<std::string>;
+
+TEST(FileSystem, ListMatchesMasksAsFindFirstFileDoes) {
+  tRuntimeTempDir Dir;
+  for (const char* Name : {"1.msg", "2.MSG", "x.y.msg", "readme", "notes.txt"}) PutFile(Dir / Name, "x");
+  std::filesystem::create_directory(Dir / "SUB");
+  std::string D = Dir.Path() + "\\";
+  struct {
+    const char* Mask;
+    tList Want;
+  } Cases[] = {
+      {"*.msg", {"1.msg", "2.MSG", "x.y.msg"}},
+      {"*.MSG", {"1.msg", "2.MSG", "x.y.msg"}},
+      {"?.msg", {"1.msg", "2.MSG"}},
+      {"*.*", {"./", "../", "1.msg", "2.MSG", "SUB/", "notes.txt", "readme", "x.y.msg"}},
+      {"*", {"./", "../", "1.msg", "2.MSG", "SUB/", "notes.txt", "readme", "x.y.msg"}},
+      {"readme.*", {"readme"}},
+      {"READ*", {"readme"}},
+      {"sub", {"SUB/"}},
+      {"*.pkt", {}},
+  };
+  for (const auto& C : Cases) EXPECT_EQ(Names(D + C.Mask), C.Want) << C.Mask;
+  // An empty directory is still found by "*.*".
+  EXPECT_EQ(Names(D + "SUB\\*.*"), (tList{"./", "../"}));
+  EXPECT_EQ(Names(D + "SUB\\*.msg"), tList{});
+  // A directory that is not there cannot be listed.
+  EXPECT_EQ(Names(D + "NONE\\*.*"), tList{"<failed>"});
+  std::vector<tDirEntry> Entries;
+  ASSERT_TRUE(ListDir(D + "*.txt", Entries));
+  ASSERT_EQ(Entries.size(), 1u);
+  EXPECT_EQ(Entries[0].Size, 1);
+}
+
+TEST(FileSystem, ExistsTellsFilesFromDirectories) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "f", "");
+  EXPECT_TRUE(FileExists(Dir / "f"));
+  EXPECT_FALSE(DirExists(Dir / "f"));
+  EXPECT_TRUE(DirExists(Dir.Path()));
+  EXPECT_FALSE(FileExists(Dir.Path()));
+  EXPECT_FALSE(FileExists(Dir / "g"));
+  EXPECT_FALSE(FileExists(""));
+  EXPECT_FALSE(DirExists(""));
+}
+
+TEST(FileSystem, MakeDirChainCreatesEveryLevel) {
+  tRuntimeTempDir Dir;
+  std::string Deep = Dir.Path() + "\\a\\b\\c\\";
+  EXPECT_TRUE(MakeDirChain(Deep));
+  EXPECT_TRUE(DirExists(Dir.Path() + "\\a\\b\\c"));
+  EXPECT_TRUE(MakeDirChain(Deep));  // already there
+  EXPECT_TRUE(MakeDirChain(""));    // the current directory
+  PutFile(Dir / "file", "");
+  EXPECT_FALSE(MakeDirChain(Dir.Path() + "\\file\\sub"));  // a file in the way
+}
+
+TEST(FileSystem, ReplacePutsTheNewFileInPlace) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "setup.cfg", "old");
+  PutFile(Dir / "setup.new", "new");
+#ifndef _WIN32
+  namespace fs = std::filesystem;
+  fs::permissions(Dir / "setup.cfg", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::permissions(Dir / "setup.new", fs::perms::owner_read | fs::perms::owner_write);
+#endif
+  EXPECT_TRUE(ReplaceFile(Dir / "setup.new", Dir / "setup.cfg"));
+  EXPECT_EQ(GetFile(Dir / "setup.cfg"), "new");
+  EXPECT_FALSE(FileExists(Dir / "setup.new"));
+#ifndef _WIN32
+  EXPECT_EQ(fs::status(Dir / "setup.cfg").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
+  // Onto a name that is not there yet.
+  PutFile(Dir / "b.tmp", "b");
+  EXPECT_TRUE(ReplaceFile(Dir / "b.tmp", Dir / "b.cfg"));
+  EXPECT_EQ(GetFile(Dir / "b.cfg"), "b");
+  EXPECT_FALSE(ReplaceFile(Dir / "missing", Dir / "b.cfg"));
+  EXPECT_EQ(GetFile(Dir / "b.cfg"), "b");
+}
+
+TEST(FileSystem, OpenFilesAreNeitherRemovedNorReplaced) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "held", "held");
+  PutFile(Dir / "new", "new");
+  {
+    tBufStream S(Dir / "held", fmOpen | fmDenyNone | fmRead);
+    ASSERT_EQ(S.Status, stOk);
+    EXPECT_FALSE(RemoveFile(Dir / "held"));
+    EXPECT_FALSE(ReplaceFile(Dir / "new", Dir / "held"));
+  }
+  EXPECT_EQ(GetFile(Dir / "held"), "held");
+  EXPECT_TRUE(RemoveFile(Dir / "held"));
+  EXPECT_FALSE(FileExists(Dir / "held"));
+  EXPECT_FALSE(RemoveFile(Dir / "held"));
+  EXPECT_FALSE(RemoveFile(Dir.Path()));  // not a file
+}
+
+TEST(FileSystem, PathsOfTheSystem) {
+  tShortString Exe = ExecutablePath();
+  EXPECT_TRUE(FileExists(Exe)) << Exe.CStr();
+  tShortString Full = FullPathOf("x.cfg");
+  EXPECT_TRUE(Full.EndsWith("x.cfg")) << Full.CStr();
+  EXPECT_GT(Full.Length(), 5u);
+#ifndef _WIN32
+  EXPECT_EQ(FullPathOf("/srv/fido/../x/./y.cfg"), "/srv/x/y.cfg");
+  EXPECT_EQ(FullPathOf("\\srv\\\\fido\\"), "/srv/fido/");
+  EXPECT_EQ(FullPathOf("/.."), "/");
+#else
+  EXPECT_EQ(FullPathOf("C:\\FIDO\\..\\FE\\.\\SETUP.CFG"), "C:\\FE\\SETUP.CFG");
+#endif
+}
+
+#ifndef _WIN32
+// On POSIX, names are found whatever their case, as Windows finds them.
+TEST(FileSystem, FindsNamesInAnyCase) {
+  tRuntimeTempDir Dir;
+  std::filesystem::create_directory(Dir / "FOO");
+  PutFile(Dir / "FOO/1.MSG", "one");
+  std::string D = Dir.Path() + "\\";
+  EXPECT_TRUE(FileExists(D + "foo\\1.msg"));
+  EXPECT_TRUE(DirExists(D + "Foo"));
+  EXPECT_EQ(Names(D + "foo\\*.msg"), tList{"1.MSG"});
+  {
+    tBufStream S(D + "foo\\1.msg", fmOpen | fmDenyNone | fmReadWrite);
+    ASSERT_EQ(S.Status, stOk);
+    S.Seek(3);
+    S.WriteStr("!");
+  }
+  EXPECT_EQ(GetFile(Dir / "FOO/1.MSG"), "one!");
+  // A new file goes into the directory as found, under the name as written.
+  {
+    tBufStream S(D + "foo\\2.msg", fmCreate);
+    ASSERT_EQ(S.Status, stOk);
+  }
+  EXPECT_TRUE(std::filesystem::exists(Dir / "FOO/2.msg"));
+  // Creating a name that exists in another case empties that file, as
+  // Windows would, instead of making a second file beside it.
+  {
+    tBufStream S(D + "FOO\\1.msg", fmCreate);
+    S.WriteStr("x");
+  }
+  EXPECT_EQ(GetFile(Dir / "FOO/1.MSG"), "x");
+  EXPECT_EQ(Names(D + "FOO\\*"), (tList{"./", "../", "1.MSG", "2.msg"}));
+  // Several names that differ only in case: the first in byte order.
+  PutFile(Dir / "FOO/a.txt", "lower");
+  PutFile(Dir / "FOO/A.TXT", "upper");
+  PutFile(Dir / "FOO/A.txt", "mixed");
+  {
+    tBufStream S(D + "foo\\a.Txt", fmOpen | fmDenyNone | fmRead);
+    char Buf[5];
+    S.Read(Buf, 5);
+    EXPECT_EQ(std::string(Buf, 5), "upper");
+  }
+  EXPECT_TRUE(RemoveFile(D + "foo\\a.Txt"));
+  EXPECT_FALSE(std::filesystem::exists(Dir / "FOO/A.TXT"));
+}
+
+TEST(FileSystem, RootListsNoDots) {
+  tList Root = Names("/*");
+  ASSERT_FALSE(Root.empty());
+  EXPECT_NE(Root[0], "./");
+  for (const std::string& N : Root) EXPECT_NE(N, "../");
+}
+
+TEST(FileSystem, ExtensionsLongerThanTheMaskAreNotMatched) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "1.msgold", "");
+  PutFile(Dir / "2.msg", "");
+  EXPECT_EQ(Names(Dir.Path() + "/*.msg"), tList{"2.msg"});
+}
+#endif
+
+}  // namespace
+}  // namespace kelvane
