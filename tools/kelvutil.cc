@@ -12,6 +12,7 @@ namespace {
 
 const tSubcommand Subcommands[] = {
     // Each subcommand adds its line here when it lands.
+    {"fecfg", "FILE", "header, extension blocks, areas and nodes of a FastEcho configuration", FecfgHelp, RunFecfgCommand},
     {"list", "BASEID", "the messages of a message base, one line each", ListHelp, RunListCommand},
     {"show", "BASEID N", "one message with every field, kludge and control line", ShowHelp, RunShowCommand},
     {nullptr, nullptr, nullptr, nullptr, nullptr},

@@ -28,6 +28,7 @@ int Fail(const char* Name, const char* Message);
 int RunRegexCommand(int Argc, char** Args);
 int RunCtlCommand(int Argc, char** Args);
 int RunFecfgCommand(int Argc, char** Args);
+extern const char FecfgHelp[];
 int RunListCommand(int Argc, char** Args);
 extern const char ListHelp[];
 int RunShowCommand(int Argc, char** Args);
