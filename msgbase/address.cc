@@ -1,1 +1,378 @@
-// (being written)
+// FidoNet addresses and dates of a tMessage. A stored message seldom
+// carries its two addresses whole in one place: *.MSG headers lack zones
+// and points, Squish and JAM keep some of them in their own fields, and the
+// rest travels in the INTL, FMPT, TOPT, MSGID and REPLY kludges and in the
+// origin line. CompleteHeader gathers them in a fixed order after every
+// read, so a caller always sees eight filled address words.
+#include "msgbase/address.h"
+
+#include <cstdio>
+
+#include "runtime/case866.h"
+#include "runtime/clock.h"
+
+namespace kelvane {
+
+namespace {
+
+constexpr std::string_view MonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// A zone or net is missing when 0 or unset; a node or point only when unset
+// (node 0 is a valid address).
+inline bool ZoneOrNetMissing(uint16_t W) { return W == 0 || W == UnsetWord; }
+inline bool NodeMissing(uint16_t W) { return W == UnsetWord; }
+
+// Decimal text of a number, padded with "0" on the left to two digits.
+// Cut keeps only the last two characters of a longer text.
+tShortString TwoDigits(int64_t N, bool Cut) {
+  tShortString S = IntToStr(N);
+  if (S.Length() < 2) S = tShortString("0") + S;
+  if (Cut && S.Length() > 2) S = S.Sub(S.Length() - 2);
+  return S;
+}
+
+tShortString DateText(const tDateTime& T, bool Cut) {
+  tShortString S = TwoDigits(T.Day, Cut);
+  S += ' ';
+  S += MonthName(T.Month);
+  S += ' ';
+  S += TwoDigits(T.Year % 100, Cut);
+  S += "  ";
+  S += TwoDigits(T.Hour, Cut);
+  S += ':';
+  S += TwoDigits(T.Min, Cut);
+  S += ':';
+  S += TwoDigits(T.Sec, Cut);
+  return S;
+}
+
+// A word read as a 32-bit number (0 when it is no number); the date fields.
+int32_t WordInt(int K, std::string_view S, std::string_view Delims) {
+  long long Value = 0;
+  StrToInt(ExtractWord(K, S, Delims), Value);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(Value)));
+}
+
+// Fills the missing zone, net and node from address text a when it looks
+// like an address (holds ":" and "/").
+void FillFrom(std::string_view A, uint16_t& Zone, uint16_t& Net, uint16_t& Node, std::string_view Delims) {
+  if (A.find(':') == std::string_view::npos || A.find('/') == std::string_view::npos) return;
+  if (ZoneOrNetMissing(Zone)) Zone = WordNumber(1, A, Delims);
+  if (ZoneOrNetMissing(Net)) Net = WordNumber(2, A, Delims);
+  if (NodeMissing(Node)) Node = WordNumber(3, A, Delims);
+}
+
+// The address part of a kludge value: word 1 over "@" of word Word over
+// the space, without blanks and tabs at its ends.
+tShortString KludgeAddress(std::string_view Value, int Word) {
+  return tShortString(TrimBlanks(ExtractWord(1, ExtractWord(Word, Value, " "), "@")));
+}
+
+// The domain of a kludge value: word 1 over the space of word 2 over "@".
+tShortString KludgeDomain(std::string_view Value) {
+  return tShortString(TrimBlanks(ExtractWord(1, ExtractWord(2, Value, "@"), " ")));
+}
+
+// Address text zone:net/node.point@domain into four words and a domain.
+// The domain is the word that follows the first "@", so zone:net/node@domain
+// keeps its domain and reads as point 0.
+void SplitAddress(std::string_view Text, uint16_t& Zone, uint16_t& Net, uint16_t& Node, uint16_t& Point,
+                  tShortString& Domain) {
+  size_t At = Text.find('@');
+  std::string_view Address = Text.substr(0, At);
+  Zone = WordNumber(1, Address, ":/.");
+  Net = WordNumber(2, Address, ":/.");
+  Node = WordNumber(3, Address, ":/.");
+  Point = WordNumber(4, Address, ":/.");
+  Domain = At == std::string_view::npos ? tShortString() : ExtractWord(1, Text.substr(At + 1), " \t");
+}
+
+}  // namespace
+
+tShortString ExtractWord(int K, std::string_view S, std::string_view Delims) {
+  size_t I = 0, N = S.size();
+  for (int Word = 1;; ++Word) {
+    while (I < N && Delims.find(S[I]) != std::string_view::npos) ++I;
+    if (I >= N) return tShortString();
+    size_t Start = I;
+    while (I < N && Delims.find(S[I]) == std::string_view::npos) ++I;
+    if (Word == K) return tShortString(S.substr(Start, I - Start));
+  }
+}
+
+uint16_t WordNumber(int K, std::string_view S, std::string_view Delims) {
+  long long Value = 0;
+  StrToInt(ExtractWord(K, S, Delims), Value);
+  return static_cast<uint16_t>(static_cast<unsigned long long>(Value) & 0xFFFF);
+}
+
+tShortString AddrStr(uint16_t Zone, uint16_t Net, uint16_t Node, uint16_t Point) {
+  tShortString S = IntToStr(Zone);
+  S += ':';
+  S += IntToStr(Net);
+  S += '/';
+  S += IntToStr(Node);
+  if (Point != 0) {
+    S += '.';
+    S += IntToStr(Point);
+  }
+  return S;
+}
+
+tShortString OrigAddrStr(const tMessage& Msg) { return AddrStr(Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, Msg.OrigPoint); }
+tShortString DestAddrStr(const tMessage& Msg) { return AddrStr(Msg.DestZone, Msg.DestNet, Msg.DestNode, Msg.DestPoint); }
+
+void SetOrigAddrStr(tMessage& Msg, std::string_view Text) {
+  Msg.MsgId = tShortString(Text) + " " + NewMsgIdSerial();
+  // INTL keeps its recipient part and takes the sender up to its point.
+  Msg.Intl = ExtractWord(1, Msg.Intl, " ") + " " + ExtractWord(1, Text, ".@");
+  SplitAddress(Text, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, Msg.OrigPoint, Msg.OrigDomain);
+}
+
+void SetDestAddrStr(tMessage& Msg, std::string_view Text) {
+  tShortString Orig = ExtractWord(2, Msg.Intl, " ");
+  if (Orig.Empty()) Orig = ExtractWord(1, Msg.Intl, " ");
+  Msg.Intl = ExtractWord(1, Text, ".@") + " " + Orig;
+  SplitAddress(Text, Msg.DestZone, Msg.DestNet, Msg.DestNode, Msg.DestPoint, Msg.DestDomain);
+}
+
+void CompleteHeader(tMessage& Msg) {
+  // 1. What the message brought itself.
+  Msg.HadMsgId = !Msg.MsgId.Empty();
+  Msg.HadIntl = !Msg.Intl.Empty();
+
+  // 2. Sender from INTL (its second word).
+  FillFrom(KludgeAddress(Msg.Intl, 2), Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, AddrDelims);
+
+  // 3. Sender from MSGID; the point only from a MSGID whose address is
+  // plain FidoNet text (digits, ".", "/", ":").
+  tShortString A = KludgeAddress(Msg.MsgId, 1);
+  FillFrom(A, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, AddrDelims);
+  if (NodeMissing(Msg.OrigPoint) && A.Contains('.')) {
+    std::string_view Id = Msg.MsgId.View();
+    Id = Id.substr(0, Id.find_first_of("@ "));
+    bool Plain = true;
+    for (char C : Id)
+      if (!((C >= '0' && C <= '9') || C == '.' || C == '/' || C == ':')) Plain = false;
+    if (Plain) Msg.OrigPoint = WordNumber(4, A, AddrDelims);
+  }
+
+  // 4. Sender domain from MSGID.
+  if (Msg.OrigDomain.Empty()) Msg.OrigDomain = KludgeDomain(Msg.MsgId);
+
+  // 5. Origin line: the parenthesised address at its end leaves Origin;
+  // it never supplies a point.
+  size_t Open = Msg.Origin.FindLast('(');
+  if (Open != tShortString::npos) {
+    tShortString Taken = Msg.Origin.Sub(Open);
+    Msg.Origin.Truncate(Open);
+    if (Msg.Origin.Empty()) Msg.Origin = " ";
+    size_t Space = Taken.Find(' ');
+    if (Space != tShortString::npos) Taken.Erase(0, Space);
+    FillFrom(Taken, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, OriginDelims);
+  }
+
+  // 6.
+  if (NodeMissing(Msg.OrigPoint)) Msg.OrigPoint = 0;
+
+  // 7, 8. Recipient from INTL (its first word), then from REPLY.
+  FillFrom(KludgeAddress(Msg.Intl, 1), Msg.DestZone, Msg.DestNet, Msg.DestNode, AddrDelims);
+  FillFrom(KludgeAddress(Msg.ReplyId, 1), Msg.DestZone, Msg.DestNet, Msg.DestNode, AddrDelims);
+
+  // 9, 10.
+  if (NodeMissing(Msg.DestPoint)) Msg.DestPoint = 0;
+  if (Msg.DestDomain.Empty()) Msg.DestDomain = KludgeDomain(Msg.ReplyId);
+  if (Msg.DestDomain.Empty()) Msg.DestDomain = Msg.OrigDomain;
+
+  // 11. Each side lends the other what it lacks; zone 2 when neither knows.
+  if (ZoneOrNetMissing(Msg.DestZone)) Msg.DestZone = Msg.OrigZone;
+  if (ZoneOrNetMissing(Msg.OrigZone)) Msg.OrigZone = Msg.DestZone;
+  if (ZoneOrNetMissing(Msg.DestNet)) Msg.DestNet = Msg.OrigNet;
+  if (ZoneOrNetMissing(Msg.OrigNet)) Msg.OrigNet = Msg.DestNet;
+  if (NodeMissing(Msg.DestNode)) Msg.DestNode = Msg.OrigNode;
+  if (NodeMissing(Msg.OrigNode)) Msg.OrigNode = Msg.DestNode;
+  if (ZoneOrNetMissing(Msg.DestZone)) Msg.DestZone = 2;
+  if (ZoneOrNetMissing(Msg.OrigZone)) Msg.OrigZone = 2;
+
+  // 12. A MSGID for a message that has none.
+  if (Msg.MsgId.Empty()) {
+    tShortString Id = IntToStr(Msg.OrigZone);
+    Id += ':';
+    Id += IntToStr(Msg.OrigNet);
+    Id += '/';
+    Id += IntToStr(Msg.OrigNode);
+    if (Msg.OrigPoint != 0 && Msg.OrigPoint != UnsetWord) {
+      Id += '.';
+      Id += IntToStr(Msg.OrigPoint);
+    }
+    if (!Msg.OrigDomain.Empty()) {
+      Id += '@';
+      Id += Msg.OrigDomain;
+    }
+    Id += ' ';
+    Id += NewMsgIdSerial();
+    Msg.MsgId = Id;
+  }
+
+  // 13. An INTL line for a message that has none: points are not part of
+  // it, and the value ends with a blank.
+  if (Msg.Intl.Empty()) {
+    tShortString I = AddrStr(Msg.DestZone, Msg.DestNet, Msg.DestNode, 0);
+    I += ' ';
+    I += AddrStr(Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, 0);
+    I += ' ';
+    Msg.Intl = I;
+  }
+
+  // 14. The date: from the date text when the format left DateWritten
+  // empty, and the date text always rebuilt in its canonical form.
+  if (Msg.DateWritten.Day == 0 && !Msg.DateStr.Empty()) {
+    ParseDateStr(Msg.DateStr, Msg.DateWritten);
+    Msg.DateStr = DateText(Msg.DateWritten, false);
+  } else {
+    Msg.DateStr = DateTimeToStr(Msg.DateWritten);
+  }
+  Msg.DateStr.Truncate(20);
+}
+
+tShortString NewMsgIdSerial() {
+  // Two calls within one hundredth of a second may draw the same random
+  // number; the previous value is kept so that a serial is never repeated
+  // back to back.
+  static uint32_t Previous = 0;
+  tLocalTime T = GetLocalTime();
+  uint32_t V = static_cast<uint32_t>(T.Year) * 31536000u + static_cast<uint32_t>(T.Month) * 2592000u +
+               static_cast<uint32_t>(T.Day) * 86400u + static_cast<uint32_t>(T.Hour) * 3600u +
+               static_cast<uint32_t>(T.Min) * 60u + static_cast<uint32_t>(T.Sec);
+  V = V * 128u + (static_cast<uint32_t>(T.Hundredths) & 127u);
+  V += RandomBelow(65535);
+  if (V == Previous) ++V;
+  Previous = V;
+  char Buf[9];
+  static const char Digits[] = "0123456789abcdef";
+  for (int I = 7; I >= 0; --I) {
+    Buf[I] = Digits[V & 15];
+    V >>= 4;
+  }
+  Buf[8] = 0;
+  return tShortString(Buf, 8);
+}
+
+int32_t DayNumber(int32_t Year, int32_t Month, int32_t Day) {
+  // 64-bit arithmetic: dates far outside the calendar give some number,
+  // never an overflow.
+  int64_t Y = Year, M = Month;
+  if (M < 3) {
+    Y -= 1;
+    M += 12;
+  }
+  int64_t R = ((M - 3) * 153 + 2) / 5 + Day + 1721119 + ((Y % 100) * 1461) / 4 + ((Y / 100) * 146097) / 4;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(R)));
+}
+
+tDateTime DayNumberToDate(int32_t Julian) {
+  int64_t Y = 4 * (static_cast<int64_t>(Julian) - 1721119) - 1;
+  int64_t Q = Y / 146097;
+  int64_t D = (Y % 146097) | 3;
+  int64_t Year = 100 * Q + D / 1461;
+  int64_t E = 5 * (((D % 1461) + 4) / 4) - 3;
+  int64_t Month = E / 153;
+  int64_t Day = ((E % 153) + 5) / 5;
+  if (Month > 9) {
+    Year += 1;
+    Month -= 12;
+  }
+  Month += 3;
+  tDateTime T;
+  T.Year = static_cast<int32_t>(Year);
+  T.Month = static_cast<int32_t>(Month);
+  T.Day = static_cast<int32_t>(Day);
+  return T;
+}
+
+int32_t DateTimeToUnix(const tDateTime& T) {
+  int64_t S = (static_cast<int64_t>(DayNumber(T.Year, T.Month, T.Day)) - 2440588) * 86400 +
+              static_cast<int64_t>(T.Hour) * 3600 + static_cast<int64_t>(T.Min) * 60 + T.Sec;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(S)));
+}
+
+tDateTime UnixToDateTime(int32_t Seconds) {
+  tDateTime T = DayNumberToDate(Seconds / 86400 + 2440588);
+  T.Hour = (Seconds % 86400) / 3600;
+  T.Min = (Seconds % 3600) / 60;
+  T.Sec = Seconds % 60;
+  return T;
+}
+
+std::string_view MonthName(int32_t Month) {
+  if (Month < 1 || Month > 12) return std::string_view();
+  return MonthNames[Month - 1];
+}
+
+tShortString DateTimeToStr(const tDateTime& T) { return DateText(T, true); }
+
+tDateTime CurrentDateTime() {
+  tLocalTime L = GetLocalTime();
+  tDateTime T;
+  T.Year = L.Year;
+  T.Month = L.Month;
+  T.Day = L.Day;
+  T.Hour = L.Hour;
+  T.Min = L.Min;
+  T.Sec = L.Sec;
+  return T;
+}
+
+bool ParseDateStr(std::string_view Text, tDateTime& T) {
+  T = tDateTime();
+  tShortString S(Text);
+  // Character N of the text, counted from 1; 0 past its end.
+  auto At = [&S](size_t N) { return N <= S.Length() ? S[N - 1] : '\0'; };
+  tShortString Month;
+  if (At(3) == ' ') {
+    // "07 Dec 26  19:05:08", or with one blank before the time.
+    T.Day = WordInt(1, S, " ");
+    Month = ExtractWord(2, S, " ");
+    T.Year = WordInt(3, S, " ");
+    S.Erase(0, At(11) == ' ' ? 11 : 10);
+    T.Hour = WordInt(1, S, ":");
+    T.Min = WordInt(2, S, ":");
+    T.Sec = WordInt(3, S, ": ");
+  } else if (At(4) == ' ') {
+    // "Mon  7 Dec 26 19:05": a weekday first, no seconds.
+    S.Erase(0, 4);
+    T.Day = WordInt(1, S, " ");
+    Month = ExtractWord(2, S, " ");
+    T.Year = WordInt(3, S, " ");
+    S.Erase(0, 10);
+    T.Hour = WordInt(1, S, ":");
+    T.Min = WordInt(2, S, ":");
+  } else if (At(3) == '-') {
+    // "07-12-26 19:05:08".
+    for (size_t I = 0; I < S.Length(); ++I)
+      if (S[I] == '-' || S[I] == ':') S[I] = ' ';
+    T.Day = WordInt(1, S, " ");
+    Month = MonthName(WordInt(2, S, " "));
+    T.Year = WordInt(3, S, " ");
+    T.Hour = WordInt(4, S, " ");
+    T.Min = WordInt(5, S, " ");
+    T.Sec = WordInt(6, S, " ");
+  }
+  if (T.Year < 80)
+    T.Year += 2000;
+  else if (T.Year < 1900)
+    T.Year += 1900;
+  for (int32_t M = 1; M <= 12; ++M)
+    if (SameText866(Month, MonthName(M))) {
+      T.Month = M;
+      break;
+    }
+  if (T.Year == 2000 && T.Month == 0 && T.Day == 0 && T.Hour == 0 && T.Min == 0 && T.Sec == 0) {
+    T = CurrentDateTime();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kelvane

@@ -1,1 +1,397 @@
-// (being written)
+// tMsgBase::ReadText: takes FidoNet message text apart. Control information
+// travels in lines of its own at the two ends of the text: kludge lines
+// (SOH, byte 1, then a name) at the head, and the tear line, origin line,
+// SEEN-BY, PATH and routing lines at the tail. A forward scan over the head
+// and a backward scan over the tail move them into the fields and line
+// lists of tMessage and remove them from the body; the body between the two
+// scans is never examined, so a long message costs only a copy and one
+// rebuild. Layout and examples: doc/formats/message-text.md.
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "msgbase/message.h"
+#include "msgbase/msgbase.h"
+#include "runtime/case866.h"
+#include "runtime/collection.h"
+#include "runtime/short_string.h"
+#include "runtime/stream.h"
+
+namespace kelvane {
+
+namespace {
+
+constexpr uint8_t Cr = 13;
+constexpr uint8_t Lf = 10;
+
+// A list never takes more lines than this from one text. Real messages
+// carry at most a few hundred; a damaged or hostile text of millions of
+// SEEN-BY lines would otherwise cost 257 bytes per line. A line that would
+// exceed the cap is not consumed and stays in the body.
+constexpr size_t MaxListLines = 8192;
+
+// Below this many entries a list is searched directly.
+constexpr size_t IndexFrom = 16;
+
+inline bool IsBreak(uint8_t C) { return C == Cr || C == Lf; }
+inline uint8_t PartnerOf(uint8_t C) { return C == Cr ? Lf : Cr; }
+
+// Whether Line begins with Prefix, compared in upper case; Prefix is given
+// in upper case.
+bool HasPrefix(std::string_view Line, std::string_view Prefix) {
+  if (Line.size() < Prefix.size()) return false;
+  for (size_t I = 0; I < Prefix.size(); ++I)
+    if (UpperCase866(Line[I]) != Prefix[I]) return false;
+  return true;
+}
+
+// A decimal number from the rest of a TOPT or FMPT line, modulo 65536;
+// 0 when it is no number. Blanks at both ends are allowed.
+uint16_t PointNumber(std::string_view Text) {
+  long long Value = 0;
+  StrToInt(TrimBlanks(Text), Value);
+  return static_cast<uint16_t>(static_cast<unsigned long long>(Value) & 0xFFFF);
+}
+
+// Exact, whole-string membership in one of the message's line lists, kept
+// linear for short lists and hashed once a list grows, so that a text of
+// many control lines is read in linear time. Every addition made while the
+// text is read goes through Add; additions at the front (the backward scan
+// meets the tail's lines last first) are gathered and put in place by
+// Finish in one step.
+class tListIndex {
+ public:
+  explicit tListIndex(tStringList& List) : List_(List) {}
+
+  bool Contains(std::string_view Line) {
+    if (!Built_) {
+      if (List_.Count() + Front_.size() < IndexFrom) {
+        for (const tShortString& Entry : List_)
+          if (Entry.View() == Line) return true;
+        for (const tShortString& Entry : Front_)
+          if (Entry.View() == Line) return true;
+        return false;
+      }
+      for (const tShortString& Entry : List_) Set_.insert(Entry.ToStdString());
+      for (const tShortString& Entry : Front_) Set_.insert(Entry.ToStdString());
+      Built_ = true;
+    }
+    return Set_.count(std::string(Line)) != 0;
+  }
+
+  bool Full() const { return List_.Count() + Front_.size() >= MaxListLines; }
+
+  void Add(const tShortString& Entry, bool AtFront) {
+    if (AtFront)
+      Front_.push_back(Entry);
+    else
+      List_.Append(Entry);
+    if (Built_) Set_.insert(Entry.ToStdString());
+  }
+
+  // The entries added at the front go before the others, the one added
+  // last first.
+  void Finish() {
+    if (Front_.empty()) return;
+    tStringList Joined;
+    for (auto It = Front_.rbegin(); It != Front_.rend(); ++It) Joined.Append(*It);
+    for (const tShortString& Entry : List_) Joined.Append(Entry);
+    List_ = std::move(Joined);
+    Front_.clear();
+  }
+
+ private:
+  tStringList& List_;
+  std::vector<tShortString> Front_;
+  std::unordered_set<std::string> Set_;
+  bool Built_ = false;
+};
+
+struct tIndexes {
+  explicit tIndexes(tMessage& Msg)
+      : Route(Msg.RouteLines), Kludges(Msg.Kludges), Path(Msg.PathLines), SeenBy(Msg.SeenByLines) {}
+  void Finish() {
+    Route.Finish();
+    Kludges.Finish();
+    Path.Finish();
+    SeenBy.Finish();
+  }
+  tListIndex Route, Kludges, Path, SeenBy;
+};
+
+// Applies the control-line vocabulary to one line, in table order; the
+// backward scan applies only the rows that also hold at the tail. Returns
+// true when the line was consumed. A row whose prefix matches but whose
+// condition fails (a second tear line, a Via line already listed) passes the
+// line on, so an SOH line of that kind falls to the last row and is kept in
+// Kludges.
+bool ApplyRows(tMessage& Msg, std::string_view Line, bool Backward, tIndexes& Ix) {
+  if (!Backward && !Line.empty() && Line[0] == '\001') {
+    if (HasPrefix(Line, "\001INTL ")) {
+      Msg.Intl = Line.substr(6);
+      return true;
+    }
+    if (HasPrefix(Line, "\001TOPT ")) {
+      Msg.DestPoint = PointNumber(Line.substr(6));
+      return true;
+    }
+    if (HasPrefix(Line, "\001FMPT ")) {
+      Msg.OrigPoint = PointNumber(Line.substr(6));
+      return true;
+    }
+    if (HasPrefix(Line, "\001MSGID: ")) {
+      Msg.MsgId = Line.substr(8);
+      return true;
+    }
+    if (HasPrefix(Line, "\001REPLY: ")) {
+      Msg.ReplyId = Line.substr(8);
+      return true;
+    }
+    if (HasPrefix(Line, "\001FLAGS ")) {
+      Msg.Flags = Line.substr(7);
+      return true;
+    }
+    if (HasPrefix(Line, "\001PID: ")) {
+      Msg.Pid = Line.substr(6);
+      return true;
+    }
+    if (HasPrefix(Line, "\001TID: ")) {
+      Msg.Tid = Line.substr(6);
+      return true;
+    }
+  }
+  if (HasPrefix(Line, "---")) {
+    if (Msg.TearLine.Empty()) {
+      std::string_view Rest = Line.substr(3);
+      Msg.TearLine = Rest.empty() ? std::string_view(" ") : Rest;
+      Msg.AddTearLine = 1;
+      return true;
+    }
+  } else if (HasPrefix(Line, " * ORIGIN: ")) {
+    if (Msg.Origin.Empty()) {
+      Msg.Origin = Line.substr(11);
+      Msg.AddOrigin = 1;
+      return true;
+    }
+  } else if (!Line.empty() && Line[0] == '\001') {
+    // Routing lines are kept whole, with their prefix in its usual case.
+    static constexpr std::string_view RoutePrefixes[][2] = {
+        {"\001VIA ", "\001Via "}, {"\001RECD ", "\001Recd "}, {"\001FORWARDED ", "\001Forwarded "}};
+    for (const auto& Prefix : RoutePrefixes) {
+      if (!HasPrefix(Line, Prefix[0])) continue;
+      if (!Ix.Route.Full() && !Ix.Route.Contains(Line)) {
+        Ix.Route.Add(tShortString(Prefix[1]) + Line.substr(Prefix[1].size()), Backward);
+        return true;
+      }
+      break;
+    }
+    if (HasPrefix(Line, "\001PATH: ")) {
+      if (!Ix.Path.Full() && !Ix.Path.Contains(Line)) {
+        Ix.Path.Add(tShortString(Line.substr(7)), Backward);
+        return true;
+      }
+    }
+  } else if (HasPrefix(Line, "SEEN-BY: ")) {
+    if (!Ix.SeenBy.Full() && !Ix.SeenBy.Contains(Line)) {
+      Ix.SeenBy.Add(tShortString(Line.substr(9)), Backward);
+      return true;
+    }
+  }
+  if (!Backward && !Line.empty() && Line[0] == '\001') {
+    if (!Ix.Kludges.Full() && !Ix.Kludges.Contains(Line)) {
+      Ix.Kludges.Add(tShortString(Line), false);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Forward line reading over bytes [Pos, Limit) of memory: the line is what
+// precedes the next CR or LF (at most 255 characters kept, the rest read and
+// dropped); the break's partner (LF after CR, CR after LF) belongs to the
+// break. Returns the position after the line and its break.
+size_t ReadLineForward(std::string_view Bytes, size_t Pos, size_t Limit, tShortString& Line) {
+  size_t Start = Pos;
+  while (Pos < Limit && !IsBreak(static_cast<uint8_t>(Bytes[Pos]))) ++Pos;
+  Line.Assign(Bytes.substr(Start, Pos - Start));
+  if (Pos < Limit) {
+    uint8_t Break = static_cast<uint8_t>(Bytes[Pos++]);
+    if (Pos < Limit && static_cast<uint8_t>(Bytes[Pos]) == PartnerOf(Break)) ++Pos;
+  }
+  return Pos;
+}
+
+// The same over a stream, from its position up to Limit. After a stream
+// error the status is cleared and the position put at the end of the
+// stream; the line read so far still counts, and the result is false so
+// that the scan ends after it.
+bool ReadLineForward(tStream& S, int64_t Limit, tShortString& Line) {
+  Line.Clear();
+  auto Fail = [&S]() {
+    S.Reset();
+    S.Seek(S.GetSize());
+    return false;
+  };
+  int64_t Pos = S.GetPos();
+  uint8_t C = 0;
+  bool Broke = false;
+  while (Pos < Limit) {
+    S.Read(&C, 1);
+    if (S.Status != stOk) return Fail();
+    ++Pos;
+    if (IsBreak(C)) {
+      Broke = true;
+      break;
+    }
+    Line.Append(static_cast<char>(C));
+  }
+  if (Broke && Pos < Limit) {
+    uint8_t Next = 0;
+    S.Read(&Next, 1);
+    if (S.Status != stOk) return Fail();
+    if (Next != PartnerOf(C)) S.Seek(Pos);
+  }
+  return true;
+}
+
+using tSpan = std::pair<size_t, size_t>;  // [first, second)
+
+// Adds [From, To) to the marks, joined to the last mark when that ends
+// exactly at From.
+void Mark(std::vector<tSpan>& Marks, size_t From, size_t To) {
+  if (!Marks.empty() && Marks.back().second == From)
+    Marks.back().second = To;
+  else
+    Marks.emplace_back(From, To);
+}
+
+}  // namespace
+
+bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
+  if (!DataStream || !Msg || From < 0 || From >= To) return true;
+  int64_t StreamSize = DataStream->GetSize();
+  if (To > StreamSize) return true;
+  ClearError();
+  tIndexes Ix(*Msg);
+  tShortString Line;
+
+  if (HeaderOnly) {
+    // Only the leading control lines, read in place; nothing is copied.
+    DataStream->Seek(From);
+    bool Consumed = false, Readable = true;
+    do {
+      Readable = ReadLineForward(*DataStream, To, Line);
+      Consumed = ApplyRows(*Msg, Line.View(), false, Ix);
+    } while (Readable && (Line.Empty() || Consumed) && DataStream->GetPos() < To);
+    DataStream->Reset();
+    Ix.Finish();
+    return false;
+  }
+
+  // The stored text into Text, without the zero bytes that pad it.
+  tMemoryStream& Text = Msg->Text;
+  DataStream->Seek(From);
+  Text.Reset();
+  Text.Seek(0);
+  Text.CopyFrom(*DataStream, To - From);
+  // The text ends where the copy ended, even when a read or the memory
+  // failed part way; nothing of an earlier message shows behind it.
+  int64_t Copied = Text.GetPos();
+  Text.Reset();
+  Text.Seek(Copied);
+  Text.Truncate();
+  DataStream->Reset();
+  std::string_view Bytes = Text.View();
+  size_t Limit = Bytes.size();
+  while (Limit > 0 && Bytes[Limit - 1] == 0) --Limit;
+  Bytes = Bytes.substr(0, Limit);
+
+  // Forward scan: up to the first line that is neither empty nor consumed.
+  // Empty lines it passes stay in the body.
+  std::vector<tSpan> Marks;
+  size_t Pos = 0;
+  size_t BodyStart = Limit;  // where the first body line begins
+  while (Pos < Limit) {
+    size_t LineStart = Pos;
+    Pos = ReadLineForward(Bytes, Pos, Limit, Line);
+    bool Consumed = ApplyRows(*Msg, Line.View(), false, Ix);
+    if (Consumed) Mark(Marks, LineStart, Pos);
+    if (!Line.Empty() && !Consumed) {
+      BodyStart = LineStart;
+      break;
+    }
+  }
+
+  // Backward scan from the end, down to the first body line at most: the
+  // lines the forward scan has taken are not taken a second time. Each read
+  // covers a line and the break before it; consumed lines and the empty
+  // lines between them form one trailing block.
+  bool AnyTail = false;
+  size_t TailStart = 0, TailEnd = 0;
+  bool TailAtBreak = false;
+  Pos = Limit;
+  while (Pos > 1 && Pos > BodyStart) {
+    size_t ReadStart = Pos;
+    size_t LineBegin = Pos;
+    while (LineBegin > 0 && !IsBreak(static_cast<uint8_t>(Bytes[LineBegin - 1]))) --LineBegin;
+    bool AtBreak = LineBegin > 0;
+    if (AtBreak) {
+      size_t Break = LineBegin - 1;
+      Pos = (Break > 0 && static_cast<uint8_t>(Bytes[Break - 1]) == PartnerOf(static_cast<uint8_t>(Bytes[Break])))
+                ? Break - 1
+                : Break;
+    } else {
+      Pos = 0;
+    }
+    size_t B = LineBegin, E = ReadStart;
+    while (B < E && Bytes[B] == 0) ++B;
+    while (E > B && Bytes[E - 1] == 0) --E;
+    Line.Assign(Bytes.substr(B, E - B));
+    bool Consumed = ApplyRows(*Msg, Line.View(), true, Ix);
+    if (!Consumed && Line.Empty()) Consumed = Msg->Origin.Empty() && Msg->TearLine.Empty();
+    if (Consumed) {
+      if (!AnyTail) TailEnd = ReadStart;
+      AnyTail = true;
+      TailStart = Pos;
+      TailAtBreak = AtBreak;
+    }
+    if (!Consumed && !Line.Empty()) break;
+  }
+  Ix.Finish();
+  if (AnyTail) {
+    // The first character of the break that ends the last kept line stays
+    // (the CR of a CR-ended or CR LF-ended line).
+    if (TailAtBreak) ++TailStart;
+    if (TailStart < TailEnd) Marks.emplace_back(TailStart, TailEnd);
+  }
+
+  // Rebuild the body without the marked stretches and the padding.
+  if (Marks.empty()) {
+    Text.Seek(static_cast<int64_t>(Limit));
+    Text.Truncate();
+    return false;
+  }
+  std::sort(Marks.begin(), Marks.end());
+  tMemoryStream Scratch(32768);
+  size_t Kept = 0;
+  for (const tSpan& Span : Marks) {
+    if (Span.first > Kept) Scratch.Write(Bytes.data() + Kept, static_cast<uint32_t>(Span.first - Kept));
+    Kept = std::max(Kept, Span.second);
+  }
+  if (Limit > Kept) Scratch.Write(Bytes.data() + Kept, static_cast<uint32_t>(Limit - Kept));
+  if (Scratch.Status != stOk) {
+    // Out of memory for the copy: the body keeps its control lines rather
+    // than lose a part of itself.
+    Text.Seek(static_cast<int64_t>(Limit));
+    Text.Truncate();
+    return false;
+  }
+  Text.Seek(0);
+  Text.Write(Scratch.Bytes(), static_cast<uint32_t>(Scratch.GetSize()));
+  Text.Truncate();
+  return false;
+}
+
+}  // namespace kelvane
