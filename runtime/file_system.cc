@@ -11,6 +11,11 @@ namespace kelvane {
 
 namespace {
 tFileSystem* Current = nullptr;
+#ifdef _WIN32
+constexpr std::string_view PathSeps = "\\";
+#else
+constexpr std::string_view PathSeps = "\\/";
+#endif
 }  // namespace
 
 tFileSystem::~tFileSystem() = default;
@@ -54,8 +59,17 @@ bool MakeDirChain(std::string_view Dir) {
   // is there already.
   while (Dir.size() > 1 && IsPathSep(Dir.back()) && Dir[Dir.size() - 2] != ':') Dir.remove_suffix(1);
   if (Dir.empty() || Fs.DirExists(Dir)) return true;
-  // Every prefix that ends before a separator is a parent, from the top down.
-  for (size_t I = 1; I < Dir.size(); ++I) {
+  // Every prefix that ends before a separator is a parent, from the top
+  // down; the server and share of a UNC path (\\server\share\...) are not
+  // directories to make.
+  size_t First = 1;
+  if (Dir.size() > 2 && IsPathSep(Dir[0]) && IsPathSep(Dir[1])) {
+    size_t Server = Dir.find_first_of(PathSeps, 2);
+    size_t Share = Server == std::string_view::npos ? Server : Dir.find_first_of(PathSeps, Server + 1);
+    if (Share == std::string_view::npos) return Fs.DirExists(Dir);
+    First = Share + 1;
+  }
+  for (size_t I = First; I < Dir.size(); ++I) {
     if (!IsPathSep(Dir[I])) continue;
     std::string_view Parent = Dir.substr(0, I);
     if (Parent.back() == ':' || IsPathSep(Parent.back())) continue;  // "C:" or a doubled separator

@@ -1,0 +1,166 @@
+// The file layer on Windows: the ...A calls with the system's paths as they
+// are, and the sharing bits of the mode word handed to CreateFileA.
+#include <algorithm>
+#include <string>
+
+#include "runtime/file_system.h"
+
+// After our headers, so that its macros (ReplaceFile and the like) do not
+// rename our declarations.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace kelvane {
+
+namespace {
+
+std::string Z(std::string_view Path) { return std::string(Path); }
+
+HANDLE H(intptr_t Handle) { return reinterpret_cast<HANDLE>(Handle); }
+
+DWORD ShareFlags(uint8_t Share) {
+  switch (Share) {
+    case shDenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    case shDenyWrite: return FILE_SHARE_READ;
+    case shDenyRead: return FILE_SHARE_WRITE;
+    default: return 0;
+  }
+}
+
+bool SetPos(HANDLE F, int64_t Pos) {
+  LARGE_INTEGER L;
+  L.QuadPart = Pos;
+  return Pos >= 0 && SetFilePointerEx(F, L, nullptr, FILE_BEGIN) != 0;
+}
+
+class tWin32FileSystem : public tFileSystem {
+ public:
+  bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) override {
+    tOpenMode M = DecodeOpenMode(Mode);
+    Handle = -1;
+    if (!M.Valid) {
+      Error = ERROR_INVALID_PARAMETER;
+      return false;
+    }
+    DWORD Access = (M.Read ? GENERIC_READ : 0) | (M.Write ? GENERIC_WRITE : 0);
+    HANDLE F = CreateFileA(Z(Path).c_str(), Access, ShareFlags(M.Share), nullptr,
+                           M.Create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (F == INVALID_HANDLE_VALUE) {
+      Error = static_cast<int>(GetLastError());
+      return false;
+    }
+    Handle = reinterpret_cast<intptr_t>(F);
+    return true;
+  }
+
+  int32_t Read(intptr_t Handle, void* Buf, uint32_t Count) override {
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    DWORD Got = 0;
+    if (!ReadFile(H(Handle), Buf, Count, &Got, nullptr)) return -1;
+    return static_cast<int32_t>(Got);
+  }
+
+  int32_t Write(intptr_t Handle, const void* Buf, uint32_t Count) override {
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    DWORD Put = 0;
+    if (!WriteFile(H(Handle), Buf, Count, &Put, nullptr)) return -1;
+    return static_cast<int32_t>(Put);
+  }
+
+  bool Seek(intptr_t Handle, int64_t Pos) override { return SetPos(H(Handle), Pos); }
+
+  int64_t Size(intptr_t Handle) override {
+    LARGE_INTEGER L;
+    if (!GetFileSizeEx(H(Handle), &L)) return -1;
+    return static_cast<int64_t>(L.QuadPart);
+  }
+
+  bool Truncate(intptr_t Handle, int64_t Pos) override {
+    return SetPos(H(Handle), Pos) && SetEndOfFile(H(Handle)) != 0;
+  }
+
+  bool Sync(intptr_t Handle) override { return FlushFileBuffers(H(Handle)) != 0; }
+
+  bool Close(intptr_t Handle) override { return CloseHandle(H(Handle)) != 0; }
+
+  bool FileExists(std::string_view Path) override {
+    if (Path.empty()) return false;
+    DWORD A = GetFileAttributesA(Z(Path).c_str());
+    return A != INVALID_FILE_ATTRIBUTES && !(A & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  bool DirExists(std::string_view Path) override {
+    if (Path.empty()) return false;
+    DWORD A = GetFileAttributesA(Z(Path).c_str());
+    return A != INVALID_FILE_ATTRIBUTES && (A & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override {
+    Out.clear();
+    WIN32_FIND_DATAA D;
+    HANDLE F = FindFirstFileA(Z(Mask).c_str(), &D);
+    if (F == INVALID_HANDLE_VALUE) {
+      DWORD E = GetLastError();
+      return E == ERROR_FILE_NOT_FOUND || E == ERROR_NO_MORE_FILES;
+    }
+    std::vector<tDirEntry> Found;
+    do {
+      tDirEntry Entry;
+      Entry.Name = D.cFileName;
+      Entry.IsDir = (D.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      Entry.Size = Entry.IsDir ? 0 : static_cast<int64_t>((static_cast<uint64_t>(D.nFileSizeHigh) << 32) | D.nFileSizeLow);
+      bool Dot = Entry.Name == "." || Entry.Name == "..";
+      (Dot ? Out : Found).push_back(Entry);
+    } while (FindNextFileA(F, &D));
+    FindClose(F);
+    // The order the system gives depends on the file system; byte order
+    // makes listings the same everywhere.
+    std::sort(Found.begin(), Found.end(),
+              [](const tDirEntry& A, const tDirEntry& B) { return CompareBytes(A.Name.View(), B.Name.View()) < 0; });
+    Out.insert(Out.end(), Found.begin(), Found.end());
+    return true;
+  }
+
+  bool MakeDir(std::string_view Path) override { return !Path.empty() && CreateDirectoryA(Z(Path).c_str(), nullptr) != 0; }
+  bool Remove(std::string_view Path) override { return !Path.empty() && DeleteFileA(Z(Path).c_str()) != 0; }
+  bool RemoveDir(std::string_view Path) override { return !Path.empty() && RemoveDirectoryA(Z(Path).c_str()) != 0; }
+
+  bool Replace(std::string_view Source, std::string_view Target) override {
+    std::string S = Z(Source), T = Z(Target);
+    DWORD Attr = GetFileAttributesA(T.c_str());
+    if (Attr != INVALID_FILE_ATTRIBUTES && (Attr & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (!MoveFileExA(S.c_str(), T.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    // The new file takes the attributes the old one had.
+    constexpr DWORD Kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    if (Attr != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(T.c_str(), Attr & Kept);
+    return true;
+  }
+
+  tShortString FullPath(std::string_view Path) override {
+    char Buf[MAX_PATH * 2];
+    DWORD N = GetFullPathNameA(Z(Path).c_str(), sizeof Buf, Buf, nullptr);
+    if (N == 0 || N >= sizeof Buf) return tShortString(Path);
+    return tShortString(Buf, N);
+  }
+};
+
+}  // namespace
+
+tFileSystem& RealFileSystem() {
+  static tWin32FileSystem Fs;
+  return Fs;
+}
+
+tShortString ExecutablePath() {
+  char Buf[MAX_PATH * 2];
+  DWORD N = GetModuleFileNameA(nullptr, Buf, sizeof Buf);
+  if (N == 0 || N >= sizeof Buf) return tShortString();
+  return tShortString(Buf, N);
+}
+
+}  // namespace kelvane
