@@ -1,0 +1,169 @@
+#include "app/control_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/test_dir.h"
+
+namespace kelvane {
+namespace {
+
+using testing::PutFile;
+using testing::tRuntimeTempDir;
+using tStrings = std::vector<std::string>;
+
+tStrings Members(const tSortedStrings& S) {
+  tStrings V;
+  for (size_t I = 0; I < S.Count(); ++I) V.push_back(S.At(I).ToStdString());
+  return V;
+}
+tStrings Members(const tStringList& S) {
+  tStrings V;
+  for (const tShortString& X : S) V.push_back(X.ToStdString());
+  return V;
+}
+
+class ControlFile : public ::testing::Test {
+ protected:
+  // Loads Text as a control file into Settings and WrongLines.
+  void Load(const std::string& Text) {
+    std::string Name = Dir_ / "kelv.ctl";
+    PutFile(Name, Text);
+    ASSERT_FALSE(LoadControlFile(Name, Settings, WrongLines));
+  }
+  std::vector<long> Wrong() const {
+    std::vector<long> V;
+    for (long N : WrongLines) V.push_back(N);
+    return V;
+  }
+
+  tRuntimeTempDir Dir_;
+  tControlSettings Settings;
+  tCollection<long> WrongLines;
+};
+
+TEST_F(ControlFile, NamesSubjectsAndStopStringsAreUpperCasedSetsInByteOrder) {
+  Load("FromName John Doe\n"
+       "FromName JOHN DOE\n"       // the same member
+       "fromname Al\n"
+       "FromName \x84\xA5\xA4\n"  // Cyrillic lower case is folded as well
+       "ToName Robot\n"
+       "Subject ; none\n"            // empty: accepted, nothing recorded
+       "Subject \"  Remove Me  \"\n"
+       "StopScanAfter ---\n"
+       "StopScanAfter --- \n"
+       "StopScanAfter tearline\n");
+  EXPECT_EQ(Members(Settings.FromNames), (tStrings{"AL", "JOHN DOE", "\x84\x85\x84"}));
+  EXPECT_EQ(Members(Settings.ToNames), (tStrings{"ROBOT"}));
+  EXPECT_EQ(Members(Settings.Subjects), (tStrings{"  REMOVE ME  "}));
+  EXPECT_EQ(Members(Settings.StopStrings), (tStrings{"---", "TEARLINE"}));
+  EXPECT_TRUE(Members(Settings.FromAddrs).empty());
+  EXPECT_TRUE(Wrong().empty());
+}
+
+TEST_F(ControlFile, AddressesAreNormalised) {
+  Load("FromAddr 2:463/1.0\n"
+       "FromAddr 2:463/1\n"       // the same after normalising
+       "FromAddr 2:463/1@xnet\n"  // kept with its domain: it admits no message
+       "FromAddr 2:463/1.5\n"
+       "FromAddr .0\n"            // normalises to nothing: not recorded
+       "ToAddr 2:5020/1.0@fidonet\n");
+  EXPECT_EQ(Members(Settings.FromAddrs), (tStrings{"2:463/1", "2:463/1.5", "2:463/1@xnet"}));
+  EXPECT_EQ(Members(Settings.ToAddrs), (tStrings{"2:5020/1"}));
+}
+
+TEST(NormalizeAddress, DropsAZeroPointOnly) {
+  struct tCase {
+    const char* Text;
+    const char* Result;
+  } Cases[] = {
+      {"2:463/1.0", "2:463/1"},
+      {"2:463/1", "2:463/1"},
+      {"2:463/1.5", "2:463/1.5"},
+      {"2:463/1.00", "2:463/1"},
+      {"2:463/1.0@xnet", "2:463/1"},
+      {"2:463/1@xnet", "2:463/1@xnet"},
+      {"2:463/1.x", "2:463/1"},     // a point that is no number reads as 0
+      {"2:463/1.", "2:463/1"},
+      {"463/1.0", "463/1"},
+      {"2:463/1.65536", "2:463/1.65536"},  // not cut to 16 bits: 65536 is no zero point
+      {"", ""},
+  };
+  for (const tCase& C : Cases) EXPECT_EQ(NormalizeAddress(C.Text).ToStdString(), C.Result) << C.Text;
+}
+
+TEST_F(ControlFile, MatchStrSplitsIntoParallelPatternAndTemplateLists) {
+  Load("MatchStr ^-(.*)$ | \\0\n"
+       "MatchStr \"^-(.*)$\" | \"\\0\"\n"
+       "MatchStr ^AREA (.*)$\n"           // no template: never yields an area
+       "MatchStr ||^\\+(.*)$|||&|ignored\n"
+       "MatchStr \"a b\"|\" c \"\n"      // the line loses its outer quotes first
+       "MatchStr ^-(.*)$ | \\0\n"         // duplicates are kept
+       "MatchStr |\n");                   // "|" alone: an empty pair
+  EXPECT_EQ(Members(Settings.MatchPatterns),
+            (tStrings{"^-(.*)$", "^-(.*)$", "^AREA (.*)$", "^\\+(.*)$", "a b", "^-(.*)$", ""}));
+  EXPECT_EQ(Members(Settings.MatchTemplates), (tStrings{"\\0", "\\0", "", "&", " c", "\\0", ""}));
+}
+
+TEST_F(ControlFile, SwitchesTakeTheFirstValueAndDefaultOnAnythingElse) {
+  struct tCase {
+    const char* Text;
+    bool RemoveBase;
+    tIfFEBusy IfFEBusy;
+  } Cases[] = {
+      {"", true, febWait},
+      {"RemoveBase No\n", false, febWait},
+      {"RemoveBase nO\nRemoveBase yes\n", false, febWait},  // later lines are ignored
+      {"RemoveBase yes\nRemoveBase no\n", true, febWait},
+      {"RemoveBase 0\n", true, febWait},
+      {"RemoveBase\nRemoveBase no\n", false, febWait},  // an empty line records nothing
+      {"IfFEBusy Poher\n", true, febPoher},
+      {"IfFEBusy QUIT\n", true, febQuit},
+      {"IfFEBusy wait\n", true, febWait},
+      {"IfFEBusy\n", true, febWait},
+      {"IfFEBusy later\nIfFEBusy quit\n", true, febWait},
+  };
+  for (const tCase& C : Cases) {
+    tControlSettings S;
+    S.RemoveBase = !C.RemoveBase;  // the file, not the old value, decides
+    S.IfFEBusy = febQuit;
+    tRuntimeTempDir Dir;
+    PutFile(Dir / "kelv.ctl", C.Text);
+    tCollection<long> Wrong;
+    ASSERT_FALSE(LoadControlFile(Dir / "kelv.ctl", S, Wrong));
+    EXPECT_EQ(S.RemoveBase, C.RemoveBase) << C.Text;
+    EXPECT_EQ(S.IfFEBusy, C.IfFEBusy) << C.Text;
+  }
+}
+
+TEST_F(ControlFile, ConfigPathAndWrongLines) {
+  Load("; kelvane control file\r\n"
+       "FastEchoConfig \"C:\\FE\\SETUP.CFG\"\r\n"
+       "FastEchoConfig D:\\OTHER.CFG\r\n"
+       "FromName=John\r\n"
+       "\r\n"
+       "Frobnicate 1\r\n"
+       "@Define FEDIR C:\\FE\r\n"
+       "StopScanAfter FEDIR\\x\r\n"
+       "IfFEBusy");
+  EXPECT_EQ(Settings.ConfigPath, "C:\\FE\\SETUP.CFG");
+  EXPECT_EQ(Wrong(), (std::vector<long>{4, 6}));
+  EXPECT_EQ(Members(Settings.StopStrings), (tStrings{"C:\\FE\\X"}));
+  EXPECT_EQ(Settings.IfFEBusy, febWait);
+}
+
+TEST_F(ControlFile, NoConfigPathAndUnreadableFiles) {
+  Load("FromName Joe\n");
+  EXPECT_TRUE(Settings.ConfigPath.Empty());
+
+  tControlSettings S;
+  tCollection<long> Wrong;
+  EXPECT_TRUE(LoadControlFile(Dir_ / "missing.ctl", S, Wrong));
+  EXPECT_TRUE(LoadControlFile(Dir_.Path(), S, Wrong));
+  EXPECT_EQ(S.FromNames.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace kelvane
