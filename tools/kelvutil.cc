@@ -12,6 +12,8 @@ namespace {
 
 const tSubcommand Subcommands[] = {
     // Each subcommand adds its line here when it lands.
+    {"regex", "PATTERN TEMPLATE LINE...", "what a MatchStr pair makes of request lines", RegexHelp, RunRegexCommand},
+    {"ctl", "FILE", "the settings kelvane takes from a control file, and its wrong lines", CtlHelp, RunCtlCommand},
     {"fecfg", "FILE", "header, extension blocks, areas and nodes of a FastEcho configuration", FecfgHelp, RunFecfgCommand},
     {"list", "BASEID", "the messages of a message base, one line each", ListHelp, RunListCommand},
     {"show", "BASEID N", "one message with every field, kludge and control line", ShowHelp, RunShowCommand},

@@ -26,7 +26,9 @@ int Fail(const char* Name, const char* Message);
 
 // The subcommands, in the order of the table.
 int RunRegexCommand(int Argc, char** Args);
+extern const char RegexHelp[];
 int RunCtlCommand(int Argc, char** Args);
+extern const char CtlHelp[];
 int RunFecfgCommand(int Argc, char** Args);
 extern const char FecfgHelp[];
 int RunListCommand(int Argc, char** Args);
