@@ -1,0 +1,116 @@
+// Reading a *.MSG netmail folder of 10,000 messages the way the netmail
+// scan does (open the base, then Exists and ReadMessage for every number up
+// to Count), beside reading the same files whole: through a plain 4096-byte
+// read loop, and with cat. The ratio to cat is the price of parsing.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "msgbase/baseid.h"
+#include "msgbase/message.h"
+#include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
+#include "runtime/stream.h"
+
+namespace {
+
+using namespace kelvane;
+
+constexpr int MessageCount = 10000;
+
+// A folder of typical netmail: kludges, a body of twenty lines, tear and
+// origin lines and two Via lines, about 1.3 KB a message. Made once per
+// run and removed at exit.
+class tFolder {
+ public:
+  tFolder() {
+    Dir_ = std::filesystem::temp_directory_path() / ("kelvane-msgdir-bench-" + std::to_string(std::rand()));
+    std::filesystem::create_directories(Dir_);
+    auto Base = OpenBase("F" + Dir_.string(), 0);
+    tMessage M;
+    for (int N = 1; N <= MessageCount; ++N) {
+      M.Clear();
+      M.From = "Ivan Petrov";
+      M.To = "AreaFix";
+      M.Subject = "password";
+      M.DateWritten = tDateTime{2026, 12, 7, 19, 5, N % 60};
+      M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = static_cast<uint16_t>(N % 100);
+      M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 0;
+      M.Intl = "2:5020/1 2:5020/2";
+      M.MsgId = tShortString("2:5020/2." + std::to_string(N % 100) + " 1a2b3c4d");
+      M.Pid = "GoldED+/LNX 1.1.5";
+      M.Kludges.Append("\x01" "CHRS: CP866 2");
+      M.Kludges.Append("\x01" "TZUTC: 0300");
+      for (int L = 0; L < 20; ++L) M.Text.WriteStr("-ECHO.AREA." + std::to_string(L) + " please remove this one\r");
+      M.TearLine = " GoldED+/LNX 1.1.5";
+      M.AddTearLine = 1;
+      M.Origin = "A point somewhere in the net ";
+      M.AddOrigin = 1;
+      M.RouteLines.Append("\x01" "Via 2:5020/2 @20261207.190508 tosser");
+      M.RouteLines.Append("\x01" "Via 2:5020/1 @20261207.190510 tosser");
+      Base->WriteMessage(N, &M);
+    }
+    for (const auto& E : std::filesystem::directory_iterator(Dir_))
+      if (E.path().extension() == ".msg") Files_.push_back(E.path().string());
+  }
+  ~tFolder() {
+    std::error_code Ignored;
+    std::filesystem::remove_all(Dir_, Ignored);
+  }
+  std::string Path() const { return Dir_.string(); }
+  const std::vector<std::string>& Files() const { return Files_; }
+
+ private:
+  std::filesystem::path Dir_;
+  std::vector<std::string> Files_;
+};
+
+tFolder& Folder() {
+  static tFolder F;
+  return F;
+}
+
+void BM_ScanMsgFolder(benchmark::State& State) {
+  std::string Id = "F" + Folder().Path();
+  int64_t Read = 0;
+  for (auto _ : State) {
+    auto Base = OpenBase(Id, 0x3D40);
+    tMessage Msg;
+    for (int32_t N = 0; N <= Base->Count; ++N) {
+      if (!Base->Exists(N)) continue;
+      if (!Base->ReadMessage(N, &Msg)) ++Read;
+    }
+    benchmark::DoNotOptimize(Msg.Text.GetSize());
+  }
+  State.counters["messages"] = benchmark::Counter(static_cast<double>(Read), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ScanMsgFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadFilesWhole(benchmark::State& State) {
+  std::vector<char> Buf(4096);
+  for (auto _ : State) {
+    size_t Bytes = 0;
+    for (const std::string& Name : Folder().Files()) {
+      std::FILE* F = std::fopen(Name.c_str(), "rb");
+      if (!F) continue;
+      size_t Got;
+      while ((Got = std::fread(Buf.data(), 1, Buf.size(), F)) > 0) Bytes += Got;
+      std::fclose(F);
+    }
+    benchmark::DoNotOptimize(Bytes);
+  }
+}
+BENCHMARK(BM_ReadFilesWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CatFiles(benchmark::State& State) {
+  std::string Command = "cat " + Folder().Path() + "/*.msg >/dev/null";
+  for (auto _ : State)
+    if (std::system(Command.c_str()) != 0) State.SkipWithError("cat failed");
+}
+BENCHMARK(BM_CatFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
