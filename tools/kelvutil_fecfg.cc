@@ -3,6 +3,7 @@
 // test can compare a file before and after.
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "fecfg/feconfig.h"
@@ -31,7 +32,7 @@ const char FecfgHelp[] =
 int RunFecfgCommand(int Argc, char** Args) {
   if (Argc != 2) return Fail("fecfg", "expects one FILE (see --help)");
   tFastEchoConfig Config;
-  if (Config.Load(Args[1])) return Fail("fecfg", "cannot load the file");
+  if (Config.Load(Args[1])) return Fail("fecfg", (std::string("cannot load ") + Args[1]).c_str());
 
   const tFEConfigHeader& H = Config.Header;
   std::printf("revision\t%u\nnodecount\t%u\nareacount\t%u\n", H.Revision(), H.NodeCount(), H.AreaCount());
