@@ -37,7 +37,37 @@ bool Exists(const std::string& Path) {
 
 // The entry of Dir whose name equals Name with ASCII letters folded; the
 // first in byte order when several do. Empty when there is none.
+//
+// A name with few letters is looked for by trying its case variants in byte
+// order (upper case sorts first), which costs a handful of lstat calls
+// however large the directory; a *.MSG base of thousands of messages would
+// otherwise be read through for every message file created in it.
 std::string FindFolded(const std::string& Dir, std::string_view Name) {
+  std::string Prefix = Dir.empty() ? std::string() : (Dir.back() == '/' ? Dir : Dir + "/");
+  size_t Letters[6];
+  size_t K = 0;
+  bool Few = true;
+  for (size_t I = 0; I < Name.size(); ++I) {
+    char C = FoldAscii(Name[I]);
+    if (C < 'A' || C > 'Z') continue;
+    if (K == 6) {
+      Few = false;
+      break;
+    }
+    Letters[K++] = I;
+  }
+  if (Few) {
+    std::string Variant(Name);
+    for (uint32_t Bits = 0; Bits < (1u << K); ++Bits) {
+      for (size_t J = 0; J < K; ++J) {
+        char Upper = FoldAscii(Name[Letters[J]]);
+        bool Lower = (Bits >> (K - 1 - J)) & 1;
+        Variant[Letters[J]] = Lower ? static_cast<char>(Upper + 32) : Upper;
+      }
+      if (Exists(Prefix + Variant)) return Variant;
+    }
+    return std::string();
+  }
   std::string Best;
   DIR* D = opendir(Dir.empty() ? "." : Dir.c_str());
   if (!D) return Best;
@@ -50,34 +80,37 @@ std::string FindFolded(const std::string& Dir, std::string_view Name) {
   return Best;
 }
 
-// The path the system should be given for one of ours.
+// The path the system should be given for one of ours: '/' for '\', and
+// each component that is not there as written replaced by the entry that
+// matches it in another case. A component found in no case ends the lookup
+// (nothing below it can exist); the rest stays as written.
+std::string Resolve(std::string P) {
+  if (P.empty() || Exists(P)) return P;
+  // Trailing separators are kept but take no part in the lookup.
+  size_t End = P.find_last_not_of('/');
+  if (End == std::string::npos) return P;
+  std::string Tail = P.substr(End + 1);
+  P.resize(End + 1);
+  size_t Slash = P.rfind('/');
+  std::string Parent = Slash == std::string::npos ? std::string() : P.substr(0, Slash == 0 ? 1 : Slash);
+  std::string Last = Slash == std::string::npos ? P : P.substr(Slash + 1);
+  if (!Parent.empty() && !Exists(Parent)) {
+    Parent = Resolve(Parent);
+    if (!Exists(Parent)) return Parent + (Parent.back() == '/' ? "" : "/") + Last + Tail;
+  }
+  std::string Joined = Parent.empty() ? std::string() : (Parent.back() == '/' ? Parent : Parent + "/");
+  if (Last != "." && Last != "..") {
+    if (Exists(Joined + Last)) return Joined + Last + Tail;
+    std::string Found = FindFolded(Parent, Last);
+    if (!Found.empty()) Last = Found;
+  }
+  return Joined + Last + Tail;
+}
+
 std::string Native(std::string_view Path) {
   std::string P(Path);
   std::replace(P.begin(), P.end(), '\\', '/');
-  if (P.empty() || Exists(P)) return P;
-  // Walk the components; the first one found in no case ends the lookup
-  // (nothing below it can exist), the rest stays as written.
-  std::string Out;
-  size_t I = 0;
-  if (P[0] == '/') {
-    Out = "/";
-    I = 1;
-  }
-  while (I < P.size()) {
-    size_t J = P.find('/', I);
-    if (J == std::string::npos) J = P.size();
-    std::string_view Comp(P.data() + I, J - I);
-    std::string Candidate = Out + std::string(Comp);
-    if (!Comp.empty() && Comp != "." && Comp != ".." && !Exists(Candidate)) {
-      std::string Found = FindFolded(Out, Comp);
-      if (Found.empty()) return Out + P.substr(I);
-      Candidate = Out + Found;
-    }
-    Out = Candidate;
-    if (J < P.size()) Out += '/';
-    I = J + 1;
-  }
-  return Out;
+  return Resolve(std::move(P));
 }
 
 // FindFirstFileA's matching: '*' any run, '?' one character, ASCII letters
@@ -181,7 +214,10 @@ class tPosixFileSystem : public tFileSystem {
       close(Fd);
       return false;
     }
-    if (M.Create && ftruncate(Fd, 0) != 0) {
+    // Only a file that holds something is emptied: on ext4 a truncation
+    // to zero makes the close start writing the file out at once, which
+    // would cost every new message file a disk wait.
+    if (M.Create && St.st_size != 0 && ftruncate(Fd, 0) != 0) {
       Error = errno;
       close(Fd);
       return false;

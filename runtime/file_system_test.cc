@@ -179,6 +179,22 @@ TEST(FileSystem, FindsNamesInAnyCase) {
   }
   EXPECT_TRUE(RemoveFile(D + "foo\\a.Txt"));
   EXPECT_FALSE(std::filesystem::exists(Dir / "FOO/A.TXT"));
+  // Names with many letters, and paths several levels deep that differ in
+  // case at more than one level.
+  std::filesystem::create_directories(Dir / "Fido/NetMail.Directory");
+  PutFile(Dir / "Fido/NetMail.Directory/SetupFile.Cfg", "deep");
+  PutFile(Dir / "Fido/NetMail.Directory/setupfile.cfg", "later");
+  EXPECT_EQ(GetFile(Dir / "Fido/NetMail.Directory/SetupFile.Cfg"), "deep");
+  {
+    tBufStream S(D + "FIDO\\NETMAIL.DIRECTORY\\SETUPFILE.CFG", fmOpen | fmDenyNone | fmRead);
+    char Buf[4];
+    S.Read(Buf, 4);
+    EXPECT_EQ(std::string(Buf, 4), "deep");
+  }
+  EXPECT_TRUE(DirExists(D + "fido\\netmail.directory\\"));
+  EXPECT_TRUE(MakeDirChain(D + "FIDO\\NETMAIL.DIRECTORY\\New\\Deeper"));
+  EXPECT_TRUE(std::filesystem::is_directory(Dir / "Fido/NetMail.Directory/New/Deeper"));
+  EXPECT_FALSE(FileExists(D + "FIDO\\NOWHERE\\SETUPFILE.CFG"));
 }
 
 TEST(FileSystem, RootListsNoDots) {
