@@ -1,5 +1,5 @@
 // Loading and storing a large FastEcho configuration (20,000 areas, 2,000
-// nodes, about 9 MB), beside a plain copy of the same file through the same
+// nodes, about 14 MB), beside a plain copy of the same file through the same
 // streams, flushed to the disk the same way. The ratio of the two says what
 // the record-by-record handling costs over moving the bytes.
 #include <benchmark/benchmark.h>
