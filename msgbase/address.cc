@@ -91,12 +91,19 @@ void SplitAddress(std::string_view Text, uint16_t& Zone, uint16_t& Net, uint16_t
 }  // namespace
 
 tShortString ExtractWord(int K, std::string_view S, std::string_view Delims) {
+  // The delimiter sets hold a handful of characters: a plain loop beats a
+  // library search per character.
+  auto IsDelim = [Delims](char C) {
+    for (char D : Delims)
+      if (C == D) return true;
+    return false;
+  };
   size_t I = 0, N = S.size();
   for (int Word = 1;; ++Word) {
-    while (I < N && Delims.find(S[I]) != std::string_view::npos) ++I;
+    while (I < N && IsDelim(S[I])) ++I;
     if (I >= N) return tShortString();
     size_t Start = I;
-    while (I < N && Delims.find(S[I]) == std::string_view::npos) ++I;
+    while (I < N && !IsDelim(S[I])) ++I;
     if (Word == K) return tShortString(S.substr(Start, I - Start));
   }
 }

@@ -7,6 +7,7 @@
 // scans is never examined, so a long message costs only a copy and one
 // rebuild. Layout and examples: doc/formats/message-text.md.
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -374,22 +375,26 @@ bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
     return false;
   }
   std::sort(Marks.begin(), Marks.end());
-  tMemoryStream Scratch(32768);
-  size_t Kept = 0;
-  for (const tSpan& Span : Marks) {
-    if (Span.first > Kept) Scratch.Write(Bytes.data() + Kept, static_cast<uint32_t>(Span.first - Kept));
-    Kept = std::max(Kept, Span.second);
-  }
-  if (Limit > Kept) Scratch.Write(Bytes.data() + Kept, static_cast<uint32_t>(Limit - Kept));
-  if (Scratch.Status != stOk) {
-    // Out of memory for the copy: the body keeps its control lines rather
-    // than lose a part of itself.
+  // The kept bytes are gathered apart from Text and copied back: they move
+  // towards its start, so they cannot be copied within it.
+  std::string Kept;
+  try {
+    Kept.reserve(Limit);
+  } catch (const std::exception&) {
+    // No memory for the copy: the body keeps its control lines rather than
+    // lose a part of itself.
     Text.Seek(static_cast<int64_t>(Limit));
     Text.Truncate();
     return false;
   }
+  size_t Next = 0;
+  for (const tSpan& Span : Marks) {
+    if (Span.first > Next) Kept.append(Bytes.data() + Next, Span.first - Next);
+    Next = std::max(Next, Span.second);
+  }
+  if (Limit > Next) Kept.append(Bytes.data() + Next, Limit - Next);
   Text.Seek(0);
-  Text.Write(Scratch.Bytes(), static_cast<uint32_t>(Scratch.GetSize()));
+  Text.Write(Kept.data(), static_cast<uint32_t>(Kept.size()));
   Text.Truncate();
   return false;
 }
