@@ -436,16 +436,17 @@ bool tRegExp::Init(const char* Pattern) {
   size_t Size = Measure.Size();
   if (Size >= RegMaxProgram) return Fail("regexp too big");
 
-  uint8_t* Code = new (std::nothrow) uint8_t[Size];
-  if (!Code) return Fail("out of space");
-  tRegCompiler Write(Text, Code, Size);
+  try {
+    Program.resize(Size);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of space");
+  }
+  tRegCompiler Write(Text, Program.data(), Size);
   long First = Write.Compile(Flags);
   if (First < 0 || Write.Size() != Size) {
-    delete[] Code;
+    Program.clear();
     return Fail(First < 0 ? Write.Error() : "internal disaster");
   }
-  Program.assign(Code, Code + Size);
-  delete[] Code;
 
   // Search hints, for a pattern of one top-level alternative.
   long Scan = 1;  // the first BRANCH
@@ -485,13 +486,16 @@ bool tRegExp::CheckProgram() {
   size_t Size = Program.size();
   if (Size == 0 || Program[0] != RegMagic) return Fail("corrupted program");
   if (Size >= RegMaxProgram) return Fail("corrupted program");
-  std::vector<bool> IsNode(Size, false);
+  // One bit per program byte: set where a node starts.
+  uint64_t IsNodeBits[(RegMaxProgram + 63) / 64];
+  std::memset(IsNodeBits, 0, (Size + 63) / 64 * sizeof(uint64_t));
+  auto IsNode = [&](size_t At) { return (IsNodeBits[At / 64] >> (At % 64)) & 1; };
   size_t P = 1;
   while (P < Size) {
     if (P + NodeSize > Size) return Fail("corrupted pointers");
     uint8_t Kind = Program[P];
     if (!IsKnownKind(Kind)) return Fail("memory corruption");
-    IsNode[P] = true;
+    IsNodeBits[P / 64] |= uint64_t{1} << (P % 64);
     P += NodeSize;
     if (HasStringOperand(Kind)) {
       const void* Nul = std::memchr(Program.data() + P, 0, Size - P);
@@ -501,13 +505,13 @@ bool tRegExp::CheckProgram() {
   }
   if (Size < 1 + NodeSize) return Fail("corrupted pointers");
   for (P = 1; P < Size; ++P) {
-    if (!IsNode[P]) continue;
+    if (!IsNode(P)) continue;
     // BRANCH, STAR and PLUS go on with the node right behind them.
     uint8_t Kind = Program[P];
-    if ((Kind == opBranch || Kind == opStar || Kind == opPlus) && (P + NodeSize >= Size || !IsNode[P + NodeSize]))
+    if ((Kind == opBranch || Kind == opStar || Kind == opPlus) && (P + NodeSize >= Size || !IsNode(P + NodeSize)))
       return Fail("corrupted pointers");
     long Next = NextNode(static_cast<long>(P));
-    if (Next >= 0 && (Next < 1 || static_cast<size_t>(Next) >= Size || !IsNode[static_cast<size_t>(Next)]))
+    if (Next >= 0 && (Next < 1 || static_cast<size_t>(Next) >= Size || !IsNode(static_cast<size_t>(Next))))
       return Fail("corrupted pointers");
   }
   return false;
@@ -564,6 +568,7 @@ bool tRegExp::TryAt(const char* Start) {
   using tEntry = tBacktrack;
   for (int I = 0; I < RegGroups; ++I) StartP_[I] = EndP_[I] = nullptr;
   Stack_.clear();
+  if (Stack_.capacity() == 0) Stack_.reserve(64);
   const char* Input = Start;
   long Scan = 1;
   const uint8_t* Code = Program.data();
@@ -572,7 +577,7 @@ bool tRegExp::TryAt(const char* Start) {
     // Forward: follow the chain until it fails or reaches END.
     bool Failed = false;
     while (!Failed) {
-      if (++Steps_ > RegStepBudget || Stack_.size() >= RegMaxBacktrack) {
+      if (++Steps_ > StepBudget || Stack_.size() >= RegMaxBacktrack) {
         Fail("too much backtracking");
         Aborted_ = true;
         return false;
@@ -686,7 +691,7 @@ bool tRegExp::TryAt(const char* Start) {
     // choice point that has an untried way left.
     bool Resumed = false;
     while (!Resumed && !Stack_.empty()) {
-      if (++Steps_ > RegStepBudget) {
+      if (++Steps_ > StepBudget) {
         Fail("too much backtracking");
         Aborted_ = true;
         return false;

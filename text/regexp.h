@@ -97,6 +97,8 @@ class tRegExp {
   tShortString ErrorText;
   // The case mode of the current Exec.
   bool CaseSensitive = true;
+  // Steps one Exec may take; RegSubst keeps the default.
+  long StepBudget = RegStepBudget;
 
  private:
   // One entry of the matcher's stack: a choice point to come back to, or
