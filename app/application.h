@@ -1,0 +1,80 @@
+// tApplication: the one object of the program and its fixed run sequence:
+// banner, control file, FastEcho's configuration, netmail scan, busy flag
+// and store, and on every way out the memory report as the last line.
+// Fatal conditions go through Abort, which ends the process with its code.
+#ifndef KELVANE_APP_APPLICATION_H_
+#define KELVANE_APP_APPLICATION_H_
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "app/control_file.h"
+#include "fecfg/feconfig.h"
+#include "runtime/short_string.h"
+
+namespace kelvane {
+
+class tMsgBase;
+class tMessage;
+
+// Exit codes of the program.
+enum : uint8_t {
+  exitNormal = 0,
+  exitStoreFailed = 252,  // the configuration could not be written back
+  exitBusyQuit = 253,     // FastEcho busy and IfFEBusy is quit
+  exitConfigLoad = 254,   // FastEcho's configuration failed to load
+  exitControlFile = 255,  // kelv.ctl missing or unreadable
+};
+
+// The text of the status-line bullet: blank, byte 0xFE, blank.
+#define KELV_BULLET " \xFE "
+
+class tApplication : public tControlSettings {
+ public:
+  tApplication();
+  ~tApplication();
+
+  // StartMemory from the sampler; the sets, lists and Config start empty,
+  // RemoveBase true, IfFEBusy wait.
+  void Init();
+  // The run sequence. Returns only when it completes; fatal conditions end
+  // the process through Abort.
+  void Run();
+  // Frees every container, Config and the netmail objects, then writes the
+  // memory report line.
+  void Done();
+  // Writes the trailer, runs Done and ends the process with Code.
+  [[noreturn]] void Abort(uint8_t Code);
+
+  // Reads the control file into the settings and reports its wrong lines
+  // (with a 3-second pause); true when the file cannot be read.
+  bool ReadControlFile(std::string_view Name);
+  // Walks the netmail, removes the requested areas; returns Changed.
+  bool ScanNetmail();
+  // Returns when the store may go ahead; with IfFEBusy quit and the flag
+  // present it ends the process with exit code 253.
+  void CheckBusyFlag();
+  // The path of FastEcho's busy flag, from its semaphore directory.
+  tShortString BusyFlagPath();
+  // Disposes the message record, then the netmail base.
+  void DisposeNetmail();
+
+  int32_t StartMemory = 0;
+  tFastEchoConfig Config;
+  // Held from the scan to the end of the run.
+  std::unique_ptr<tMsgBase> NetmailBase;
+  std::unique_ptr<tMessage> Msg;
+
+ private:
+  void ScanRequestBody();
+  void RemoveNamedArea(const tShortString& Area);
+  bool Changed_ = false;
+};
+
+// The directory of the running program, with its trailing separator.
+tShortString ExecutableDir();
+
+}  // namespace kelvane
+
+#endif  // KELVANE_APP_APPLICATION_H_

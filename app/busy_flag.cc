@@ -1,0 +1,49 @@
+// FastEcho's busy flag: a file "febusy.0" in its semaphore directory means
+// FastEcho is working on its files. Looked at once, just before the
+// configuration is written back; never created, changed or deleted here.
+#include "app/application.h"
+#include "app/markup.h"
+#include "runtime/clock.h"
+#include "runtime/console.h"
+#include "runtime/file_system.h"
+#include "runtime/path.h"
+
+namespace kelvane {
+
+namespace {
+constexpr uint32_t BusyPollMs = 333;
+constexpr char Spinner[] = "|/-\\";
+}  // namespace
+
+tShortString tApplication::BusyFlagPath() { return AddBackslash(Config.SemaphorePath()) + "febusy.0"; }
+
+void tApplication::CheckBusyFlag() {
+  tShortString Flag = BusyFlagPath();
+  if (!FileExists(Flag)) return;
+  tShortString Say = "\r\n   flag [";
+  Say += Flag;
+  Say += "] exist, ";
+  WriteMarkup(Say);
+  switch (IfFEBusy) {
+    case febWait: {
+      WriteMarkup("we must ~0f~wait~07~ ");
+      int K = 0;
+      while (FileExists(Flag)) {
+        char Turn[4] = {'[', Spinner[K], ']', 0};
+        Console().WriteInPlace(Turn);
+        K = (K + 1) % 4;
+        SleepMs(BusyPollMs);
+      }
+      return;
+    }
+    case febQuit:
+      Console().Write("we must quit");
+      DisposeNetmail();
+      Abort(exitBusyQuit);
+    case febPoher:
+      WriteMarkup("~0c~POHER! ~07~");
+      return;
+  }
+}
+
+}  // namespace kelvane
