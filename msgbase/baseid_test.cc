@@ -7,18 +7,20 @@
 
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
-#include "msgbase/test_dir.h"
+#include "msgbase/test_fs.h"
 #include "runtime/path.h"
 #include "runtime/stream.h"
 
 namespace kelvane {
 namespace {
 
+using testing::GetFile;
 using testing::IsFile;
+using testing::Letter;
+using testing::PutFile;
 using testing::tFileSystemScope;
+using testing::tRuntimeTempDir;
 using testing::tSpyFileSystem;
-using testing::tTempDir;
-using testing::WriteBytes;
 
 // The separator the path helpers add: '\' on Windows, '/' on POSIX.
 const std::string S(1, PathSeparator);
@@ -91,9 +93,9 @@ TEST(SplitBaseId, LettersAndPaths) {
 }
 
 TEST(OpenBase, OpensMsgDirectoriesOnly) {
-  tTempDir T;
-  WriteBytes(T / "3.msg", std::string(190, '\0'));
-  auto Base = OpenBase("F" + T.Path(), 0x3D40);
+  tRuntimeTempDir T;
+  PutFile(T / "3.msg", std::string(190, '\0'));
+  auto Base = OpenBase(Letter('F', T.Path()), 0x3D40);
   ASSERT_TRUE(Base);
   EXPECT_NE(dynamic_cast<tMsgDirBase*>(Base.get()), nullptr);
   EXPECT_EQ(Base->Closed, cbOpen);
@@ -106,14 +108,14 @@ TEST(OpenBase, OpensMsgDirectoriesOnly) {
   EXPECT_FALSE(OpenBase("F", 0));
   EXPECT_FALSE(OpenBase(T / "AREA1.TXT", 0));
   EXPECT_FALSE(OpenBase(T / "AREA1.SQD", 0));
-  EXPECT_FALSE(OpenBase("J" + (T / "AREA1"), 0));
+  EXPECT_FALSE(OpenBase(Letter('J', T / "AREA1"), 0));
   EXPECT_FALSE(OpenBase(T / "1.PKT", 0));
   EXPECT_FALSE(IsFile(T / "AREA1.sqd") || IsFile(T / "AREA1.jhr") || IsFile(T / "1.PKT"));
 }
 
 TEST(OpenBase, CreatesAMissingDirectoryChainButNotThroughAFile) {
-  tTempDir T;
-  auto Base = OpenBase("#" + (T / "a") + S + "b" + S + "net", 0);
+  tRuntimeTempDir T;
+  auto Base = OpenBase(Letter('#', T / "a") + S + "b" + S + "net", 0);
   ASSERT_TRUE(Base);
   EXPECT_EQ(Base->Count, 0);
   EXPECT_TRUE(std::filesystem::is_directory(T / "a" + S + "b" + S + "net"));
@@ -123,8 +125,8 @@ TEST(OpenBase, CreatesAMissingDirectoryChainButNotThroughAFile) {
   // A directory that cannot be made (a file stands in its way) is no base:
   // opening anyway would count and read the messages of the current
   // directory.
-  WriteBytes(T / "plain", "x");
-  EXPECT_FALSE(OpenBase("F" + (T / "plain") + S + "net", 0));
+  PutFile(T / "plain", "x");
+  EXPECT_FALSE(OpenBase(Letter('F', T / "plain") + S + "net", 0));
 }
 
 TEST(DeleteBase, EmptyIdentifierOrLetterAloneDeletesNothing) {
@@ -139,12 +141,12 @@ TEST(DeleteBase, EmptyIdentifierOrLetterAloneDeletesNothing) {
 }
 
 TEST(DeleteBase, SquishAndJamFilesGoCompanionsOfOtherBasesStay) {
-  tTempDir T;
+  tRuntimeTempDir T;
   for (const char* Name : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql", "AREA1.sqx", "AREA2.sqd", "AREA1.jhr",
                            "AREA1.jdt", "AREA1.jdx", "AREA1.jlr", "AREA1.jqv", "AREA1"})
-    WriteBytes(T / Name, "data");
+    PutFile(T / Name, "data");
 
-  EXPECT_FALSE(DeleteBase("S" + (T / "AREA1")));
+  EXPECT_FALSE(DeleteBase(Letter('S', T / "AREA1")));
   for (const char* Gone : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql"}) EXPECT_FALSE(IsFile(T / Gone)) << Gone;
   for (const char* Kept : {"AREA1.sqx", "AREA2.sqd", "AREA1.jhr", "AREA1"}) EXPECT_TRUE(IsFile(T / Kept)) << Kept;
 
@@ -155,45 +157,45 @@ TEST(DeleteBase, SquishAndJamFilesGoCompanionsOfOtherBasesStay) {
   EXPECT_TRUE(IsFile(T / "AREA1"));
 
   // Deleting what is no longer there is no failure.
-  EXPECT_FALSE(DeleteBase("$" + (T / "AREA1")));
+  EXPECT_FALSE(DeleteBase(Letter('$', T / "AREA1")));
 }
 
 TEST(DeleteBase, FileHeldOpenElsewhereStays) {
-  tTempDir T;
-  for (const char* Name : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql"}) WriteBytes(T / Name, "data");
+  tRuntimeTempDir T;
+  for (const char* Name : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql"}) PutFile(T / Name, "data");
   {
     tBufStream Held(T / "AREA1.sqi", 0x3D40);
     ASSERT_EQ(Held.Status, stOk);
-    EXPECT_FALSE(DeleteBase("S" + (T / "AREA1")));
+    EXPECT_FALSE(DeleteBase(Letter('S', T / "AREA1")));
     EXPECT_TRUE(IsFile(T / "AREA1.sqi"));
     EXPECT_FALSE(IsFile(T / "AREA1.sqd"));
     EXPECT_FALSE(IsFile(T / "AREA1.sql"));
   }
-  DeleteBase("S" + (T / "AREA1"));
+  DeleteBase(Letter('S', T / "AREA1"));
   EXPECT_FALSE(IsFile(T / "AREA1.sqi"));
 }
 
 TEST(DeleteBase, MsgDirectoryLosesOnlyItsMessageFiles) {
-  tTempDir T;
+  tRuntimeTempDir T;
   for (const char* Name : {"1.msg", "2.MSG", "17.msg", "1.msgold", "lastread.kvx", "notes.txt"})
-    WriteBytes(T / Name, "data");
+    PutFile(T / Name, "data");
   std::filesystem::create_directory(T / "5.msg");
 
-  EXPECT_FALSE(DeleteBase("F" + T.Path()));
+  EXPECT_FALSE(DeleteBase(Letter('F', T.Path())));
   for (const char* Gone : {"1.msg", "2.MSG", "17.msg"}) EXPECT_FALSE(IsFile(T / Gone)) << Gone;
   for (const char* Kept : {"1.msgold", "lastread.kvx", "notes.txt"}) EXPECT_TRUE(IsFile(T / Kept)) << Kept;
   EXPECT_TRUE(std::filesystem::is_directory(T / "5.msg"));
   EXPECT_TRUE(std::filesystem::is_directory(T.Path()));
 
   // A missing directory is skipped, and not created.
-  EXPECT_FALSE(DeleteBase("F" + (T / "gone")));
+  EXPECT_FALSE(DeleteBase(Letter('F', T / "gone")));
   EXPECT_FALSE(std::filesystem::exists(T / "gone"));
 }
 
 TEST(DeleteBase, PacketIsItsFile) {
-  tTempDir T;
-  WriteBytes(T / "0000ABCD.PKT", "pkt");
-  WriteBytes(T / "0000ABCD.PKX", "pkt");
+  tRuntimeTempDir T;
+  PutFile(T / "0000ABCD.PKT", "pkt");
+  PutFile(T / "0000ABCD.PKX", "pkt");
   EXPECT_FALSE(DeleteBase(T / "0000ABCD.PKT"));
   EXPECT_FALSE(IsFile(T / "0000ABCD.PKT"));
   EXPECT_TRUE(IsFile(T / "0000ABCD.PKX"));
@@ -203,13 +205,13 @@ TEST(DeleteBase, PacketIsItsFile) {
 }
 
 TEST(EraseFile, OnlyFilesNobodyHoldsOpen) {
-  tTempDir T;
+  tRuntimeTempDir T;
   EraseFile(T / "missing");  // nothing to do, nothing fails
   std::filesystem::create_directory(T / "sub");
   EraseFile(T / "sub");
   EXPECT_TRUE(std::filesystem::is_directory(T / "sub"));
 
-  WriteBytes(T / "a", "x");
+  PutFile(T / "a", "x");
   {
     tBufStream Reader(T / "a", 0x3D40);
     ASSERT_EQ(Reader.Status, stOk);

@@ -10,7 +10,7 @@
 #include "msgbase/address.h"
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
-#include "msgbase/test_dir.h"
+#include "msgbase/test_fs.h"
 #include "runtime/coding.h"
 #include "runtime/path.h"
 #include "runtime/stream.h"
@@ -18,18 +18,19 @@
 namespace kelvane {
 namespace {
 
+using testing::GetFile;
 using testing::IsFile;
-using testing::ReadBytes;
+using testing::Letter;
+using testing::PutFile;
 using testing::tFileSystemScope;
+using testing::tRuntimeTempDir;
 using testing::tSpyFileSystem;
-using testing::tTempDir;
-using testing::WriteBytes;
 
 const std::string S(1, PathSeparator);
 
-std::string BaseId(const tTempDir& T) { return "F" + T.Path(); }
+std::string BaseId(const tRuntimeTempDir& T) { return Letter('F', T.Path()); }
 
-std::unique_ptr<tMsgBase> OpenDir(const tTempDir& T, int32_t Mode = 0) {
+std::unique_ptr<tMsgBase> OpenDir(const tRuntimeTempDir& T, int32_t Mode = 0) {
   auto Base = OpenBase(BaseId(T), Mode);
   EXPECT_TRUE(Base) << T.Path();
   return Base;
@@ -94,23 +95,23 @@ std::vector<std::string> Lines(const tStringList& L) {
 }
 
 TEST(MsgDirBase, CountIsTheHighestNumberExistsIsTheFile) {
-  tTempDir T;
+  tRuntimeTempDir T;
   for (const char* Name : {"1.msg", "2.msg", "7.msg", "0010.msg", "abc.msg", "99999999999.msg", "-4.msg",
                            "30.txt", "lastread.kvx"})
-    WriteBytes(T / Name, "");
+    PutFile(T / Name, "");
   auto Base = OpenDir(T);
   EXPECT_EQ(Base->Count, 10);
   for (int32_t N : {1, 2, 7}) EXPECT_TRUE(Base->Exists(N)) << N;
   // 0010.msg counts for the highest number but is not the file of 10.
   for (int32_t N : {-4, 0, 3, 4, 5, 6, 8, 10, 30}) EXPECT_FALSE(Base->Exists(N)) << N;
 
-  tTempDir Empty;
+  tRuntimeTempDir Empty;
   EXPECT_EQ(OpenDir(Empty)->Count, 0);
 }
 
 TEST(MsgDirBase, WriteDeleteAndCount) {
-  tTempDir T;
-  for (const char* Name : {"1.msg", "2.msg", "7.msg"}) WriteBytes(T / Name, "");
+  tRuntimeTempDir T;
+  for (const char* Name : {"1.msg", "2.msg", "7.msg"}) PutFile(T / Name, "");
   auto Base = OpenDir(T);
   ASSERT_EQ(Base->Count, 7);
   tMessage M;
@@ -123,7 +124,7 @@ TEST(MsgDirBase, WriteDeleteAndCount) {
   // Rewriting a lower number does not move the highest number.
   EXPECT_FALSE(Base->WriteMessage(2, &M));
   EXPECT_EQ(Base->Count, 8);
-  EXPECT_GT(ReadBytes(T / "2.msg").size(), 190u);
+  EXPECT_GT(GetFile(T / "2.msg").size(), 190u);
   // Numbers below 1 have no file that could be read back.
   EXPECT_TRUE(Base->WriteMessage(0, &M));
   EXPECT_FALSE(IsFile(T / "0.msg"));
@@ -137,8 +138,8 @@ TEST(MsgDirBase, WriteDeleteAndCount) {
 }
 
 TEST(MsgDirBase, DeleteLeavesAFileHeldOpenElsewhere) {
-  tTempDir T;
-  WriteBytes(T / "3.msg", "");
+  tRuntimeTempDir T;
+  PutFile(T / "3.msg", "");
   auto Base = OpenDir(T);
   {
     tBufStream Held(T / "3.msg", 0x3D40);
@@ -150,7 +151,7 @@ TEST(MsgDirBase, DeleteLeavesAFileHeldOpenElsewhere) {
 }
 
 TEST(MsgDirBase, RoundTripKeepsEveryField) {
-  tTempDir T;
+  tRuntimeTempDir T;
   auto Base = OpenDir(T);
   tMessage Out;
   FillNetmail(Out);
@@ -203,7 +204,7 @@ TEST(MsgDirBase, ZonesAndPointsTravelInKludges) {
       {2, 5020, 0, 12, 2, 5020, 1, 0, "2:5020/0.12", "2:5020/1"},
       {7, 65534, 65534, 65534, 4, 1, 1, 2, "7:65534/65534.65534", "4:1/1.2"},
   };
-  tTempDir T;
+  tRuntimeTempDir T;
   auto Base = OpenDir(T);
   for (const auto& C : Cases) {
     tMessage M;
@@ -221,7 +222,7 @@ TEST(MsgDirBase, ZonesAndPointsTravelInKludges) {
 }
 
 TEST(MsgDirBase, WrittenBytesAreTheStoredMessageLayout) {
-  tTempDir T;
+  tRuntimeTempDir T;
   auto Base = OpenDir(T);
   tMessage M;
   M.From = tShortString(std::string(40, 'F'));  // cut to 35 and a NUL
@@ -261,7 +262,7 @@ TEST(MsgDirBase, WrittenBytesAreTheStoredMessageLayout) {
           "SEEN-BY: 5020/1\r"
           "\x01" "PATH: 5020/2\r"
           "\x01" "Via x\r";
-  EXPECT_EQ(ReadBytes(T / "4.msg"), Want);
+  EXPECT_EQ(GetFile(T / "4.msg"), Want);
 }
 
 TEST(MsgDirBase, OriginAndAddressLinesByKindOfMessage) {
@@ -278,7 +279,7 @@ TEST(MsgDirBase, OriginAndAddressLinesByKindOfMessage) {
       // Netmail with no origin text gets no origin line.
       {"", "", true, "B\r"},
   };
-  tTempDir T;
+  tRuntimeTempDir T;
   auto Base = OpenDir(T);
   for (const auto& C : Cases) {
     tMessage M;
@@ -291,19 +292,19 @@ TEST(MsgDirBase, OriginAndAddressLinesByKindOfMessage) {
     M.MsgId = "2:5020/2.7 1";
     M.Text.WriteStr("B\r");
     ASSERT_FALSE(Base->WriteMessage(1, &M));
-    std::string Text = ReadBytes(T / "1.msg").substr(190);
+    std::string Text = GetFile(T / "1.msg").substr(190);
     std::string Head = *C.Area ? "" : "\x01" "FMPT 7\r" "\x01" "TOPT 3\r" "\x01" "INTL 2:5020/1 2:5020/2\r";
     EXPECT_EQ(Text, Head + "\x01" "MSGID: 2:5020/2.7 1\r" + C.Text) << C.Area << "|" << C.Origin;
   }
 }
 
 TEST(MsgDirBase, UnsetPointsAndEmptyDatesWriteNothingFalse) {
-  tTempDir T;
+  tRuntimeTempDir T;
   auto Base = OpenDir(T);
   tMessage M;  // every address word unset, no date
   M.Text.WriteStr("x\r");
   ASSERT_FALSE(Base->WriteMessage(1, &M));
-  std::string File = ReadBytes(T / "1.msg");
+  std::string File = GetFile(T / "1.msg");
   EXPECT_EQ(File.substr(190), "x\r");  // no "FMPT 65535"
   tMessage R;
   ASSERT_FALSE(Base->ReadMessage(1, &R));
@@ -312,14 +313,14 @@ TEST(MsgDirBase, UnsetPointsAndEmptyDatesWriteNothingFalse) {
 }
 
 TEST(MsgDirBase, ForeignBytesAfterNulAndUnterminatedFields) {
-  tTempDir T;
+  tRuntimeTempDir T;
   // Names as another tosser leaves them: a NUL, then leftover memory.
   std::string H = Header("Ivan", "Sysop", "Subj", "01 Jan 26  00:00:00", 1, 2, 3, 4, 0x0101);
   H.replace(5, 10, "GARBAGE\xff\x7f\x01");
   H.replace(36 + 6, 8, "\x80\x81garbag");
   // A subject that fills its whole field with no NUL at all.
   H.replace(72, 72, std::string(72, 'S'));
-  WriteBytes(T / "1.msg", H + "Body\r" + std::string(1, '\0'));
+  PutFile(T / "1.msg", H + "Body\r" + std::string(1, '\0'));
   auto Base = OpenDir(T);
   tMessage M;
   ASSERT_FALSE(Base->ReadMessage(1, &M));
@@ -335,32 +336,42 @@ TEST(MsgDirBase, ForeignBytesAfterNulAndUnterminatedFields) {
 }
 
 TEST(MsgDirBase, ShortAndTruncatedFilesReadAsZeros) {
-  tTempDir T;
+  tRuntimeTempDir T;
   auto Base = OpenDir(T);
   tMessage Full;
   FillNetmail(Full);
   ASSERT_FALSE(Base->WriteMessage(1, &Full));
-  std::string Whole = ReadBytes(T / "1.msg");
+  std::string Whole = GetFile(T / "1.msg");
 
   tMessage M;
   for (size_t Len = 0; Len <= Whole.size(); ++Len) {
     // Read the whole message first, so a short header that kept bytes of
     // the previous read would show them.
     ASSERT_FALSE(Base->ReadMessage(1, &M));
-    WriteBytes(T / "2.msg", Whole.substr(0, Len));
+    PutFile(T / "2.msg", Whole.substr(0, Len));
     ASSERT_FALSE(Base->ReadMessage(2, &M)) << Len;
     EXPECT_EQ(M.State, msRead);
-    if (Len < 36) EXPECT_EQ(M.To, "") << Len;
-    if (Len < 72) EXPECT_EQ(M.Subject, "") << Len;
-    if (Len < 187) EXPECT_EQ(M.Attr & 0xFFFF, 0u) << Len;
-    if (Len < 189) EXPECT_EQ(M.Replies[1], 0) << Len;
-    if (Len <= 190) EXPECT_EQ(M.Text.GetSize(), 0) << Len;
+    if (Len < 36) {
+      EXPECT_EQ(M.To, "") << Len;
+    }
+    if (Len < 72) {
+      EXPECT_EQ(M.Subject, "") << Len;
+    }
+    if (Len < 187) {
+      EXPECT_EQ(M.Attr & 0xFFFF, 0u) << Len;
+    }
+    if (Len < 189) {
+      EXPECT_EQ(M.Replies[1], 0) << Len;
+    }
+    if (Len <= 190) {
+      EXPECT_EQ(M.Text.GetSize(), 0) << Len;
+    }
   }
 }
 
 TEST(MsgDirBase, FailedWritesAreReportedAndLeaveNoHalfFile) {
-  tTempDir T;
-  WriteBytes(T / "5.msg", "old");
+  tRuntimeTempDir T;
+  PutFile(T / "5.msg", "old");
   auto Base = OpenDir(T);
   tMessage M;
   FillNetmail(M);
@@ -381,7 +392,7 @@ TEST(MsgDirBase, FailedWritesAreReportedAndLeaveNoHalfFile) {
   EXPECT_TRUE(ReadOnly->WriteMessage(6, &M));
   EXPECT_FALSE(IsFile(T / "6.msg"));
   EXPECT_TRUE(ReadOnly->WriteMessage(5, &M));
-  EXPECT_EQ(ReadBytes(T / "5.msg"), "old");
+  EXPECT_EQ(GetFile(T / "5.msg"), "old");
   EXPECT_EQ(ReadOnly->Count, 5);
 }
 
@@ -392,14 +403,14 @@ TEST(MsgDirBase, ClosedBaseRefusesEverything) {
   EXPECT_TRUE(Base.ReadThread(1, &M));
   EXPECT_TRUE(Base.WriteMessage(1, &M));
   EXPECT_TRUE(Base.DeleteMessage(1));
-  tTempDir T;
+  tRuntimeTempDir T;
   auto Open = OpenDir(T);
   EXPECT_TRUE(Open->ReadMessage(1, nullptr));
   EXPECT_TRUE(Open->WriteMessage(1, nullptr));
 }
 
 TEST(MsgDirBase, LastReadFileOnlyWhereTheModeCreates) {
-  tTempDir T;
+  tRuntimeTempDir T;
   { auto Base = OpenDir(T, 0x3D40); }
   EXPECT_FALSE(IsFile(T / "lastread.kvx"));  // the scan's mode only reads
   { auto Base = OpenDir(T, 0); }
@@ -421,7 +432,7 @@ class CrashmailTest : public ::testing::Test {
       GTEST_SKIP() << "crashmail and crashwrite are not installed";
     for (const char* D : {"in", "out", "tmp", "netmail", "bad"}) std::filesystem::create_directory(T / D);
     std::string P = T.Path();
-    WriteBytes(T / "prefs",
+    PutFile(T / "prefs",
                "SYSOP \"Test Sysop\"\nLOGFILE \"" + P + "/log\"\nLOGLEVEL 6\nDUPEFILE \"" + P +
                    "/dupes\" 200\nDUPEMODE IGNORE\nDEFAULTZONE 2\nINBOUND \"" + P + "/in\"\nOUTBOUND \"" + P +
                    "/out\"\nTEMPDIR \"" + P + "/tmp\"\nCREATEPKTDIR \"" + P + "/tmp\"\nPACKETDIR \"" + P +
@@ -435,12 +446,12 @@ class CrashmailTest : public ::testing::Test {
 
   int Run(const std::string& Command) { return std::system((Command + " >>" + T.Path() + "/run.log 2>&1").c_str()); }
 
-  tTempDir T;
+  tRuntimeTempDir T;
 };
 
 TEST_F(CrashmailTest, TossedNetmailReadsBack) {
-  WriteBytes(T / "a.txt", "\x01" "CHRS: CP866 2\rHello line one\r\rsecond line\r--- their tear\r");
-  WriteBytes(T / "b.txt", "Cross-zone body\r");
+  PutFile(T / "a.txt", "\x01" "CHRS: CP866 2\rHello line one\r\rsecond line\r--- their tear\r");
+  PutFile(T / "b.txt", "Cross-zone body\r");
   ASSERT_EQ(Run("crashwrite DIR " + T.Path() + "/in TEXT " + T.Path() +
                 "/a.txt FROMNAME 'Ivan Petrov' FROMADDR 2:5020/2.7 TONAME 'Test Sysop' TOADDR 2:5020/1.3 "
                 "SUBJECT $(printf '\\217\\340\\250\\242\\245\\342')"),
@@ -451,7 +462,7 @@ TEST_F(CrashmailTest, TossedNetmailReadsBack) {
             0);
   ASSERT_EQ(Run("crashmail SETTINGS " + T.Path() + "/prefs TOSS"), 0);
 
-  auto Base = OpenBase("F" + (T / "netmail"), 0x3D40);
+  auto Base = OpenBase(Letter('F', T / "netmail"), 0x3D40);
   ASSERT_TRUE(Base);
   int Found = 0;
   tMessage M;
@@ -477,7 +488,7 @@ TEST_F(CrashmailTest, TossedNetmailReadsBack) {
       EXPECT_EQ(M.Text.View(), "Cross-zone body\r");
     }
   }
-  EXPECT_EQ(Found, 2) << ReadBytes(T / "run.log");
+  EXPECT_EQ(Found, 2) << GetFile(T / "run.log");
 }
 
 // The strings of a packed message: NUL-ended, at Pos, which moves past it.
@@ -490,7 +501,7 @@ std::string PacketString(const std::string& Pkt, size_t& Pos) {
 }
 
 TEST_F(CrashmailTest, OurNetmailIsExportedByCrashmail) {
-  auto Base = OpenBase("F" + (T / "netmail"), 0);
+  auto Base = OpenBase(Letter('F', T / "netmail"), 0);
   ASSERT_TRUE(Base);
   tMessage M;
   M.From = "Test Sysop";
@@ -512,8 +523,8 @@ TEST_F(CrashmailTest, OurNetmailIsExportedByCrashmail) {
 
   std::string Pkt;
   for (const auto& E : std::filesystem::directory_iterator(T / "out"))
-    if (E.is_regular_file()) Pkt = ReadBytes(E.path().string());
-  ASSERT_GT(Pkt.size(), 58u + 14u) << ReadBytes(T / "run.log");
+    if (E.is_regular_file()) Pkt = GetFile(E.path().string());
+  ASSERT_GT(Pkt.size(), 58u + 14u) << GetFile(T / "run.log");
   const uint8_t* P = reinterpret_cast<const uint8_t*>(Pkt.data());
   EXPECT_EQ(GetU16(P + 18), 2);  // packet type 2
   EXPECT_EQ(GetU16(P + 58), 2);  // a packed message
@@ -530,7 +541,7 @@ TEST_F(CrashmailTest, OurNetmailIsExportedByCrashmail) {
   for (const char* Line : {"\x01" "FMPT 3\r", "\x01" "TOPT 7\r", "\x01" "INTL 2:5020/2 2:5020/1\r",
                            "\x01" "MSGID: 2:5020/1.3 0badcafe\r", "\x01" "CHRS: CP866 2\r", "Our body line\r"})
     EXPECT_NE(Text.find(Line), std::string::npos) << Line;
-  EXPECT_NE(ReadBytes(T / "log").find("at 2:5020/2.7"), std::string::npos) << ReadBytes(T / "log");
+  EXPECT_NE(GetFile(T / "log").find("at 2:5020/2.7"), std::string::npos) << GetFile(T / "log");
 }
 
 }  // namespace

@@ -1,60 +1,28 @@
-// Test support for the message-base tests: a fresh temporary directory per
-// test, removed with everything in it afterwards, and small file helpers
-// that go around the library (so a test checks the library against the
-// bytes on disk, not against itself).
-#ifndef KELVANE_MSGBASE_TEST_DIR_H_
-#define KELVANE_MSGBASE_TEST_DIR_H_
+// Test support for the message-base tests, beside the temporary directory
+// and file helpers of runtime/test_dir.h: a file system that watches and
+// can refuse what the library does to the disk.
+#ifndef KELVANE_MSGBASE_TEST_FS_H_
+#define KELVANE_MSGBASE_TEST_FS_H_
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/file_system.h"
-#include "runtime/path.h"
+#include "runtime/test_dir.h"
 
 namespace kelvane::testing {
 
-class tTempDir {
- public:
-  tTempDir() {
-    static std::atomic<int> Serial{0};
-    auto Base = std::filesystem::temp_directory_path();
-    for (;;) {
-      Dir_ = Base / ("kelvane-msgbase-" + std::to_string(std::rand()) + "-" + std::to_string(Serial++));
-      if (std::filesystem::create_directory(Dir_)) break;
-    }
-  }
-  ~tTempDir() {
-    std::error_code Ignored;
-    std::filesystem::remove_all(Dir_, Ignored);
-  }
-  tTempDir(const tTempDir&) = delete;
-  tTempDir& operator=(const tTempDir&) = delete;
-
-  // The directory, without a trailing separator.
-  std::string Path() const { return Dir_.string(); }
-  // Dir + separator + Name.
-  std::string operator/(std::string_view Name) const { return Path() + PathSeparator + std::string(Name); }
-
- private:
-  std::filesystem::path Dir_;
-};
-
-inline void WriteBytes(const std::string& Name, std::string_view Bytes) {
-  std::ofstream Out(Name, std::ios::binary | std::ios::trunc);
-  Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-}
-
-inline std::string ReadBytes(const std::string& Name) {
-  std::ifstream In(Name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
 inline bool IsFile(const std::string& Name) { return std::filesystem::is_regular_file(Name); }
+
+// A base identifier: a type letter and a path. (A function rather than
+// "F" + Path, which GCC 12 warns about wrongly for a temporary Path.)
+inline std::string Letter(char L, const std::string& Path) {
+  std::string Id(1, L);
+  Id += Path;
+  return Id;
+}
 
 // A file system that forwards every call to the real one, counts the calls
 // that look at or change directories, and can refuse writes: installed with
@@ -114,4 +82,4 @@ class tFileSystemScope {
 
 }  // namespace kelvane::testing
 
-#endif  // KELVANE_MSGBASE_TEST_DIR_H_
+#endif  // KELVANE_MSGBASE_TEST_FS_H_
