@@ -25,15 +25,28 @@ WINE = False
 BULLET = "\u25a0"
 
 
-def run_kelvane(cwd, timeout=120):
+def run_kelvane(cwd, timeout=120, on_line=None):
+    """Runs kelvane in cwd; on_line, when given, sees each output row (as
+    bytes) the moment the program finishes it."""
     cmd = (["wine", KELVANE] if WINE else [KELVANE])
     env = dict(os.environ, WINEDEBUG="-all")
-    p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       timeout=timeout, env=env, stdin=subprocess.DEVNULL)
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         env=env, stdin=subprocess.DEVNULL)
+    killer = threading.Timer(timeout, p.kill)
+    killer.start()
+    try:
+        raw = b""
+        for row in p.stdout:
+            raw += row
+            if on_line:
+                on_line(row)
+        rc = p.wait()
+    finally:
+        killer.cancel()
+        p.stdout.close()
     # Linux output is UTF-8; the Windows build writes the console's code
     # page 866 bytes as they are.
-    out = p.stdout.decode("cp866" if WINE else "utf-8")
-    return p.returncode, out
+    return rc, raw.decode("cp866" if WINE else "utf-8")
 
 
 def exe_dir():
@@ -121,11 +134,11 @@ class Node:
 class E2E(unittest.TestCase):
     maxDiff = None
 
-    def check_run(self, node, expect_lines, code=0, progress=None):
+    def check_run(self, node, expect_lines, code=0, progress=None, on_line=None):
         """Runs kelvane in node and compares the output line by line. The
         progress line ends on the number after the last one walked (Count + 1,
         or 2 for an empty folder); progress, when given, is that number."""
-        rc, out = run_kelvane(node.dir)
+        rc, out = run_kelvane(node.dir, on_line=on_line)
         lines = out.split("\n")
         self.assertEqual(lines[-1], "", out)
         lines = lines[:-1]
@@ -341,10 +354,18 @@ class E2E(unittest.TestCase):
     def test_busy_wait_until_the_flag_goes(self):
         node = self.busy_node("wait")
         flag = node.path("sem", "febusy.0")
-        timer = threading.Timer(1.0, os.remove, [flag])
-        timer.start()
-        self.addCleanup(timer.cancel)
-        self.check_run(node, self.head() + ["   valid msg #1: Sysop (2:463/100) -> Robot (2:463/1)",
+        timers = []
+
+        def on_line(row):
+            # The flag is looked at right after the storing line is written;
+            # it goes two seconds later, so that even a slow, busy machine
+            # has seen it and is waiting by then.
+            if b"storing [" in row and not timers:
+                timers.append(threading.Timer(2.0, os.remove, [flag]))
+                timers[0].start()
+
+        self.addCleanup(lambda: [t.cancel() for t in timers])
+        self.check_run(node, on_line=on_line, expect_lines=self.head() + ["   valid msg #1: Sysop (2:463/100) -> Robot (2:463/1)",
                                             "   . area [echo.one] removed;", "   searhing for next message: #",
                                             status("storing [setup.cfg]..."),
                                             "   flag [sem\\febusy.0] exist, we must wait done!",
