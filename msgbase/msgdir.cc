@@ -199,13 +199,18 @@ void tMsgDirBase::DecodeDataStream(tMessage* Msg) {
 
 bool tMsgDirBase::ReadMessage(int32_t N, tMessage* Msg) {
   tMsgBase::ReadMessage(N, Msg);
-  if (Closed != cbOpen || !Msg || !Exists(N)) return true;
+  if (Closed != cbOpen || !Msg || N < 1) return true;
+  // The file is opened straight away: asking first whether it exists would
+  // cost a lookup for every message of a large folder. Only a failed open
+  // asks, to tell a missing message (the record stays as it was) from one
+  // that is there but cannot be read (the record is cleared).
   DataStream = std::make_unique<tBufStream>(MessageFileName(N), StreamMode(smOpenRead));
-  Msg->Clear();
   if (DataStream->Status != stOk) {
     DataStream.reset();
+    if (Exists(N)) Msg->Clear();
     return true;
   }
+  Msg->Clear();
   DecodeDataStream(Msg);
   DataStream.reset();
   Msg->State = msRead;

@@ -137,6 +137,28 @@ TEST(MsgDirBase, WriteDeleteAndCount) {
   EXPECT_TRUE(Base->ReadMessage(7, &M));
 }
 
+// A missing message leaves the caller's record as it was; one that is there
+// but held exclusively by another program reads as a cleared record.
+TEST(MsgDirBase, ReadOfMissingAndOfUnreadableMessages) {
+  tRuntimeTempDir T;
+  auto Base = OpenDir(T);
+  tMessage M;
+  FillNetmail(M);
+  ASSERT_FALSE(Base->WriteMessage(2, &M));
+  EXPECT_TRUE(Base->ReadMessage(1, &M));
+  EXPECT_FALSE(M.Subject.empty());
+  EXPECT_TRUE(Base->ReadMessage(0, &M));
+  EXPECT_FALSE(M.Subject.empty());
+  {
+    tBufStream Held(T / "2.msg", 0x3D12);
+    ASSERT_EQ(Held.Status, stOk);
+    EXPECT_TRUE(Base->ReadMessage(2, &M));
+    EXPECT_TRUE(M.Subject.empty());
+  }
+  EXPECT_FALSE(Base->ReadMessage(2, &M));
+  EXPECT_FALSE(M.Subject.empty());
+}
+
 TEST(MsgDirBase, DeleteLeavesAFileHeldOpenElsewhere) {
   tRuntimeTempDir T;
   PutFile(T / "3.msg", "");

@@ -107,10 +107,23 @@ std::string Resolve(std::string P) {
   return Joined + Last + Tail;
 }
 
-std::string Native(std::string_view Path) {
+std::string Slashed(std::string_view Path) {
   std::string P(Path);
   std::replace(P.begin(), P.end(), '\\', '/');
-  return Resolve(std::move(P));
+  return P;
+}
+
+std::string Native(std::string_view Path) { return Resolve(Slashed(Path)); }
+
+// stat() of a path of ours. The name as written is tried first: it is what
+// nearly every lookup finds, and it costs one call where the case-folding
+// lookup costs several.
+bool StatPath(std::string_view Path, struct stat& St) {
+  std::string P = Slashed(Path);
+  if (stat(P.c_str(), &St) == 0) return true;
+  if (errno != ENOENT && errno != ENOTDIR) return false;
+  std::string R = Resolve(std::move(P));
+  return stat(R.c_str(), &St) == 0;
 }
 
 // FindFirstFileA's matching: '*' any run, '?' one character, ASCII letters
@@ -190,15 +203,29 @@ class tPosixFileSystem : public tFileSystem {
       Error = EINVAL;
       return false;
     }
-    std::string P = Native(Path);
     int Flags = O_CLOEXEC;
     if (M.Create)
       Flags |= O_RDWR | O_CREAT;  // emptied only once the lock is ours
     else
       Flags |= M.Read && M.Write ? O_RDWR : (M.Write ? O_WRONLY : O_RDONLY);
-    int Fd;
-    do Fd = open(P.c_str(), Flags, 0666);
-    while (Fd < 0 && errno == EINTR);
+    auto OpenAt = [Flags](const std::string& P) {
+      int Fd;
+      do Fd = open(P.c_str(), Flags, 0666);
+      while (Fd < 0 && errno == EINTR);
+      return Fd;
+    };
+    // An existing file is opened by the name as written when that finds it;
+    // only a miss costs the case-folding lookup. A file to be created always
+    // takes the lookup, or it would be made beside one of another case.
+    int Fd = -1;
+    if (!M.Create) {
+      Fd = OpenAt(Slashed(Path));
+      if (Fd < 0 && errno != ENOENT && errno != ENOTDIR) {
+        Error = errno;
+        return false;
+      }
+    }
+    if (Fd < 0) Fd = OpenAt(Native(Path));
     if (Fd < 0) {
       Error = errno;
       return false;
@@ -266,12 +293,12 @@ class tPosixFileSystem : public tFileSystem {
 
   bool FileExists(std::string_view Path) override {
     struct stat St;
-    return !Path.empty() && stat(Native(Path).c_str(), &St) == 0 && !S_ISDIR(St.st_mode);
+    return !Path.empty() && StatPath(Path, St) && !S_ISDIR(St.st_mode);
   }
 
   bool DirExists(std::string_view Path) override {
     struct stat St;
-    return !Path.empty() && stat(Native(Path).c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+    return !Path.empty() && StatPath(Path, St) && S_ISDIR(St.st_mode);
   }
 
   bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override {
