@@ -77,9 +77,16 @@ tShortString NormaliseBasePath(std::string_view Identifier) {
       Id.Insert(0, "P");
   }
 
+  // The pieces of the path are cut from what follows the type letter: with
+  // the letter in front, "SC:\AREA" would not be seen as a base in the root
+  // of drive C: and would lose the root's backslash, naming AREA in drive
+  // C:'s current directory instead.
+  auto Letter = [&Id] { return tShortString(Id.Sub(0, 1)); };
+  auto PathOf = [&Id] { return Id.View().substr(1); };
+
   if (IsBaseFileExtension(ExtensionPart(Id))) {
-    tShortString Stem(BaseNamePart(Id));
-    Id = AddBackslash(DirPart(Id)) + Stem;
+    tShortString Stem(BaseNamePart(PathOf()));
+    Id = Letter() + AddBackslash(DirPart(PathOf())) + Stem;
   }
 
   switch (BaseKindOf(Id[0])) {
@@ -91,8 +98,8 @@ tShortString NormaliseBasePath(std::string_view Identifier) {
     case bkPacket:
     case bkSquish:
     case bkJam: {
-      tShortString Name(WholeFileName(Id));
-      Id = AddBackslash(DirPart(Id)) + Name;
+      tShortString Name(WholeFileName(PathOf()));
+      Id = Letter() + AddBackslash(DirPart(PathOf())) + Name;
       break;
     }
     case bkNone:
@@ -133,11 +140,12 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
 
 bool DeleteBase(std::string_view Identifier) {
   if (Identifier.empty()) return true;
-  tBaseKind Kind;
-  tShortString Path;
-  // A letter alone names no base: its path would be empty, and for a *.MSG
-  // directory the mask would then stand for the root directory.
-  if (SplitBaseId(Identifier, Kind, Path)) return true;
+  // A type letter alone names no base: its path would be empty, and for a
+  // *.MSG directory the mask would then stand for the root directory.
+  if (Identifier.size() == 1 && BaseKindOf(Identifier[0]) != bkNone) return false;
+  tShortString Id = NormaliseBasePath(Identifier);
+  tBaseKind Kind = BaseKindOf(Id[0]);
+  tShortString Path = Id.Sub(1);
 
   switch (Kind) {
     case bkMsgDir: {

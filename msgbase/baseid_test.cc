@@ -49,6 +49,13 @@ TEST(NormaliseBasePath, TypesAndCanonicalForms) {
       {"JC:\\BASES" + S + "AREA1", "JC:\\BASES" + S + "AREA1"},
       // Packets keep their file name.
       {"C:\\IN\\00000001.PKT", "PC:\\IN" + S + "00000001.PKT"},
+      // A base in the root of a drive keeps the root's backslash: without
+      // it the path would name a file in the drive's current directory.
+      {"SC:\\AREA1", "SC:\\AREA1"},
+      {"C:\\AREA1.SQD", "$C:\\AREA1"},
+      {"JC:\\AREA1.JHR", "JC:\\AREA1"},
+      {"PC:\\1.PKT", "PC:\\1.PKT"},
+      {"SC:AREA1", "SC:AREA1"},
       // Any other extension names no type.
       {"C:\\BASES\\AREA1.TXT", "C:\\BASES\\AREA1.TXT"},
       {"C:\\BASES\\AREA1.SQL", "C:\\BASES\\AREA1.SQL"},
@@ -134,8 +141,9 @@ TEST(DeleteBase, EmptyIdentifierOrLetterAloneDeletesNothing) {
   tFileSystemScope Scope(Spy);
   EXPECT_TRUE(DeleteBase(""));
   // "F" alone would mean "\*.msg": every message file of the root.
-  EXPECT_TRUE(DeleteBase("F"));
-  EXPECT_TRUE(DeleteBase("#"));
+  EXPECT_FALSE(DeleteBase("F"));
+  EXPECT_FALSE(DeleteBase("#"));
+  EXPECT_FALSE(DeleteBase("s"));
   EXPECT_EQ(Spy.Lists, 0);
   EXPECT_EQ(Spy.Changes, 0);
 }
