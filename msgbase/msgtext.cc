@@ -329,11 +329,16 @@ bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
   // lines the forward scan has taken are not taken a second time. Each read
   // covers a line and the break before it; consumed lines and the empty
   // lines between them form one trailing block.
+  // With no body line at all, the scan goes down to the break that ends the
+  // forward scan's last line: the empty lines after it are read (and go
+  // while no origin or tear line has been seen), that line itself is not.
+  size_t Floor = BodyStart;
+  if (BodyStart == Limit) Floor = Marks.empty() ? 0 : Marks.back().second - 1;
   bool AnyTail = false;
   size_t TailStart = 0, TailEnd = 0;
   bool TailAtBreak = false;
   Pos = Limit;
-  while (Pos > 1 && Pos > BodyStart) {
+  while (Pos > 1 && Pos > Floor) {
     size_t ReadStart = Pos;
     size_t LineBegin = Pos;
     while (LineBegin > 0 && !IsBreak(static_cast<uint8_t>(Bytes[LineBegin - 1]))) --LineBegin;

@@ -203,6 +203,8 @@ TEST(ReadTextTest, BlankLinesAtTheTail) {
       {"LF CR pairs", "Body\n\r--- t\n\r", "Body\n"},
       {"no break after the last line", "Body\r--- t", "Body\r"},
       {"body without a final break", "Body", "Body"},
+      {"kludges only, then blank lines: removed", "\1MSGID: 1:1/1 1\r\r\r", ""},
+      {"kludges only, CR LF blank lines: removed", "\1MSGID: 1:1/1 1\r\n\r\n\r\n", ""},
   };
   for (const tCase& C : Cases) {
     tMessage Msg;
