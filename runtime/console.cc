@@ -24,6 +24,23 @@ const uint16_t Cp866High[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0
 };
 
+// PC colour numbers (blue = 1, red = 4) to ANSI ones (red = 1, blue = 4).
+const int AnsiOrder[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+void AppendSgr(std::string& Out, uint8_t Attr) {
+  int Fg = Attr & 0x0F, Bg = (Attr >> 4) & 0x07;
+  Out += "\x1b[0;";
+  Out += std::to_string(Fg < 8 ? 30 + AnsiOrder[Fg] : 90 + AnsiOrder[Fg - 8]);
+  Out += ';';
+  Out += std::to_string((Attr & 0x80) ? 100 + AnsiOrder[Bg] : 40 + AnsiOrder[Bg]);
+  Out += 'm';
+}
+
+// Bytes below 0x20 other than the four the screen acts on would be acted
+// on by a terminal reading a log or a pipe (an escape sequence in a sender's
+// name, say): they are shown as blanks.
+char Shown(char Ch) { return static_cast<uint8_t>(Ch) < 0x20 ? ' ' : Ch; }
+
 tConsole* Installed = nullptr;
 tConsole* ProcessConsole = nullptr;
 
@@ -61,10 +78,10 @@ void tPlainConsole::Write(std::string_view Bytes) {
         break;
       default:
         if (Column_ < Row_Text_.size())
-          Row_Text_[Column_] = Ch;
+          Row_Text_[Column_] = Shown(Ch);
         else {
           Row_Text_.resize(Column_, ' ');
-          Row_Text_.push_back(Ch);
+          Row_Text_.push_back(Shown(Ch));
         }
         ++Column_;
         break;
@@ -75,7 +92,7 @@ void tPlainConsole::Write(std::string_view Bytes) {
 void tPlainConsole::WriteInPlace(std::string_view Bytes) {
   size_t End = Column_ + Bytes.size();
   if (Row_Text_.size() < End) Row_Text_.resize(End, ' ');
-  Row_Text_.replace(Column_, Bytes.size(), Bytes);
+  for (size_t I = 0; I < Bytes.size(); ++I) Row_Text_[Column_ + I] = Shown(Bytes[I]);
 }
 
 void tPlainConsole::EndRow() {
@@ -101,6 +118,65 @@ void tPlainConsole::Finish() {
     Emitted_ += Line;
   Row_Text_.clear();
   Column_ = 0;
+}
+
+tAnsiConsole::tAnsiConsole(int Width, int Height) : Screen_(Width, Height, 0x07) {
+  // The program starts on the line below the shell prompt; the model
+  // places the cursor on the bottom row, where a busy terminal has it.
+  Screen_.SetCursor(0, Height - 1);
+}
+
+tAnsiConsole::~tAnsiConsole() { Finish(); }
+
+void tAnsiConsole::Put(const std::string& Out) {
+  if (ToStdout)
+    WriteStdoutRaw(Out);
+  else
+    Emitted_ += Out;
+}
+
+void tAnsiConsole::Write(std::string_view Bytes) {
+  std::string Out;
+  for (char Ch : Bytes) {
+    uint8_t B = static_cast<uint8_t>(Ch);
+    if (B == 7 || B == 8 || B == 10 || B == 13) {
+      Out.push_back(Ch);
+      continue;
+    }
+    if (TextAttribute != Told_) {
+      AppendSgr(Out, TextAttribute);
+      Told_ = TextAttribute;
+    }
+    AppendCp866AsUtf8(Out, static_cast<uint8_t>(Shown(Ch)));
+  }
+  // The model decides where the cursor is; after a write in the last
+  // column the terminal's deferred wrap would otherwise differ from it.
+  Screen_.Write(Bytes, TextAttribute);
+  Put(Out);
+}
+
+void tAnsiConsole::WriteInPlace(std::string_view Bytes) {
+  int X = Screen_.CursorX(), Y = Screen_.CursorY();
+  size_t N = Screen_.WriteInPlace(Bytes);
+  std::string Out = "\x1b" "7";
+  int Cur = -1;
+  for (size_t I = 0; I < N; ++I) {
+    size_t Cell = static_cast<size_t>(Y) * Screen_.Width() + X + I;
+    const tCell& C = Screen_.At(static_cast<int>(Cell % Screen_.Width()), static_cast<int>(Cell / Screen_.Width()));
+    if (C.Attr != Cur) {
+      AppendSgr(Out, C.Attr);
+      Cur = C.Attr;
+    }
+    AppendCp866AsUtf8(Out, static_cast<uint8_t>(Shown(static_cast<char>(C.Char))));
+  }
+  Out += "\x1b" "8";
+  Told_ = -1;
+  Put(Out);
+}
+
+void tAnsiConsole::Finish() {
+  if (Told_ != -1) Put("\x1b[0m");
+  Told_ = -1;
 }
 
 tConsole& Console() {

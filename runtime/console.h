@@ -102,6 +102,33 @@ void SetUpConsole();
 // Writes bytes of code page 866 text to standard output: translated to
 // UTF-8 on POSIX, as they are on Windows. Flushes before returning.
 void WriteStdout(std::string_view Bytes);
+// An ANSI terminal: the screen model knows every cell, and the terminal is
+// told the same bytes in UTF-8 with each change of attribute as one SGR
+// sequence (PC colours to the 16 ANSI ones). Control bytes that would move
+// the terminal's cursor on their own are shown as blanks.
+class tAnsiConsole : public tConsole {
+ public:
+  tAnsiConsole(int Width, int Height);
+  ~tAnsiConsole() override;
+  void Write(std::string_view Bytes) override;
+  void WriteInPlace(std::string_view Bytes) override;
+  int CursorColumn() override { return Screen_.CursorX() + 1; }
+  int CursorRow() override { return Screen_.CursorY() + 1; }
+  void Finish() override;
+
+  // What the terminal has been sent (for tests, with ToStdout off).
+  const std::string& Emitted() const { return Emitted_; }
+  bool ToStdout = true;
+
+ private:
+  void Put(const std::string& Out);
+  tScreen Screen_;
+  int Told_ = -1;  // the attribute the terminal was last told
+  std::string Emitted_;
+};
+
+// Writes bytes to standard output as they are. Flushes before returning.
+void WriteStdoutRaw(std::string_view Bytes);
 // A new backend for the process's standard output.
 tConsole* NewProcessConsole();
 

@@ -89,6 +89,7 @@ class tWin32Console : public tConsole {
 }  // namespace
 
 void WriteStdout(std::string_view Bytes) { WriteRaw(Bytes); }
+void WriteStdoutRaw(std::string_view Bytes) { WriteRaw(Bytes); }
 
 tConsole* NewProcessConsole() {
   DWORD Mode;

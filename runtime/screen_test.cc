@@ -89,6 +89,48 @@ TEST(PlainConsole, RowsAreWrittenOnceFinishedWithoutWrap) {
   EXPECT_EQ(C.CursorRow(), 4);
 }
 
+TEST(PlainConsole, ControlBytesFromTheDataReachNoLog) {
+  // A name that carries an escape sequence must not act on the terminal
+  // that later shows the log.
+  tPlainConsole C;
+  C.ToStdout = false;
+  C.Write("from \x1b[2Jevil\x01\r\n");
+  C.Write("x");
+  C.WriteInPlace("\x1b" "b");
+  C.Write("\r\n");
+  EXPECT_EQ(C.Emitted(), "from  [2Jevil\nx b\n");
+}
+
+TEST(AnsiConsole, OneSgrPerChangeOfAttribute) {
+  tAnsiConsole C(80, 25);
+  C.ToStdout = false;
+  C.TextAttribute = 0x07;
+  C.Write("ab");
+  C.TextAttribute = 0x20;  // a byte equal to the attribute told before
+  C.Write("  ");
+  C.TextAttribute = 0x07;
+  C.Write(" x\x1b\r\n");
+  C.Finish();
+  EXPECT_EQ(C.Emitted(),
+            "\x1b[0;37;40mab"
+            "\x1b[0;30;42m  "
+            "\x1b[0;37;40m x \r\n"
+            "\x1b[0m");
+  EXPECT_EQ(C.CursorRow(), 25);  // started on the bottom row, scrolled
+  EXPECT_EQ(C.CursorColumn(), 1);
+}
+
+TEST(AnsiConsole, InPlaceWritesRestoreTheCursorAndTheirCellsColours) {
+  tAnsiConsole C(10, 5);
+  C.ToStdout = false;
+  C.TextAttribute = 0x0E;
+  C.Write("ab");
+  C.Write("\r");
+  C.WriteInPlace("XYZ");  // two cells in yellow, one in the start-up grey
+  EXPECT_EQ(C.Emitted(), "\x1b[0;93;40mab\r\x1b" "7\x1b[0;93;40mXY\x1b[0;37;40mZ\x1b" "8");
+  EXPECT_EQ(C.CursorColumn(), 1);
+}
+
 TEST(Cp866, TranslatesToUtf8) {
   std::string Out;
   AppendCp866AsUtf8(Out, 0xFE);
