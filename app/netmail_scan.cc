@@ -4,6 +4,9 @@
 // each tag that comes out names an area to remove (its message base
 // deleted first when RemoveBase is on). The requests stay as they are.
 #include <algorithm>
+#include <limits>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "app/markup.h"
@@ -11,6 +14,7 @@
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
 #include "runtime/case866.h"
 #include "runtime/clock.h"
 #include "runtime/console.h"
@@ -62,25 +66,36 @@ bool tApplication::ScanNetmail() {
     WriteMarkup("\r\n");
   }
   const int32_t Count = NetmailBase ? NetmailBase->Count : 0;
-  auto Exists = [&](int32_t N) { return NetmailBase && NetmailBase->Exists(N); };
-
-  auto DrawProgress = [](int32_t At) {
-    Console().WriteInPlace("   searhing for next message: " + IntToStr(At).ToStdString());
+  // The numbers are walked from 0 to Count, but only those with a message
+  // file when the walk began are asked about: a stray file with a huge
+  // number would otherwise cost a lookup for every number below it (up to
+  // two thousand million of them). The walk counts in 64 bits, so a file
+  // numbered 2147483647 ends it like any other.
+  std::vector<int32_t> Numbers;
+  if (auto* Dir = dynamic_cast<tMsgDirBase*>(NetmailBase.get())) Numbers = Dir->ListNumbers();
+  auto NextCandidate = [&Numbers](int64_t From) -> int64_t {
+    auto It = std::lower_bound(Numbers.begin(), Numbers.end(), From);
+    return It == Numbers.end() ? std::numeric_limits<int64_t>::max() : *It;
   };
-  int32_t N = 0;
+  auto Exists = [&](int64_t N) { return NetmailBase && NetmailBase->Exists(static_cast<int32_t>(N)); };
+
+  auto DrawProgress = [](int64_t At) {
+    Console().WriteInPlace("   searhing for next message: " + std::to_string(At));
+  };
+  int64_t N = 0;
   bool Drawn = false;
   uint32_t LastDrawn = 0;
   while (N <= Count) {
-    while (!Exists(N) && N <= Count) ++N;
+    while (N <= Count && !Exists(N)) N = std::min<int64_t>(NextCandidate(N + 1), int64_t{Count} + 1);
     Msg->Clear();
-    if (NetmailBase && !NetmailBase->ReadMessage(N, Msg.get())) {
+    if (NetmailBase && N <= Count && !NetmailBase->ReadMessage(static_cast<int32_t>(N), Msg.get())) {
       Console().Write("\r" + std::string(59, ' ') + "\r");
       tShortString From = OrigAddrStr(*Msg), To = DestAddrStr(*Msg);
       if (Admits(FromNames, UpperCase866(Msg->From)) && Admits(FromAddrs, NormalizeAddress(From)) &&
           Admits(ToNames, UpperCase866(Msg->To)) && Admits(ToAddrs, NormalizeAddress(To)) &&
           Admits(Subjects, UpperCase866(Msg->Subject))) {
         tShortString Valid = "   valid msg #";
-        Valid += IntToStr(N);
+        Valid += std::to_string(N).c_str();
         Valid += ": ";
         Valid += Msg->From;
         Valid += " (";

@@ -4,6 +4,7 @@
 // open while the base is.
 #include "msgbase/msgdir.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -165,17 +166,23 @@ bool tMsgDirBase::OpenDir(std::string_view APath, int32_t Mode) {
   uint16_t LastReadMode = StreamMode(FileExists(LastRead) ? smOpenReadWrite : smCreate);
   AuxStream = std::make_unique<tBufStream>(LastRead, LastReadMode);
 
-  int32_t Highest = 0;
-  std::vector<tDirEntry> Entries;
-  if (ListDir(Path, Entries)) {
-    for (const tDirEntry& E : Entries) {
-      int32_t N = NumberOfEntry(E.Name);
-      if (N > Highest) Highest = N;
-    }
-  }
-  Count = Highest;
+  std::vector<int32_t> Numbers = ListNumbers();
+  Count = Numbers.empty() ? 0 : Numbers.back();
   Closed = cbOpen;
   return false;
+}
+
+std::vector<int32_t> tMsgDirBase::ListNumbers() const {
+  std::vector<int32_t> Numbers;
+  std::vector<tDirEntry> Entries;
+  if (!ListDir(Path, Entries)) return Numbers;
+  for (const tDirEntry& E : Entries) {
+    int32_t N = NumberOfEntry(E.Name);
+    if (N > 0) Numbers.push_back(N);
+  }
+  std::sort(Numbers.begin(), Numbers.end());
+  Numbers.erase(std::unique(Numbers.begin(), Numbers.end()), Numbers.end());
+  return Numbers;
 }
 
 bool tMsgDirBase::Open(std::string_view APath, int32_t Mode) { return OpenDir(APath, Mode); }

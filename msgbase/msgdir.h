@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "msgbase/msgbase.h"
 #include "runtime/short_string.h"
@@ -75,6 +76,11 @@ class tMsgDirBase : public tFtsTextBase {
   // Whether the file of message N exists (N >= 1); neither the open state
   // nor Count is consulted, so numbers above Count can exist.
   bool Exists(int32_t N) override;
+
+  // The numbers of the message files in the directory now, ascending and
+  // each once: a walk over a base with wide gaps between its numbers visits
+  // these instead of asking Exists about every number up to Count.
+  std::vector<int32_t> ListNumbers() const;
 
   bool ReadMessage(int32_t N, tMessage* Msg) override;
   bool ReadThread(int32_t N, tMessage* Msg) override;

@@ -104,6 +104,9 @@ TEST(MsgDirBase, CountIsTheHighestNumberExistsIsTheFile) {
   for (int32_t N : {1, 2, 7}) EXPECT_TRUE(Base->Exists(N)) << N;
   // 0010.msg counts for the highest number but is not the file of 10.
   for (int32_t N : {-4, 0, 3, 4, 5, 6, 8, 10, 30}) EXPECT_FALSE(Base->Exists(N)) << N;
+  // The numbers a walk visits: ascending, each once, the same names counted.
+  PutFile(T / "02.msg", "");
+  EXPECT_EQ(static_cast<tMsgDirBase&>(*Base).ListNumbers(), std::vector<int32_t>({1, 2, 7, 10}));
 
   tRuntimeTempDir Empty;
   EXPECT_EQ(OpenDir(Empty)->Count, 0);

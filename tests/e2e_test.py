@@ -219,6 +219,24 @@ class E2E(unittest.TestCase):
         self.check_run(node, self.head() + self.tail_unchanged(), progress=2)
         self.assertEqual(node.cfg(), node.original)
 
+    def test_sparse_netmail_numbers_up_to_the_highest(self):
+        # A stray message numbered 2147483647 (the highest a *.MSG name can
+        # carry) must neither hang the walk on the numbers below it nor
+        # overflow the count; both requests are read.
+        node = Node(self)
+        node.config.add_area("ECHO.ONE")
+        node.config.add_area("ECHO.TWO")
+        node.ctl_lines += ["MatchStr ^-(.*)$ | \\0"]
+        node.msg(3, body=["-echo.one"])
+        node.msg(2147483647, body=["-echo.two"])
+        node.write()
+        self.check_run(node, self.head() + ["   valid msg #3: Sysop (2:463/100) -> Robot (2:463/1)",
+                                            "   . area [echo.one] removed;",
+                                            "   valid msg #2147483647: Sysop (2:463/100) -> Robot (2:463/1)",
+                                            "   . area [echo.two] removed;"]
+                       + self.tail_stored(), progress=2147483648)
+        self.assertEqual(node.cfg(), ff.remove_areas(node.original, [b"echo.one", b"echo.two"]))
+
     def test_conditions_pick_the_requests(self):
         node = Node(self)
         for tag in ("ECHO.A", "ECHO.B", "ECHO.C", "ECHO.D", "ECHO.E", "ECHO.F"):

@@ -3,11 +3,13 @@
 // opening of a base for reading that list and show share.
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "msgbase/address.h"
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
 #include "tools/kelvutil.h"
@@ -57,9 +59,15 @@ int RunListCommand(int Argc, char** Args) {
   if (Argc != 2) return Fail("list", "usage: kelvutil list BASEID");
   auto Base = OpenBaseForReading("list", Args[1]);
   if (!Base) return 1;
+  // A *.MSG directory tells which numbers it holds; other formats are
+  // numbered without gaps from 1 to Count.
+  std::vector<int32_t> Numbers;
+  if (auto* Dir = dynamic_cast<tMsgDirBase*>(Base.get()))
+    Numbers = Dir->ListNumbers();
+  else
+    for (int64_t N = 1; N <= Base->Count; ++N) Numbers.push_back(static_cast<int32_t>(N));
   tMessage Msg;
-  for (int64_t I = 0; I <= Base->Count; ++I) {
-    int32_t N = static_cast<int32_t>(I);
+  for (int32_t N : Numbers) {
     if (!Base->Exists(N) || Base->ReadMessage(N, &Msg)) continue;
     std::printf("%d\t%s\t%s\t%s\t%s\t%s\t%s\n", static_cast<int>(N), Field(Msg.From).CStr(),
                 OrigAddrStr(Msg).CStr(), Field(Msg.To).CStr(), DestAddrStr(Msg).CStr(), Field(Msg.Subject).CStr(),
