@@ -72,7 +72,7 @@ bool tApplication::ScanNetmail() {
   // two thousand million of them). The walk counts in 64 bits, so a file
   // numbered 2147483647 ends it like any other.
   std::vector<int32_t> Numbers;
-  if (auto* Dir = dynamic_cast<tMsgDirBase*>(NetmailBase.get())) Numbers = Dir->ListNumbers();
+  if (auto* Dir = dynamic_cast<tMsgDirBase*>(NetmailBase.get())) Numbers = Dir->Numbers();
   auto NextCandidate = [&Numbers](int64_t From) -> int64_t {
     auto It = std::lower_bound(Numbers.begin(), Numbers.end(), From);
     return It == Numbers.end() ? std::numeric_limits<int64_t>::max() : *It;

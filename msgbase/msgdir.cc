@@ -166,23 +166,19 @@ bool tMsgDirBase::OpenDir(std::string_view APath, int32_t Mode) {
   uint16_t LastReadMode = StreamMode(FileExists(LastRead) ? smOpenReadWrite : smCreate);
   AuxStream = std::make_unique<tBufStream>(LastRead, LastReadMode);
 
-  std::vector<int32_t> Numbers = ListNumbers();
-  Count = Numbers.empty() ? 0 : Numbers.back();
+  Numbers_.clear();
+  std::vector<tDirEntry> Entries;
+  if (ListDir(Path, Entries)) {
+    for (const tDirEntry& E : Entries) {
+      int32_t N = NumberOfEntry(E.Name);
+      if (N > 0) Numbers_.push_back(N);
+    }
+  }
+  std::sort(Numbers_.begin(), Numbers_.end());
+  Numbers_.erase(std::unique(Numbers_.begin(), Numbers_.end()), Numbers_.end());
+  Count = Numbers_.empty() ? 0 : Numbers_.back();
   Closed = cbOpen;
   return false;
-}
-
-std::vector<int32_t> tMsgDirBase::ListNumbers() const {
-  std::vector<int32_t> Numbers;
-  std::vector<tDirEntry> Entries;
-  if (!ListDir(Path, Entries)) return Numbers;
-  for (const tDirEntry& E : Entries) {
-    int32_t N = NumberOfEntry(E.Name);
-    if (N > 0) Numbers.push_back(N);
-  }
-  std::sort(Numbers.begin(), Numbers.end());
-  Numbers.erase(std::unique(Numbers.begin(), Numbers.end()), Numbers.end());
-  return Numbers;
 }
 
 bool tMsgDirBase::Open(std::string_view APath, int32_t Mode) { return OpenDir(APath, Mode); }
@@ -268,6 +264,8 @@ bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
     return true;
   }
   Msg->State = msWritten;
+  auto At = std::lower_bound(Numbers_.begin(), Numbers_.end(), N);
+  if (At == Numbers_.end() || *At != N) Numbers_.insert(At, N);
   if (N > Count) Count = N;
   return false;
 }

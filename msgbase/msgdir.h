@@ -77,10 +77,12 @@ class tMsgDirBase : public tFtsTextBase {
   // nor Count is consulted, so numbers above Count can exist.
   bool Exists(int32_t N) override;
 
-  // The numbers of the message files in the directory now, ascending and
-  // each once: a walk over a base with wide gaps between its numbers visits
-  // these instead of asking Exists about every number up to Count.
-  std::vector<int32_t> ListNumbers() const;
+  // The numbers of the message files found when the base was opened, and
+  // of those written since, ascending and each once: a walk over a base with
+  // wide gaps between its numbers visits these instead of asking Exists
+  // about every number up to Count. Deleted messages stay listed; Exists
+  // tells.
+  const std::vector<int32_t>& Numbers() const { return Numbers_; }
 
   bool ReadMessage(int32_t N, tMessage* Msg) override;
   bool ReadThread(int32_t N, tMessage* Msg) override;
@@ -109,6 +111,7 @@ class tMsgDirBase : public tFtsTextBase {
 
  private:
   bool OpenDir(std::string_view APath, int32_t Mode);
+  std::vector<int32_t> Numbers_;
   // Reads the header and text of the message in DataStream into Msg,
   // which the caller has cleared.
   void DecodeDataStream(tMessage* Msg);

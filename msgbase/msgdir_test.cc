@@ -104,9 +104,16 @@ TEST(MsgDirBase, CountIsTheHighestNumberExistsIsTheFile) {
   for (int32_t N : {1, 2, 7}) EXPECT_TRUE(Base->Exists(N)) << N;
   // 0010.msg counts for the highest number but is not the file of 10.
   for (int32_t N : {-4, 0, 3, 4, 5, 6, 8, 10, 30}) EXPECT_FALSE(Base->Exists(N)) << N;
-  // The numbers a walk visits: ascending, each once, the same names counted.
+  // The numbers a walk visits: ascending, each once, the same names counted;
+  // what is written later joins them.
   PutFile(T / "02.msg", "");
-  EXPECT_EQ(static_cast<tMsgDirBase&>(*Base).ListNumbers(), std::vector<int32_t>({1, 2, 7, 10}));
+  auto Again = OpenDir(T);
+  auto& Dir = static_cast<tMsgDirBase&>(*Again);
+  EXPECT_EQ(Dir.Numbers(), std::vector<int32_t>({1, 2, 7, 10}));
+  tMessage M;
+  ASSERT_FALSE(Dir.WriteMessage(5, &M));
+  ASSERT_FALSE(Dir.WriteMessage(7, &M));
+  EXPECT_EQ(Dir.Numbers(), std::vector<int32_t>({1, 2, 5, 7, 10}));
 
   tRuntimeTempDir Empty;
   EXPECT_EQ(OpenDir(Empty)->Count, 0);

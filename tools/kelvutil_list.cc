@@ -63,7 +63,7 @@ int RunListCommand(int Argc, char** Args) {
   // numbered without gaps from 1 to Count.
   std::vector<int32_t> Numbers;
   if (auto* Dir = dynamic_cast<tMsgDirBase*>(Base.get()))
-    Numbers = Dir->ListNumbers();
+    Numbers = Dir->Numbers();
   else
     for (int64_t N = 1; N <= Base->Count; ++N) Numbers.push_back(static_cast<int32_t>(N));
   tMessage Msg;
