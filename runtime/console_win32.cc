@@ -6,6 +6,8 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "runtime/console.h"
@@ -40,8 +42,17 @@ class tWin32Console : public tConsole {
   }
   ~tWin32Console() override { SetConsoleTextAttribute(Out(), Original_); }
 
-  void Write(std::string_view Bytes) override {
+  void Write(std::string_view Text) override {
     SetConsoleTextAttribute(Out(), TextAttribute);
+    // The console would expand a TAB to the next tab stop; on the screen
+    // of this device every byte but the four it acts on takes one cell.
+    std::string Copy;
+    if (Text.find('\t') != std::string_view::npos) {
+      Copy.assign(Text);
+      std::replace(Copy.begin(), Copy.end(), '\t', ' ');
+      Text = Copy;
+    }
+    std::string_view Bytes = Text;
     size_t Start = 0;
     for (size_t I = 0; I <= Bytes.size(); ++I) {
       if (I == Bytes.size() || Bytes[I] == 7) {
