@@ -71,9 +71,10 @@ bool tApplication::ScanNetmail() {
   // number would otherwise cost a lookup for every number below it (up to
   // two thousand million of them). The walk counts in 64 bits, so a file
   // numbered 2147483647 ends it like any other.
-  std::vector<int32_t> Numbers;
-  if (auto* Dir = dynamic_cast<tMsgDirBase*>(NetmailBase.get())) Numbers = Dir->Numbers();
-  auto NextCandidate = [&Numbers](int64_t From) -> int64_t {
+  const auto* Dir = dynamic_cast<const tMsgDirBase*>(NetmailBase.get());
+  auto NextCandidate = [Dir](int64_t From) -> int64_t {
+    if (!Dir) return From;  // a base that lists no numbers: every one may exist
+    const std::vector<int32_t>& Numbers = Dir->Numbers();
     auto It = std::lower_bound(Numbers.begin(), Numbers.end(), From);
     return It == Numbers.end() ? std::numeric_limits<int64_t>::max() : *It;
   };
