@@ -2,6 +2,7 @@
 // the deletion of a base's files (see baseid.h for the identifier forms).
 #include "msgbase/baseid.h"
 
+#include <string>
 #include <vector>
 
 #include "msgbase/msgbase.h"
@@ -42,6 +43,14 @@ std::string_view BaseNamePart(std::string_view Path) {
   return Dot == std::string_view::npos ? Name : Name.substr(0, Dot);
 }
 
+// Path with a separator added as AddBackslash adds it, but never cut: the
+// caller checks the length of the whole.
+std::string WithSeparator(std::string_view Path) {
+  std::string R(Path);
+  if (!Path.empty() && !IsPathDelim(Path.back())) R += PathSeparator;
+  return R;
+}
+
 bool IsOneOf(std::string_view Ext, std::initializer_list<std::string_view> Names) {
   for (std::string_view N : Names)
     if (SameText866(Ext, N)) return true;
@@ -62,50 +71,63 @@ tBaseKind BaseKindOf(char Letter) {
 }
 
 tShortString NormaliseBasePath(std::string_view Identifier) {
-  if (Identifier.empty()) return tShortString();
-  tShortString Id(Identifier);
+  // Built in full and refused when it does not fit: an identifier cut at
+  // 255 characters could name another base (its mask or its last letters
+  // gone, or a parent folder).
+  if (Identifier.empty() || Identifier.size() > tShortString::MaxLength) return tShortString();
+  std::string Id(Identifier);
 
   if (BaseKindOf(Id[0]) == bkNone) {
     std::string_view Ext = ExtensionPart(Id);
     if (IsOneOf(Ext, {"jhr", "jdt", "jdx"}))
-      Id.Insert(0, "!");
+      Id.insert(0, "!");
     else if (IsOneOf(Ext, {"sqd", "sqi"}))
-      Id.Insert(0, "$");
+      Id.insert(0, "$");
     else if (Ext.empty())
-      Id.Insert(0, "#");
+      Id.insert(0, "#");
     else if (SameText866(Ext, "pkt"))
-      Id.Insert(0, "P");
+      Id.insert(0, "P");
   }
 
   // The pieces of the path are cut from what follows the type letter: with
   // the letter in front, "SC:\AREA" would not be seen as a base in the root
   // of drive C: and would lose the root's backslash, naming AREA in drive
   // C:'s current directory instead.
-  auto Letter = [&Id] { return tShortString(Id.Sub(0, 1)); };
-  auto PathOf = [&Id] { return Id.View().substr(1); };
+  auto Letter = [&Id] { return Id.substr(0, 1); };
+  auto PathOf = [&Id] { return std::string_view(Id).substr(1); };
 
   if (IsBaseFileExtension(ExtensionPart(Id))) {
-    tShortString Stem(BaseNamePart(PathOf()));
-    Id = Letter() + AddBackslash(DirPart(PathOf())) + Stem;
+    std::string Stem(BaseNamePart(PathOf()));
+    Id = Letter() + AddBackslash(DirPart(PathOf())).ToStdString() + Stem;
   }
 
   switch (BaseKindOf(Id[0])) {
     case bkMsgDir:
       // A canonical identifier already ends in the mask; adding it again
       // would name a directory called "*.msg".
-      if (!SameText866(WholeFileName(Id), "*.msg")) Id = AddBackslash(Id) + "*.msg";
+      if (!SameText866(WholeFileName(Id), "*.msg")) Id = WithSeparator(Id) + "*.msg";
       break;
     case bkPacket:
     case bkSquish:
     case bkJam: {
-      tShortString Name(WholeFileName(PathOf()));
-      Id = Letter() + AddBackslash(DirPart(PathOf())) + Name;
+      std::string Name(WholeFileName(PathOf()));
+      Id = Letter() + AddBackslash(DirPart(PathOf())).ToStdString() + Name;
       break;
     }
     case bkNone:
       break;
   }
-  return Id;
+  if (Id.size() > tShortString::MaxLength) return tShortString();
+  return tShortString(Id);
+}
+
+bool WholeName(tShortString& Out, std::initializer_list<std::string_view> Parts) {
+  size_t Length = 0;
+  for (std::string_view P : Parts) Length += P.size();
+  Out.Clear();
+  if (Length > tShortString::MaxLength) return false;
+  for (std::string_view P : Parts) Out.Append(P);
+  return true;
 }
 
 bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Path) {
@@ -113,6 +135,7 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
   Path.Clear();
   if (Identifier.size() <= 1) return true;
   tShortString Id = NormaliseBasePath(Identifier);
+  if (Id.Empty()) return true;  // it does not fit
   Kind = BaseKindOf(Id[0]);
   Path = Id.Sub(1);
   return false;
@@ -138,42 +161,62 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
   return Base;
 }
 
-bool DeleteBase(std::string_view Identifier) {
-  if (Identifier.empty()) return true;
-  // A type letter alone names no base: its path would be empty, and for a
-  // *.MSG directory the mask would then stand for the root directory.
-  if (Identifier.size() == 1 && BaseKindOf(Identifier[0]) != bkNone) return false;
-  tShortString Id = NormaliseBasePath(Identifier);
-  tBaseKind Kind = BaseKindOf(Id[0]);
-  tShortString Path = Id.Sub(1);
+namespace {
 
+// The files DeleteBase erases for a base of Kind at Path, each named whole.
+// False when a name does not fit a system string: none may go then, since
+// the cut name would be another file's.
+bool BaseFiles(tBaseKind Kind, std::string_view Path, std::vector<tShortString>& Files) {
+  tShortString Name;
+  auto Add = [&](std::initializer_list<std::string_view> Parts) {
+    if (!WholeName(Name, Parts)) return false;
+    Files.push_back(Name);
+    return true;
+  };
   switch (Kind) {
     case bkMsgDir: {
       tShortString Dir = DirPart(Path);
-      if (!Dir.Empty() && !DirExists(Dir)) break;
+      if (!Dir.Empty() && !DirExists(Dir)) return true;
       std::vector<tDirEntry> Entries;
-      if (!ListDir(Path, Entries)) break;
+      if (!ListDir(Path, Entries)) return true;
       tShortString Prefix = AddBackslash(Dir);
       for (const tDirEntry& E : Entries) {
         // The listing matches "*.msg" the way the system does, which may
         // also return names such as "1.msgold"; only MSG files go.
         if (E.IsDir || !SameText866(ExtensionPart(E.Name), "MSG")) continue;
-        EraseFile(Prefix + E.Name);
+        if (!Add({Prefix, E.Name})) return false;
       }
-      break;
+      return true;
     }
     case bkPacket:
-      EraseFile(Path);
-      break;
+      return Add({Path});
     case bkSquish:
-      for (const char* Ext : {".sqd", ".sqi", ".sql"}) EraseFile(Path + Ext);
-      break;
+      for (const char* Ext : {".sqd", ".sqi", ".sql"})
+        if (!Add({Path, Ext})) return false;
+      return true;
     case bkJam:
-      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) EraseFile(Path + Ext);
-      break;
+      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"})
+        if (!Add({Path, Ext})) return false;
+      return true;
     case bkNone:
-      break;
+      return true;
   }
+  return true;
+}
+
+}  // namespace
+
+bool DeleteBase(std::string_view Identifier) {
+  if (Identifier.empty()) return true;
+  // A type letter alone names no base: its path would be empty, and for a
+  // *.MSG directory the mask would then stand for the root directory.
+  if (Identifier.size() == 1 && BaseKindOf(Identifier[0]) != bkNone) return false;
+  // An identifier, or a file name of its base, that does not fit is
+  // refused whole: nothing is erased.
+  tShortString Id = NormaliseBasePath(Identifier);
+  std::vector<tShortString> Files;
+  if (Id.Empty() || !BaseFiles(BaseKindOf(Id[0]), Id.View().substr(1), Files)) return true;
+  for (const tShortString& File : Files) EraseFile(File);
   return false;
 }
 

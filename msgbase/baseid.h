@@ -19,6 +19,7 @@
 #define KELVANE_MSGBASE_BASEID_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string_view>
 
@@ -35,21 +36,30 @@ enum tBaseKind : int { bkPacket, bkSquish, bkJam, bkMsgDir, bkNone };
 // bkNone for any other character.
 tBaseKind BaseKindOf(char Letter);
 
-// The canonical identifier; empty for an empty identifier. An identifier
-// that is already canonical comes back unchanged.
+// The canonical identifier; empty for an empty identifier and for one
+// whose canonical form does not fit 255 characters (cut, it could name
+// another base). An identifier that is already canonical comes back
+// unchanged.
 tShortString NormaliseBasePath(std::string_view Identifier);
+
+// Joins Parts into Out when the whole fits a system string (255
+// characters). A name that does not fit is refused, never cut, since the
+// cut name could be another file's: false, and Out empty.
+bool WholeName(tShortString& Out, std::initializer_list<std::string_view> Parts);
 
 // Splits an identifier: normalises it, then Kind := the format of its first
 // character and Path := the rest (what the format's Open and Create take).
 // Returns true (failure) for an identifier of one character or none, which
-// names no base; Kind is then bkNone and Path empty.
+// names no base, and for one that does not fit; Kind is then bkNone and
+// Path empty.
 bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Path);
 
 // Constructs the object of the identifier's format and opens it with Mode
 // as its OpenMode, creating the base when the open fails. Yields nothing
-// for an identifier of one character or none, a letter that names no
-// format, a format this library cannot open yet (Squish, JAM, packets), or
-// an open and a create that both failed.
+// (and creates nothing) for an identifier of one character or none, one
+// that does not fit, a letter that names no format, a format this library
+// cannot open yet (Squish, JAM, packets), or an open and a create that both
+// failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 
 // Deletes the files of a base, skipping files that are missing or held
@@ -59,9 +69,10 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 //   Squish  path + ".sqd", ".sqi", ".sql"
 //   JAM     path + ".jhr", ".jdt", ".jdx", ".jlr", ".jqv"
 //   packet  the packet file
-// Returns true only for an identifier that names no base (empty, or a
-// letter with no path after it, which deletes nothing); false after any
-// attempt, whatever was deleted.
+// Returns true for an empty identifier and for one that does not fit or
+// whose base has a file whose name would not (nothing is deleted then);
+// false after any attempt, whatever was deleted. A letter with no path
+// after it names no base and deletes nothing.
 bool DeleteBase(std::string_view Identifier);
 
 // Deletes the file Name when it exists (a directory does not count) and no
