@@ -2,6 +2,8 @@
 // reader (see control_line.h).
 #include "msgbase/control_line.h"
 
+#include <span>
+
 #include "runtime/case866.h"
 
 namespace kelvane {
@@ -52,17 +54,9 @@ tControlLine ClassifyControlLine(std::string_view Line) {
   tControlLine Result;
   Result.Rest = Line;
   if (Line.empty()) return Result;
-  if (Line[0] == '\001') {
-    Result.Kind = ckKludge;
-    for (const tPrefix& P : SohPrefixes)
-      if (HasPrefix(Line, P.Upper)) {
-        Result.Kind = P.Kind;
-        Result.Rest = Line.substr(P.Upper.size());
-        break;
-      }
-    return Result;
-  }
-  for (const tPrefix& P : PlainPrefixes)
+  bool Soh = Line[0] == '\001';
+  if (Soh) Result.Kind = ckKludge;
+  for (const tPrefix& P : Soh ? std::span<const tPrefix>(SohPrefixes) : std::span<const tPrefix>(PlainPrefixes))
     if (HasPrefix(Line, P.Upper)) {
       Result.Kind = P.Kind;
       Result.Rest = Line.substr(P.Upper.size());
@@ -72,10 +66,9 @@ tControlLine ClassifyControlLine(std::string_view Line) {
 }
 
 std::string_view ControlPrefix(tControlKind Kind) {
-  for (const tPrefix& P : SohPrefixes)
-    if (P.Kind == Kind) return P.Written;
-  for (const tPrefix& P : PlainPrefixes)
-    if (P.Kind == Kind) return P.Written;
+  for (std::span<const tPrefix> Table : {std::span<const tPrefix>(SohPrefixes), std::span<const tPrefix>(PlainPrefixes)})
+    for (const tPrefix& P : Table)
+      if (P.Kind == Kind) return P.Written;
   return std::string_view();
 }
 

@@ -1,6 +1,7 @@
 // The control-line classifier and the stream line reader that every
 // format's reader shares.
 #include "msgbase/control_line.h"
+#include "msgbase/test_fs.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 
 namespace kelvane {
 namespace {
+
+using testing::tFailingStream;
 
 using namespace std::string_literals;
 
@@ -104,21 +107,6 @@ TEST(ControlLineTest, StreamLines) {
   EXPECT_EQ(Long[1], "y");
 }
 
-// A stream whose reads fail from a given position on.
-class tFailingStream : public tMemoryStream {
- public:
-  explicit tFailingStream(int64_t FailAt) : FailAt_(FailAt) {}
-  uint32_t Read(void* Buf, uint32_t Count) override {
-    if (GetPos() + Count > FailAt_) {
-      Error(stReadError, 0);
-      return 0;
-    }
-    return tMemoryStream::Read(Buf, Count);
-  }
-
- private:
-  int64_t FailAt_;
-};
 
 TEST(ControlLineTest, AStreamErrorEndsTheReadingAtTheEnd) {
   tFailingStream S(3);

@@ -11,11 +11,14 @@
 
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/test_fs.h"
 #include "runtime/stream.h"
 #include "runtime/test_dir.h"
 
 namespace kelvane {
 namespace {
+
+using testing::tFailingStream;
 
 // A base over an in-memory DataStream: ReadText needs nothing else.
 class tTextBase : public tMsgBase {
@@ -319,22 +322,6 @@ TEST(ReadTextTest, HeaderOnlyParsesTheHeadInPlace) {
   EXPECT_EQ(Items(Msg3.Kludges), std::vector<std::string>({"\1MSGID:"}));
 }
 
-// A stream whose reads fail from a given position on.
-class tFailingStream : public tMemoryStream {
- public:
-  explicit tFailingStream(int64_t FailAt) : FailAt_(FailAt) {}
-  uint32_t Read(void* Buf, uint32_t Count) override {
-    if (GetPos() + Count > FailAt_) {
-      Error(stReadError, 0);
-      std::memset(Buf, 0, Count);
-      return 0;
-    }
-    return tMemoryStream::Read(Buf, Count);
-  }
-
- private:
-  int64_t FailAt_;
-};
 
 TEST(ReadTextTest, AStreamErrorEndsTheScanCleanly) {
   std::string Stored = "\1PID: p\r\1TID: t\rBody\r";

@@ -1,15 +1,19 @@
 // Test support for the message-base tests, beside the temporary directory
 // and file helpers of runtime/test_dir.h: a file system that watches and
-// can refuse what the library does to the disk.
+// can refuse what the library does to the disk, a stream whose reads fail,
+// and a clock that stands still, so that "now" is a known moment.
 #ifndef KELVANE_MSGBASE_TEST_FS_H_
 #define KELVANE_MSGBASE_TEST_FS_H_
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "runtime/clock.h"
 #include "runtime/file_system.h"
+#include "runtime/stream.h"
 #include "runtime/test_dir.h"
 
 namespace kelvane::testing {
@@ -69,6 +73,39 @@ class tFileSystemScope {
  public:
   explicit tFileSystemScope(tFileSystem& Fs) { SetFileSystem(&Fs); }
   ~tFileSystemScope() { SetFileSystem(nullptr); }
+};
+
+// A memory stream whose reads fail from a given position on, zero-filling
+// what they could not read.
+class tFailingStream : public tMemoryStream {
+ public:
+  explicit tFailingStream(int64_t FailAt) : FailAt_(FailAt) {}
+  uint32_t Read(void* Buf, uint32_t Count) override {
+    if (GetPos() + Count > FailAt_) {
+      Error(stReadError, 0);
+      std::memset(Buf, 0, Count);
+      return 0;
+    }
+    return tMemoryStream::Read(Buf, Count);
+  }
+
+ private:
+  int64_t FailAt_;
+};
+
+// Installed for the life of the object: a clock standing at 2031-05-04
+// 03:02:01.55, which never sleeps.
+class tFixedClock : public tClock {
+ public:
+  tFixedClock() {
+    Time.Year = 2031, Time.Month = 5, Time.Day = 4, Time.Hour = 3, Time.Min = 2, Time.Sec = 1, Time.Hundredths = 55;
+    SetClock(this);
+  }
+  ~tFixedClock() override { SetClock(nullptr); }
+  uint32_t Ticks() override { return 0; }
+  tLocalTime Now() override { return Time; }
+  void Sleep(uint32_t) override {}
+  tLocalTime Time;
 };
 
 }  // namespace kelvane::testing
