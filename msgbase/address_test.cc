@@ -169,8 +169,12 @@ TEST_F(AddressTest, CompleteHeaderGathersTheAddresses) {
     EXPECT_EQ(Msg.Origin, C.WantOrigin) << C.Name;
     EXPECT_EQ(Msg.HadMsgId, *C.MsgId != 0) << C.Name;
     EXPECT_EQ(Msg.HadIntl, *C.Intl != 0) << C.Name;
-    if (*C.MsgId) EXPECT_EQ(Msg.MsgId, C.MsgId) << C.Name;
-    if (*C.Intl) EXPECT_EQ(Msg.Intl, C.Intl) << C.Name;
+    if (*C.MsgId) {
+      EXPECT_EQ(Msg.MsgId, C.MsgId) << C.Name;
+    }
+    if (*C.Intl) {
+      EXPECT_EQ(Msg.Intl, C.Intl) << C.Name;
+    }
   }
 }
 

@@ -79,14 +79,12 @@ tShortString NormaliseBasePath(std::string_view Identifier) {
 
   if (BaseKindOf(Id[0]) == bkNone) {
     std::string_view Ext = ExtensionPart(Id);
-    if (IsOneOf(Ext, {"jhr", "jdt", "jdx"}))
-      Id.insert(0, "!");
-    else if (IsOneOf(Ext, {"sqd", "sqi"}))
-      Id.insert(0, "$");
-    else if (Ext.empty())
-      Id.insert(0, "#");
-    else if (SameText866(Ext, "pkt"))
-      Id.insert(0, "P");
+    const char* Letter = IsOneOf(Ext, {"jhr", "jdt", "jdx"}) ? "!"
+                         : IsOneOf(Ext, {"sqd", "sqi"})      ? "$"
+                         : Ext.empty()                       ? "#"
+                         : SameText866(Ext, "pkt")           ? "P"
+                                                             : "";
+    Id = Letter + Id;
   }
 
   // The pieces of the path are cut from what follows the type letter: with

@@ -60,8 +60,9 @@ TEST(ControlLineTest, KindsAndTheirRest) {
     EXPECT_EQ(L.Kind, C.Kind) << C.Line;
     EXPECT_EQ(L.Rest, C.Rest) << C.Line;
     // A prefix as written classifies as its own kind again.
-    if (!ControlPrefix(L.Kind).empty())
+    if (!ControlPrefix(L.Kind).empty()) {
       EXPECT_EQ(ClassifyControlLine(std::string(ControlPrefix(L.Kind)) + "x").Kind, L.Kind) << C.Line;
+    }
   }
   EXPECT_EQ(ControlPrefix(ckVia), "\1Via ");
   EXPECT_EQ(ControlPrefix(ckOrigin), " * Origin: ");

@@ -112,7 +112,9 @@ class tCrashmailTest : public ::testing::Test {
   explicit tCrashmailTest(bool WithCorpus = true) : WithCorpus_(WithCorpus) {}
   void SetUp() override {
     if (!tCrashmailNode::Available()) GTEST_SKIP() << "crashmail and crashwrite are not here (POSIX only)";
-    if (WithCorpus_) ASSERT_TRUE(Node.WriteCorpus()) << Node.Log();
+    if (WithCorpus_) {
+      ASSERT_TRUE(Node.WriteCorpus()) << Node.Log();
+    }
   }
   tCrashmailNode Node;
 
