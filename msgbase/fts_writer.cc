@@ -43,13 +43,13 @@ void WriteKludgeLines(tStream& S, const tMessage& Msg, tKludgeStyle Style) {
   // first line of an LF text) must not follow a CR, which a reader would
   // take as one CR LF break with it.
   bool Started = false;
-  auto EndLine = [&S, Style, &Started](bool Last, char Break) {
-    if (Started && Style == ksTextLines) S.Write(Last ? &Break : &Cr, 1);
+  auto EndLine = [&S, Style, &Started](char Break) {
+    if (Started && Style == ksTextLines) S.Write(&Break, 1);
     Started = true;
   };
   auto Put = [&](std::string_view Name, std::string_view Value) {
     if (Value.empty()) return;
-    EndLine(false, Cr);
+    EndLine(Cr);
     S.Write(&Soh, 1);
     S.WriteStr(Name);
     S.WriteStr(Value);
@@ -66,11 +66,11 @@ void WriteKludgeLines(tStream& S, const tMessage& Msg, tKludgeStyle Style) {
   Put("TID: ", Msg.Tid);
   for (const tShortString& Line : Msg.Kludges) {
     if (Line.Empty()) continue;
-    EndLine(false, Cr);
+    EndLine(Cr);
     S.WriteStr(Line);
   }
   std::string_view Body = Msg.Text.View();
-  EndLine(true, !Body.empty() && Body[0] == '\n' ? '\n' : Cr);
+  EndLine(!Body.empty() && Body[0] == '\n' ? '\n' : Cr);
   if (Style == ksControlInfo) S.Write("", 1);
 }
 

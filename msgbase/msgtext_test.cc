@@ -459,6 +459,13 @@ TEST(MsgBaseTest, PrepareBaseCreatesTheDirectoryChain) {
   Blocked.PrepareBase(Dir / "file" + PathSeparator + "sub" + PathSeparator + "*.msg", 0);
   EXPECT_TRUE(Blocked.Path.Empty());
   EXPECT_EQ(Blocked.OpenMode, -1);
+
+  // Nor for a path that does not fit 255 characters.
+  tMsgBase Long;
+  std::string LongDir = Dir / std::string(250, 'l');
+  Long.PrepareBase(LongDir + PathSeparator + "*.msg", 0);
+  EXPECT_TRUE(Long.Path.Empty());
+  EXPECT_FALSE(std::filesystem::exists(LongDir));
 }
 
 TEST(MsgBaseTest, DosDatesPackAndUnpack) {
