@@ -81,15 +81,16 @@ TEST(NormaliseBasePath, AnIdentifierThatDoesNotFitIsRefused) {
   // Cut at 255 characters, these would lose their mask or their last
   // letters and name another base.
   std::string Dir = S + std::string(247, 'd');  // with the letter and "/*.msg": 255
-  EXPECT_EQ(NormaliseBasePath("F" + Dir).ToStdString(), "F" + Dir + S + "*.msg");
-  EXPECT_EQ(NormaliseBasePath("F" + Dir + "d").ToStdString(), "");
-  EXPECT_EQ(NormaliseBasePath(Dir + "d").ToStdString(), "");  // the letter goes in front
-  EXPECT_EQ(NormaliseBasePath("S" + std::string(300, 'a')).ToStdString(), "");
+  std::string Over = Dir + "d";
+  EXPECT_EQ(NormaliseBasePath(Letter('F', Dir)).ToStdString(), Letter('F', Dir + S + "*.msg"));
+  EXPECT_EQ(NormaliseBasePath(Letter('F', Over)).ToStdString(), "");
+  EXPECT_EQ(NormaliseBasePath(Over).ToStdString(), "");  // the letter goes in front
+  EXPECT_EQ(NormaliseBasePath(Letter('S', std::string(300, 'a'))).ToStdString(), "");
   tBaseKind Kind;
   tShortString Path;
-  EXPECT_TRUE(SplitBaseId("F" + Dir + "d", Kind, Path));
+  EXPECT_TRUE(SplitBaseId(Letter('F', Over), Kind, Path));
   EXPECT_EQ(Kind, bkNone);
-  EXPECT_FALSE(OpenBase("F" + Dir + "d", 0));
+  EXPECT_FALSE(OpenBase(Letter('F', Over), 0));
 }
 
 TEST(SplitBaseId, LettersAndPaths) {
