@@ -38,17 +38,13 @@ void tFENodeEntry::Unlink(uint32_t Bit) {
   AreaBitmap[Bit / 8] = static_cast<uint8_t>(AreaBitmap[Bit / 8] & ~(0x80u >> (Bit % 8)));
 }
 
-void tFastEchoConfig::Init() {
-  Header.Bytes.fill(0);
-  Extensions.Clear();
-  Nodes.Clear();
-  Areas.Clear();
-}
+void tFastEchoConfig::Init() { Clear(); }
 
 void tFastEchoConfig::Clear() {
   Extensions.Clear();
   Nodes.Clear();
   Areas.Clear();
+  std::vector<uint8_t>().swap(Trailer);
   Header.Bytes.fill(0);
 }
 
@@ -142,6 +138,12 @@ bool tFastEchoConfig::ReadRegions(tStream& In, int64_t FileSize) {
     if (!ReadExact(Area.Bytes.data(), feAreaRecordSize)) return true;
     Areas.Append(Area);
   }
+  // The file's size bounds what is left, so nothing is taken on trust.
+  if (FileSize > Pos) {
+    if (FileSize - Pos > UINT32_MAX) return true;
+    Trailer.resize(static_cast<size_t>(FileSize - Pos));
+    if (!ReadExact(Trailer.data(), static_cast<uint32_t>(Trailer.size()))) return true;
+  }
   return false;
 }
 
@@ -199,6 +201,7 @@ void tFastEchoConfig::WriteTo(tStream& Out) const {
     if (!Node.AreaBitmap.empty()) Out.Write(Node.AreaBitmap.data(), static_cast<uint32_t>(Node.AreaBitmap.size()));
   }
   for (const tFEAreaRecord& Area : Areas) Out.Write(Area.Bytes.data(), feAreaRecordSize);
+  if (!Trailer.empty()) Out.Write(Trailer.data(), static_cast<uint32_t>(Trailer.size()));
 }
 
 namespace {

@@ -145,8 +145,8 @@ class tFastEchoConfig {
   bool Store(std::string_view FileName) const;
 
   // The same two on any stream, for tests and tools that hold the bytes in
-  // memory. LoadFrom reads from In's position on and leaves In just after
-  // the last area record; it fails and leaves the object empty as Load does.
+  // memory. LoadFrom reads from In's position to its end; it fails and
+  // leaves the object empty as Load does.
   // WriteTo writes the file's bytes at Out's position; failures show in
   // Out's status word.
   bool LoadFrom(tStream& In);
@@ -171,6 +171,9 @@ class tFastEchoConfig {
   tCollection<tFEExtBlock> Extensions;
   tCollection<tFENodeEntry> Nodes;
   tCollection<tFEAreaRecord> Areas;
+  // Whatever follows the last area record, carried as it is: nothing of the
+  // file is dropped because this program does not know what it is.
+  std::vector<uint8_t> Trailer;
 
  private:
   bool ReadRegions(tStream& In, int64_t FileSize);
