@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "runtime/short_string.h"
 
@@ -51,6 +52,11 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // format, a format this library cannot open yet (Squish, JAM, packets), or
 // an open and a create that both failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
+
+// The files of a base that exist now: those DeleteBase removes (below).
+// Returns true only for an identifier that names no base (empty, or a
+// letter with no path after it); Files is then empty.
+bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files);
 
 // Deletes the files of a base, skipping files that are missing or held
 // open by another process:
