@@ -404,7 +404,7 @@ TEST(FeConfigStore, StoredFileLoadsBackToTheSameObject) {
 }
 
 // Forwards to the real file system and fails one chosen call.
-class tFaultyFileSystem : public tFileSystem {
+class tFaultyFileSystem : public tForwardingFileSystem {
  public:
   enum tCall { fcNone, fcOpen, fcWrite, fcSync, fcClose, fcReplace };
   tFaultyFileSystem(tCall Fail, int Nth = 1) : Fail_(Fail), Nth_(Nth) {}
@@ -414,30 +414,18 @@ class tFaultyFileSystem : public tFileSystem {
     if (Fail_ == fcOpen) return Error = 5, false;
     return Real().Open(Path, Mode, Handle, Error);
   }
-  int32_t Read(intptr_t H, void* Buf, uint32_t Count) override { return Real().Read(H, Buf, Count); }
   int32_t Write(intptr_t H, const void* Buf, uint32_t Count) override {
     if (Fail_ == fcWrite && ++Writes == Nth_) return -1;
     if (Fail_ == fcNone) ++Writes;
     return Real().Write(H, Buf, Count);
   }
-  bool Seek(intptr_t H, int64_t Pos) override { return Real().Seek(H, Pos); }
-  int64_t Size(intptr_t H) override { return Real().Size(H); }
-  bool Truncate(intptr_t H, int64_t Pos) override { return Real().Truncate(H, Pos); }
   bool Sync(intptr_t H) override { return Fail_ != fcSync && Real().Sync(H); }
   bool Close(intptr_t H) override { return Real().Close(H) && Fail_ != fcClose; }
-  bool FileExists(std::string_view Path) override { return Real().FileExists(Path); }
-  bool DirExists(std::string_view Path) override { return Real().DirExists(Path); }
-  bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override { return Real().List(Mask, Out); }
-  bool MakeDir(std::string_view Path) override { return Real().MakeDir(Path); }
-  bool Remove(std::string_view Path) override { return Real().Remove(Path); }
-  bool RemoveDir(std::string_view Path) override { return Real().RemoveDir(Path); }
   bool Replace(std::string_view Source, std::string_view Target) override {
     return Fail_ != fcReplace && Real().Replace(Source, Target);
   }
-  tShortString FullPath(std::string_view Path) override { return Real().FullPath(Path); }
 
  private:
-  static tFileSystem& Real() { return RealFileSystem(); }
   tCall Fail_;
   int Nth_;
 };

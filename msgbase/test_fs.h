@@ -28,21 +28,12 @@ inline std::string Letter(char L, const std::string& Path) {
 // that look at or change directories, and can refuse writes: installed with
 // tFileSystemScope, it shows what an operation did to the disk and proves
 // that a failed write is reported.
-class tSpyFileSystem : public tFileSystem {
+class tSpyFileSystem : public tForwardingFileSystem {
  public:
-  bool Open(std::string_view P, uint16_t Mode, intptr_t& H, int& E) override { return Real().Open(P, Mode, H, E); }
-  int32_t Read(intptr_t H, void* B, uint32_t C) override { return Real().Read(H, B, C); }
   int32_t Write(intptr_t H, const void* B, uint32_t C) override {
     if (FailWrites) return -1;
     return Real().Write(H, B, C);
   }
-  bool Seek(intptr_t H, int64_t Pos) override { return Real().Seek(H, Pos); }
-  int64_t Size(intptr_t H) override { return Real().Size(H); }
-  bool Truncate(intptr_t H, int64_t Pos) override { return Real().Truncate(H, Pos); }
-  bool Sync(intptr_t H) override { return Real().Sync(H); }
-  bool Close(intptr_t H) override { return Real().Close(H); }
-  bool FileExists(std::string_view P) override { return Real().FileExists(P); }
-  bool DirExists(std::string_view P) override { return Real().DirExists(P); }
   bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override {
     ++Lists;
     return Real().List(Mask, Out);
@@ -63,14 +54,14 @@ class tSpyFileSystem : public tFileSystem {
     ++Changes;
     return Real().Replace(S, T);
   }
-  tShortString FullPath(std::string_view P) override { return Real().FullPath(P); }
+  bool RemoveAll(const std::vector<tShortString>& Paths) override {
+    ++Changes;
+    return Real().RemoveAll(Paths);
+  }
 
   bool FailWrites = false;
   int Lists = 0;
-  int Changes = 0;  // MakeDir, Remove, RemoveDir, Replace
-
- private:
-  static tFileSystem& Real() { return RealFileSystem(); }
+  int Changes = 0;  // MakeDir, Remove, RemoveDir, Replace, RemoveAll
 };
 
 // Installs a file system for the life of the scope.

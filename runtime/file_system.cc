@@ -23,10 +23,15 @@ tFileSystem::~tFileSystem() = default;
 tFileSystem& FileSystem() { return Current ? *Current : RealFileSystem(); }
 void SetFileSystem(tFileSystem* Fs) { Current = Fs; }
 
+tFileSystem& tForwardingFileSystem::Real() { return RealFileSystem(); }
+
+bool UsablePath(std::string_view Path) { return !Path.empty() && Path.find('\0') == std::string_view::npos; }
+
 tOpenMode DecodeOpenMode(uint16_t Mode) {
   tOpenMode M;
   uint8_t Low = static_cast<uint8_t>(Mode);
-  M.Create = (Mode & 0x0100) == 0;
+  M.New = (Mode >> 8) == 0x5B;
+  M.Create = M.New || (Mode & 0x0100) == 0;
   if (M.Create) {
     M.Read = M.Write = true;
   } else {
@@ -80,6 +85,7 @@ bool MakeDirChain(std::string_view Dir) {
 }
 
 bool RemoveFile(std::string_view Path) { return FileSystem().Remove(Path); }
+bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths) { return FileSystem().RemoveAll(Paths); }
 bool ReplaceFile(std::string_view Source, std::string_view Target) { return FileSystem().Replace(Source, Target); }
 tShortString FullPathOf(std::string_view Path) { return FileSystem().FullPath(Path); }
 

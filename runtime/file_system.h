@@ -11,6 +11,12 @@
 // folded (first match in byte order), so C:\FE-style relative parts and
 // names stored in another case are found as Windows finds them.
 //
+// Only regular files are files here: existence tests, opens and listings
+// pass over FIFOs, sockets and devices, and no open waits for a peer (a
+// FIFO named like a message file must not stop the run). A path holding a
+// NUL byte is refused by every call: the system would see a shorter name
+// than the one we printed or built a temporary name from.
+//
 // Sharing: Windows enforces the sharing bits of the mode word between
 // processes. POSIX has no sharing modes; a deny-none open takes a shared
 // advisory lock (flock LOCK_SH|LOCK_NB), an exclusive one LOCK_EX|LOCK_NB,
@@ -39,6 +45,7 @@ enum : uint8_t { shDenyNone, shDenyAll, shDenyWrite, shDenyRead };
 struct tOpenMode {
   bool Valid = false;  // false for the access code 3, which names nothing
   bool Create = false;
+  bool New = false;  // fmCreateNew: the name must not exist, links included
   bool Read = false;
   bool Write = false;
   uint8_t Share = shDenyNone;
@@ -84,6 +91,42 @@ class tFileSystem {
   // the disk. As on Windows, a Target that is open is not replaced.
   virtual bool Replace(std::string_view Source, std::string_view Target) = 0;
   virtual tShortString FullPath(std::string_view Path) = 0;
+  // The name of the file that Path stands for once symbolic links are
+  // followed, so that a rewrite replaces the file and not the link; Path
+  // itself when it is no link or does not exist. False when the links loop
+  // or the name they lead to does not fit a system string.
+  virtual bool FinalTarget(std::string_view Path, tShortString& Target) = 0;
+  // Deletes every file of Paths or none of them: when one is missing, a
+  // directory, open elsewhere or otherwise not removable, nothing is
+  // deleted. True when all are gone.
+  virtual bool RemoveAll(const std::vector<tShortString>& Paths) = 0;
+};
+
+// Forwards every call to the real backend: the base of the test stand-ins
+// that watch or fail a few chosen calls.
+class tForwardingFileSystem : public tFileSystem {
+ public:
+  bool Open(std::string_view P, uint16_t Mode, intptr_t& H, int& E) override { return Real().Open(P, Mode, H, E); }
+  int32_t Read(intptr_t H, void* B, uint32_t C) override { return Real().Read(H, B, C); }
+  int32_t Write(intptr_t H, const void* B, uint32_t C) override { return Real().Write(H, B, C); }
+  bool Seek(intptr_t H, int64_t Pos) override { return Real().Seek(H, Pos); }
+  int64_t Size(intptr_t H) override { return Real().Size(H); }
+  bool Truncate(intptr_t H, int64_t Pos) override { return Real().Truncate(H, Pos); }
+  bool Sync(intptr_t H) override { return Real().Sync(H); }
+  bool Close(intptr_t H) override { return Real().Close(H); }
+  bool FileExists(std::string_view P) override { return Real().FileExists(P); }
+  bool DirExists(std::string_view P) override { return Real().DirExists(P); }
+  bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override { return Real().List(Mask, Out); }
+  bool MakeDir(std::string_view P) override { return Real().MakeDir(P); }
+  bool Remove(std::string_view P) override { return Real().Remove(P); }
+  bool RemoveDir(std::string_view P) override { return Real().RemoveDir(P); }
+  bool Replace(std::string_view S, std::string_view T) override { return Real().Replace(S, T); }
+  tShortString FullPath(std::string_view P) override { return Real().FullPath(P); }
+  bool FinalTarget(std::string_view P, tShortString& T) override { return Real().FinalTarget(P, T); }
+  bool RemoveAll(const std::vector<tShortString>& Paths) override { return Real().RemoveAll(Paths); }
+
+ protected:
+  static tFileSystem& Real();
 };
 
 // The file system in use; the real one unless a test installed another.
@@ -101,10 +144,14 @@ bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out);
 // when Dir exists afterwards; an empty Dir stands for the current directory.
 bool MakeDirChain(std::string_view Dir);
 bool RemoveFile(std::string_view Path);
+// Every file of Paths, or none (see tFileSystem::RemoveAll).
+bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths);
 bool ReplaceFile(std::string_view Source, std::string_view Target);
 tShortString FullPathOf(std::string_view Path);
 // The full path of the running program.
 tShortString ExecutablePath();
+// True for a path the file layer takes at all: not empty, and no NUL in it.
+bool UsablePath(std::string_view Path);
 
 }  // namespace kelvane
 

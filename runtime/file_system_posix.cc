@@ -169,7 +169,8 @@ bool LockShare(int Fd, uint8_t Share) {
 // before a delete or a rename over it, as Windows makes. The lock, when
 // taken, is held through Fd until the caller closes it.
 bool NotInUse(const std::string& Path, int& Fd) {
-  Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // A link is checked as itself (what goes is the link, not its target).
+  Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
   if (Fd < 0) return true;  // cannot be opened, so cannot be held by us either
   if (LockShare(Fd, shDenyAll)) return true;
   close(Fd);
@@ -184,9 +185,15 @@ bool IsRoot(const std::string& Dir) {
   return A.st_dev == B.st_dev && A.st_ino == B.st_ino;
 }
 
-bool SyncDir(const std::string& Path) {
+// The directory that holds Path: "." for a bare name, "/" for a name in
+// the root.
+std::string ParentOf(const std::string& Path) {
   size_t Slash = Path.rfind('/');
-  std::string Dir = Slash == std::string::npos ? "." : (Slash == 0 ? "/" : Path.substr(0, Slash));
+  return Slash == std::string::npos ? "." : (Slash == 0 ? "/" : Path.substr(0, Slash));
+}
+
+bool SyncDir(const std::string& Path) {
+  std::string Dir = ParentOf(Path);
   int Fd = open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (Fd < 0) return false;
   bool Ok = fsync(Fd) == 0 || errno == EINVAL;  // some file systems cannot sync a directory
@@ -199,12 +206,16 @@ class tPosixFileSystem : public tFileSystem {
   bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) override {
     tOpenMode M = DecodeOpenMode(Mode);
     Handle = -1;
-    if (!M.Valid) {
+    if (!M.Valid || !UsablePath(Path)) {
       Error = EINVAL;
       return false;
     }
-    int Flags = O_CLOEXEC;
-    if (M.Create)
+    // O_NONBLOCK: opening a FIFO must not wait for a writer or a reader;
+    // what is not a regular file is refused below, once it is open.
+    int Flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    if (M.New)
+      Flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+    else if (M.Create)
       Flags |= O_RDWR | O_CREAT;  // emptied only once the lock is ours
     else
       Flags |= M.Read && M.Write ? O_RDWR : (M.Write ? O_WRONLY : O_RDONLY);
@@ -231,8 +242,8 @@ class tPosixFileSystem : public tFileSystem {
       return false;
     }
     struct stat St;
-    if (fstat(Fd, &St) != 0 || S_ISDIR(St.st_mode)) {
-      Error = EISDIR;
+    if (fstat(Fd, &St) != 0 || !S_ISREG(St.st_mode)) {
+      Error = S_ISDIR(St.st_mode) ? EISDIR : EINVAL;
       close(Fd);
       return false;
     }
@@ -249,6 +260,7 @@ class tPosixFileSystem : public tFileSystem {
       close(Fd);
       return false;
     }
+    fcntl(Fd, F_SETFL, fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
     Handle = Fd;
     return true;
   }
@@ -293,16 +305,17 @@ class tPosixFileSystem : public tFileSystem {
 
   bool FileExists(std::string_view Path) override {
     struct stat St;
-    return !Path.empty() && StatPath(Path, St) && !S_ISDIR(St.st_mode);
+    return UsablePath(Path) && StatPath(Path, St) && S_ISREG(St.st_mode);
   }
 
   bool DirExists(std::string_view Path) override {
     struct stat St;
-    return !Path.empty() && StatPath(Path, St) && S_ISDIR(St.st_mode);
+    return UsablePath(Path) && StatPath(Path, St) && S_ISDIR(St.st_mode);
   }
 
   bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override {
     Out.clear();
+    if (!UsablePath(Mask)) return false;
     std::string M(Mask);
     std::replace(M.begin(), M.end(), '\\', '/');
     size_t Slash = M.rfind('/');
@@ -321,13 +334,14 @@ class tPosixFileSystem : public tFileSystem {
       std::string_view Name(E->d_name);
       if (Name == "." || Name == ".." || Name.size() > tShortString::MaxLength) continue;
       if (Pattern.empty() || !MaskMatches(Pattern, Name)) continue;
+      // Files and directories only: a FIFO, socket, device or dangling
+      // link named like a message is no message.
+      struct stat St;
+      if (fstatat(DirFd, E->d_name, &St, 0) != 0 || !(S_ISREG(St.st_mode) || S_ISDIR(St.st_mode))) continue;
       tDirEntry Entry;
       Entry.Name = Name;
-      struct stat St;
-      if (fstatat(DirFd, E->d_name, &St, 0) == 0) {
-        Entry.IsDir = S_ISDIR(St.st_mode);
-        Entry.Size = Entry.IsDir ? 0 : static_cast<int64_t>(St.st_size);
-      }
+      Entry.IsDir = S_ISDIR(St.st_mode);
+      Entry.Size = Entry.IsDir ? 0 : static_cast<int64_t>(St.st_size);
       Found.push_back(Entry);
     }
     closedir(D);
@@ -348,13 +362,14 @@ class tPosixFileSystem : public tFileSystem {
   }
 
   bool MakeDir(std::string_view Path) override {
-    return !Path.empty() && mkdir(Native(Path).c_str(), 0777) == 0;
+    return UsablePath(Path) && mkdir(Native(Path).c_str(), 0777) == 0;
   }
 
   bool Remove(std::string_view Path) override {
+    if (!UsablePath(Path)) return false;
     std::string P = Native(Path);
     struct stat St;
-    if (P.empty() || lstat(P.c_str(), &St) != 0 || S_ISDIR(St.st_mode)) return false;
+    if (lstat(P.c_str(), &St) != 0 || S_ISDIR(St.st_mode)) return false;
     int Fd;
     if (!NotInUse(P, Fd)) return false;
     bool Ok = unlink(P.c_str()) == 0;
@@ -362,12 +377,63 @@ class tPosixFileSystem : public tFileSystem {
     return Ok;
   }
 
-  bool RemoveDir(std::string_view Path) override { return !Path.empty() && rmdir(Native(Path).c_str()) == 0; }
+  bool RemoveDir(std::string_view Path) override { return UsablePath(Path) && rmdir(Native(Path).c_str()) == 0; }
+
+  bool RemoveAll(const std::vector<tShortString>& Paths) override {
+    // First every file is made ours: it must exist, be no directory, lie in
+    // a directory we may change, and take the exclusive lock. The locks are
+    // held until every name is gone, so no stream of ours can open one of
+    // the files between the check and the unlink.
+    std::vector<std::string> Names;
+    std::vector<int> Held;
+    bool Ok = true;
+    for (const tShortString& Path : Paths) {
+      struct stat St;
+      std::string P = UsablePath(Path.View()) ? Native(Path.View()) : std::string();
+      int Fd = -1;
+      if (P.empty() || lstat(P.c_str(), &St) != 0 || S_ISDIR(St.st_mode) || access(ParentOf(P).c_str(), W_OK | X_OK) != 0 ||
+          !NotInUse(P, Fd)) {
+        Ok = false;
+        break;
+      }
+      Names.push_back(P);
+      if (Fd >= 0) Held.push_back(Fd);
+    }
+    for (size_t I = 0; Ok && I < Names.size(); ++I) Ok = unlink(Names[I].c_str()) == 0;
+    for (int Fd : Held) close(Fd);
+    return Ok;
+  }
+
+  bool FinalTarget(std::string_view Path, tShortString& Target) override {
+    if (!UsablePath(Path)) return false;
+    std::string P = Native(Path);
+    // A chain of links as the system follows it, up to its own limit of
+    // links in a row.
+    for (int Hops = 0; Hops < 40; ++Hops) {
+      struct stat St;
+      if (lstat(P.c_str(), &St) != 0 || !S_ISLNK(St.st_mode)) {
+        if (Hops == 0) {  // no link: the name as the caller wrote it
+          Target = tShortString(Path);
+          return Path.size() <= tShortString::MaxLength;
+        }
+        if (P.size() > tShortString::MaxLength) return false;
+        Target = tShortString(P);
+        return true;
+      }
+      char Buf[4096];
+      ssize_t N = readlink(P.c_str(), Buf, sizeof Buf);
+      if (N <= 0 || N >= static_cast<ssize_t>(sizeof Buf)) return false;
+      std::string Link(Buf, static_cast<size_t>(N));
+      P = Link[0] == '/' ? Link : ParentOf(P) + "/" + Link;
+    }
+    return false;
+  }
 
   bool Replace(std::string_view Source, std::string_view Target) override {
+    if (!UsablePath(Source) || !UsablePath(Target)) return false;
     std::string S = Native(Source), T = Native(Target);
     struct stat Ss, Ts;
-    if (S.empty() || T.empty() || stat(S.c_str(), &Ss) != 0 || S_ISDIR(Ss.st_mode)) return false;
+    if ( stat(S.c_str(), &Ss) != 0 || S_ISDIR(Ss.st_mode)) return false;
     // The new contents must be on the disk before the name points at them.
     int SFd = open(S.c_str(), O_RDONLY | O_CLOEXEC);
     if (SFd < 0) return false;

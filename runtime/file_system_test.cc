@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "runtime/stream.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 #include "runtime/test_dir.h"
 
 namespace kelvane {
@@ -135,6 +138,134 @@ TEST(FileSystem, PathsOfTheSystem) {
   EXPECT_EQ(FullPathOf("C:\\FIDO\\..\\FE\\.\\SETUP.CFG"), "C:\\FE\\SETUP.CFG");
 #endif
 }
+
+TEST(FileSystem, ANameWithANulIsRefusedEverywhere) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "setup.cfg", "cfg");
+  // The system would see "setup.cfg": a call with such a name must not
+  // reach the file the shorter name stands for.
+  const std::string Nul = Dir / std::string("setup.cfg\0.$$$", 14);
+  std::vector<tDirEntry> Entries;
+  tShortString Target;
+  EXPECT_FALSE(FileExists(Nul));
+  EXPECT_FALSE(DirExists(Dir.Path() + std::string("\0x", 2)));
+  EXPECT_FALSE(ListDir(Dir.Path() + std::string("/*\0.msg", 7), Entries));
+  EXPECT_FALSE(RemoveFile(Nul));
+  EXPECT_FALSE(RemoveFilesAllOrNone({tShortString(Nul)}));
+  EXPECT_FALSE(MakeDirChain(Nul));
+  EXPECT_FALSE(ReplaceFile(Nul, Dir / "other"));
+  EXPECT_FALSE(FileSystem().FinalTarget(Nul, Target));
+  for (uint16_t Mode : {uint16_t(fmCreate), uint16_t(fmCreateNew), uint16_t(fmOpen | fmReadWrite)}) {
+    tBufStream S(Nul, Mode);
+    EXPECT_EQ(S.Status, stInitError) << Mode;
+  }
+  EXPECT_EQ(GetFile(Dir / "setup.cfg"), "cfg");
+}
+
+TEST(FileSystem, CreateNewNeverTakesAnExistingName) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "old", "old");
+  {
+    tBufStream S(Dir / "old", fmCreateNew | fmDenyAll);
+    EXPECT_EQ(S.Status, stInitError);
+  }
+  EXPECT_EQ(GetFile(Dir / "old"), "old");
+  {
+    tBufStream S(Dir / "new", fmCreateNew | fmDenyAll);
+    ASSERT_EQ(S.Status, stOk);
+    S.WriteStr("fresh");
+    EXPECT_TRUE(S.Close());
+  }
+  EXPECT_EQ(GetFile(Dir / "new"), "fresh");
+#ifndef _WIN32
+  // Not through a link either, dangling or not.
+  std::filesystem::create_symlink(Dir / "old", Dir / "link");
+  std::filesystem::create_symlink(Dir / "nowhere", Dir / "dangling");
+  for (const char* Name : {"link", "dangling"}) {
+    tBufStream S(Dir / Name, fmCreateNew);
+    EXPECT_EQ(S.Status, stInitError) << Name;
+  }
+  EXPECT_EQ(GetFile(Dir / "old"), "old");
+  EXPECT_FALSE(std::filesystem::exists(Dir / "nowhere"));
+#endif
+}
+
+TEST(FileSystem, RemoveAllOrNone) {
+  tRuntimeTempDir Dir;
+  auto Make = [&] {
+    for (const char* Name : {"a.jhr", "a.jdt", "a.jdx"}) PutFile(Dir / Name, Name);
+    return std::vector<tShortString>{tShortString(Dir / "a.jhr"), tShortString(Dir / "a.jdt"),
+                                     tShortString(Dir / "a.jdx")};
+  };
+  auto Left = [&] {
+    int N = 0;
+    for (const char* Name : {"a.jhr", "a.jdt", "a.jdx"}) N += FileExists(Dir / Name);
+    return N;
+  };
+  std::vector<tShortString> Files = Make();
+  EXPECT_TRUE(RemoveFilesAllOrNone(Files));
+  EXPECT_EQ(Left(), 0);
+  EXPECT_TRUE(RemoveFilesAllOrNone({}));
+
+  // One file held open by a reader: every file stays.
+  Files = Make();
+  {
+    tBufStream Reader(Dir / "a.jdt", fmOpen | fmRead | fmDenyNone);
+    ASSERT_EQ(Reader.Status, stOk);
+    EXPECT_FALSE(RemoveFilesAllOrNone(Files));
+    EXPECT_EQ(Left(), 3);
+  }
+  // One missing, or a directory among them: every file stays.
+  std::filesystem::remove(Dir / "a.jdx");
+  EXPECT_FALSE(RemoveFilesAllOrNone(Files));
+  EXPECT_EQ(Left(), 2);
+  std::filesystem::create_directory(Dir / "a.jdx");
+  EXPECT_FALSE(RemoveFilesAllOrNone(Files));
+  EXPECT_EQ(Left(), 2);
+  EXPECT_TRUE(DirExists(Dir / "a.jdx"));
+}
+
+#ifndef _WIN32
+// A FIFO, socket or device named like one of our files is no file: nothing
+// waits on it, lists it or counts it.
+TEST(FileSystem, OnlyRegularFilesAreFiles) {
+  tRuntimeTempDir Dir;
+  ASSERT_EQ(mkfifo((Dir / "7.msg").c_str(), 0600), 0);
+  PutFile(Dir / "8.msg", "x");
+  std::filesystem::create_symlink(Dir / "gone.msg", Dir / "9.msg");
+  EXPECT_FALSE(FileExists(Dir / "7.msg"));
+  EXPECT_FALSE(FileExists(Dir / "9.msg"));
+  EXPECT_FALSE(FileExists("/dev/null"));
+  EXPECT_EQ(Names(Dir.Path() + "/*.msg"), tList{"8.msg"});
+  for (uint16_t Mode : {uint16_t(fmOpen | fmRead | fmDenyNone), uint16_t(fmOpen | fmWrite), uint16_t(fmOpen | fmReadWrite),
+                        uint16_t(fmCreate)}) {
+    tBufStream S(Dir / "7.msg", Mode);
+    EXPECT_EQ(S.Status, stInitError) << Mode;
+    tBufStream D("/dev/null", Mode);
+    EXPECT_EQ(D.Status, stInitError) << Mode;
+  }
+}
+
+TEST(FileSystem, FinalTargetFollowsLinks) {
+  tRuntimeTempDir Dir;
+  std::filesystem::create_directory(Dir / "fe");
+  PutFile(Dir / "fe/setup.cfg", "cfg");
+  std::filesystem::create_symlink("fe/setup.cfg", Dir / "rel.cfg");  // relative to the link
+  std::filesystem::create_symlink(Dir / "rel.cfg", Dir / "chain.cfg");
+  std::filesystem::create_symlink(Dir / "loop2", Dir / "loop1");
+  std::filesystem::create_symlink(Dir / "loop1", Dir / "loop2");
+  tShortString T;
+  ASSERT_TRUE(FileSystem().FinalTarget(Dir / "chain.cfg", T));
+  EXPECT_EQ(GetFile(T.ToStdString()), "cfg");
+  EXPECT_TRUE(T.EndsWith("fe/setup.cfg")) << T.CStr();
+  ASSERT_TRUE(FileSystem().FinalTarget(Dir / "plain.cfg", T));
+  EXPECT_EQ(T, Dir / "plain.cfg");
+  EXPECT_FALSE(FileSystem().FinalTarget(Dir / "loop1", T));
+  // A link whose target does not fit a system string leads nowhere usable.
+  std::filesystem::create_symlink("/" + std::string(300, 'x'), Dir / "long.cfg");
+  EXPECT_FALSE(FileSystem().FinalTarget(Dir / "long.cfg", T));
+}
+#endif
 
 #ifndef _WIN32
 // On POSIX, names are found whatever their case, as Windows finds them.

@@ -43,15 +43,21 @@ class tWin32FileSystem : public tFileSystem {
   bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) override {
     tOpenMode M = DecodeOpenMode(Mode);
     Handle = -1;
-    if (!M.Valid) {
+    if (!M.Valid || !UsablePath(Path)) {
       Error = ERROR_INVALID_PARAMETER;
       return false;
     }
     DWORD Access = (M.Read ? GENERIC_READ : 0) | (M.Write ? GENERIC_WRITE : 0);
-    HANDLE F = CreateFileA(Z(Path).c_str(), Access, ShareFlags(M.Share), nullptr,
-                           M.Create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD How = M.New ? CREATE_NEW : (M.Create ? CREATE_ALWAYS : OPEN_EXISTING);
+    HANDLE F = CreateFileA(Z(Path).c_str(), Access, ShareFlags(M.Share), nullptr, How, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (F == INVALID_HANDLE_VALUE) {
       Error = static_cast<int>(GetLastError());
+      return false;
+    }
+    // A device (CON, NUL, COM1) or a named pipe is not a file.
+    if (GetFileType(F) != FILE_TYPE_DISK) {
+      CloseHandle(F);
+      Error = ERROR_INVALID_PARAMETER;
       return false;
     }
     Handle = reinterpret_cast<intptr_t>(F);
@@ -89,19 +95,20 @@ class tWin32FileSystem : public tFileSystem {
   bool Close(intptr_t Handle) override { return CloseHandle(H(Handle)) != 0; }
 
   bool FileExists(std::string_view Path) override {
-    if (Path.empty()) return false;
+    if (!UsablePath(Path)) return false;
     DWORD A = GetFileAttributesA(Z(Path).c_str());
-    return A != INVALID_FILE_ATTRIBUTES && !(A & FILE_ATTRIBUTE_DIRECTORY);
+    return A != INVALID_FILE_ATTRIBUTES && !(A & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
   }
 
   bool DirExists(std::string_view Path) override {
-    if (Path.empty()) return false;
+    if (!UsablePath(Path)) return false;
     DWORD A = GetFileAttributesA(Z(Path).c_str());
     return A != INVALID_FILE_ATTRIBUTES && (A & FILE_ATTRIBUTE_DIRECTORY);
   }
 
   bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override {
     Out.clear();
+    if (!UsablePath(Mask)) return false;
     WIN32_FIND_DATAA D;
     HANDLE F = FindFirstFileA(Z(Mask).c_str(), &D);
     if (F == INVALID_HANDLE_VALUE) {
@@ -126,11 +133,55 @@ class tWin32FileSystem : public tFileSystem {
     return true;
   }
 
-  bool MakeDir(std::string_view Path) override { return !Path.empty() && CreateDirectoryA(Z(Path).c_str(), nullptr) != 0; }
-  bool Remove(std::string_view Path) override { return !Path.empty() && DeleteFileA(Z(Path).c_str()) != 0; }
-  bool RemoveDir(std::string_view Path) override { return !Path.empty() && RemoveDirectoryA(Z(Path).c_str()) != 0; }
+  bool MakeDir(std::string_view Path) override { return UsablePath(Path) && CreateDirectoryA(Z(Path).c_str(), nullptr) != 0; }
+  bool Remove(std::string_view Path) override { return UsablePath(Path) && DeleteFileA(Z(Path).c_str()) != 0; }
+  bool RemoveDir(std::string_view Path) override { return UsablePath(Path) && RemoveDirectoryA(Z(Path).c_str()) != 0; }
+
+  bool RemoveAll(const std::vector<tShortString>& Paths) override {
+    // Each file is opened for deletion with no sharing, which fails while
+    // any other program holds it; only when every one of them is ours is
+    // each marked to go when its handle closes.
+    std::vector<HANDLE> Held;
+    bool Ok = true;
+    for (const tShortString& Path : Paths) {
+      DWORD A = UsablePath(Path.View()) ? GetFileAttributesA(Path.CStr()) : INVALID_FILE_ATTRIBUTES;
+      HANDLE F = INVALID_HANDLE_VALUE;
+      if (A != INVALID_FILE_ATTRIBUTES && !(A & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        F = CreateFileA(Path.CStr(), DELETE | GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (F == INVALID_HANDLE_VALUE) {
+        Ok = false;
+        break;
+      }
+      Held.push_back(F);
+    }
+    size_t Marked = 0;
+    for (; Ok && Marked < Held.size(); ++Marked) {
+      FILE_DISPOSITION_INFO Info;
+      Info.DeleteFile = TRUE;
+      Ok = SetFileInformationByHandle(Held[Marked], FileDispositionInfo, &Info, sizeof Info) != 0;
+    }
+    if (!Ok) {
+      // Take the marks back: none of the files goes.
+      for (size_t I = 0; I < Marked; ++I) {
+        FILE_DISPOSITION_INFO Info;
+        Info.DeleteFile = FALSE;
+        SetFileInformationByHandle(Held[I], FileDispositionInfo, &Info, sizeof Info);
+      }
+    }
+    for (HANDLE F : Held) CloseHandle(F);
+    return Ok;
+  }
+
+  // Windows' own links are rare among FidoNet files and MoveFileExA puts a
+  // file in place of one as of any file: a name stands for itself.
+  bool FinalTarget(std::string_view Path, tShortString& Target) override {
+    if (!UsablePath(Path) || Path.size() > tShortString::MaxLength) return false;
+    Target = tShortString(Path);
+    return true;
+  }
 
   bool Replace(std::string_view Source, std::string_view Target) override {
+    if (!UsablePath(Source) || !UsablePath(Target)) return false;
     std::string S = Z(Source), T = Z(Target);
     DWORD Attr = GetFileAttributesA(T.c_str());
     if (Attr != INVALID_FILE_ATTRIBUTES && (Attr & FILE_ATTRIBUTE_DIRECTORY)) return false;

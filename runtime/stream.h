@@ -8,6 +8,8 @@
 //   high byte 0x3C  create the file (or empty it), open for reading and
 //                   writing; sharing from the low byte (0x00 and 0x40 shared)
 //   high byte 0x3D  open an existing file; low byte = access | sharing
+//   high byte 0x5B  create a new file, failing when the name exists (a link
+//                   too: the new file is never made through one)
 //   access  0 read, 1 write, 2 read and write
 //   sharing 0x40 deny none, 0x10 or 0x50 exclusive, 0x20 deny write,
 //           0x30 deny read
@@ -36,6 +38,7 @@ enum : int {
 
 constexpr uint16_t fmCreate = 0x3C00;
 constexpr uint16_t fmOpen = 0x3D00;
+constexpr uint16_t fmCreateNew = 0x5B00;
 constexpr uint16_t fmRead = 0x00;
 constexpr uint16_t fmWrite = 0x01;
 constexpr uint16_t fmReadWrite = 0x02;

@@ -40,6 +40,7 @@ TEST(OpenMode, DecodesTheModeWord) {
       {0x3D43, false, false, false, false, shDenyNone},
       {0x3C00 | 0x3D40, true, false, true, false, shDenyNone},  // a create OR-ed with an open is an open
       {0x3C00 | 0x3D42, true, false, true, true, shDenyNone},
+      {0x5B10, true, true, true, true, shDenyAll},  // create new
   };
   for (const auto& C : Cases) {
     tOpenMode M = DecodeOpenMode(C.Mode);
@@ -47,6 +48,7 @@ TEST(OpenMode, DecodesTheModeWord) {
     EXPECT_EQ(M.Valid, C.Valid);
     if (!C.Valid) continue;
     EXPECT_EQ(M.Create, C.Create);
+    EXPECT_EQ(M.New, C.Mode >> 8 == 0x5B);
     EXPECT_EQ(M.Read, C.Read);
     EXPECT_EQ(M.Write, C.Write);
     EXPECT_EQ(M.Share, C.Share);
@@ -294,31 +296,15 @@ TEST(BufStream, CopyFrom) {
 }
 
 // Forwards to the real file system and fails the chosen calls.
-class tFailingFileSystem : public tFileSystem {
+class tFailingFileSystem : public tForwardingFileSystem {
  public:
-  bool Open(std::string_view P, uint16_t Mode, intptr_t& H, int& E) override { return Real().Open(P, Mode, H, E); }
-  int32_t Read(intptr_t H, void* B, uint32_t C) override { return Real().Read(H, B, C); }
   int32_t Write(intptr_t H, const void* B, uint32_t C) override {
     if (FailWrites) return -1;
     return Real().Write(H, B, C);
   }
-  bool Seek(intptr_t H, int64_t Pos) override { return Real().Seek(H, Pos); }
-  int64_t Size(intptr_t H) override { return Real().Size(H); }
-  bool Truncate(intptr_t H, int64_t Pos) override { return Real().Truncate(H, Pos); }
   bool Sync(intptr_t H) override { return !FailSync && Real().Sync(H); }
   bool Close(intptr_t H) override { return Real().Close(H) && !FailClose; }
-  bool FileExists(std::string_view P) override { return Real().FileExists(P); }
-  bool DirExists(std::string_view P) override { return Real().DirExists(P); }
-  bool List(std::string_view M, std::vector<tDirEntry>& Out) override { return Real().List(M, Out); }
-  bool MakeDir(std::string_view P) override { return Real().MakeDir(P); }
-  bool Remove(std::string_view P) override { return Real().Remove(P); }
-  bool RemoveDir(std::string_view P) override { return Real().RemoveDir(P); }
-  bool Replace(std::string_view S, std::string_view T) override { return Real().Replace(S, T); }
-  tShortString FullPath(std::string_view P) override { return Real().FullPath(P); }
   bool FailWrites = false, FailSync = false, FailClose = false;
-
- private:
-  static tFileSystem& Real() { return RealFileSystem(); }
 };
 
 class tInstall {
