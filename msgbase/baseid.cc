@@ -184,8 +184,10 @@ bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
 bool DeleteBase(std::string_view Identifier) {
   std::vector<tShortString> Files;
   if (BaseFiles(Identifier, Files)) return true;
-  for (const tShortString& File : Files) EraseFile(File);
-  return false;
+  // Whole or not at all: a JAM header without its texts, or a Squish index
+  // without its data, is a damaged base; a base left whole is only one that
+  // is still there.
+  return !Files.empty() && !RemoveFilesAllOrNone(Files);
 }
 
 void EraseFile(std::string_view Name) {

@@ -374,6 +374,99 @@ class E2E(unittest.TestCase):
             status("memory leak is 0 byte(s).")], code=252)
         self.assertEqual(node.snapshot(), before)
 
+    def test_fifos_are_no_files(self):
+        # Nothing that is not a regular file is opened, waited on or
+        # deleted: a FIFO among the netmail is an unreadable message, one in
+        # a base stays, and one named kelv.ctl or as the configuration is
+        # not a file to read.
+        if WINE:
+            self.skipTest("FIFOs are a Linux matter")
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")), ("MSG.AREA", 1, node.msgdir("msgarea")))
+        os.mkfifo(node.path("netmail", "7.msg"))
+        os.mkfifo(node.path("bases", "msgarea", "3.msg"))
+        os.remove(node.path("bases", "sq.sql"))
+        os.mkfifo(node.path("bases", "sq.sql"))
+        node.write()
+        rc, out = run_kelvane(node.dir, timeout=30)
+        self.check_output(out, self.head() + [self.VALID1] + self.removed("SQ.AREA", "MSG.AREA")
+                          + self.tail_stored(), progress=2)  # 7.msg is no message: the highest is 1
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(node.cfg(), node.removed("SQ.AREA", "MSG.AREA"))
+        self.assertEqual(sorted(os.listdir(node.path("bases"))), ["msgarea", "sq.sql"])
+        self.assertEqual(sorted(os.listdir(node.path("bases", "msgarea"))), ["3.msg", "lastread.kvx"])
+
+        for name, lines, code in (
+                ("kelv.ctl", [status("configuration file [%skelv.ctl] is NOT found... aborted!" % exe_dir())], 255),
+                ("setup.cfg", [status("loading config file... done!"),
+                               status("loading [setup.cfg]... cannot load [setup.cfg]... aborted!")], 254)):
+            with self.subTest(name=name):
+                node.write()
+                os.remove(node.path(name))
+                os.mkfifo(node.path(name))
+                rc, out = run_kelvane(node.dir, timeout=30)
+                self.check_output(out, ["", status("kelvane v0.1")] + lines + [status("memory leak is 0 byte(s).")])
+                self.assertEqual(rc, code, out)
+                os.remove(node.path(name))
+
+    def test_configuration_through_a_symbolic_link(self):
+        # The file the link points to is replaced, with its permission bits;
+        # the link stays a link.
+        if WINE:
+            self.skipTest("links are a Linux matter here")
+        node = Node(self)
+        node.request(("ECHO.ONE", 0, ""))
+        node.write()
+        os.makedirs(node.path("fe"))
+        os.rename(node.path("setup.cfg"), node.path("fe", "setup.cfg"))
+        os.chmod(node.path("fe", "setup.cfg"), 0o640)
+        os.symlink(os.path.join("fe", "setup.cfg"), node.path("setup.cfg"))
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("ECHO.ONE") + self.tail_stored())
+        self.assertEqual(os.readlink(node.path("setup.cfg")), os.path.join("fe", "setup.cfg"))
+        self.assertEqual(readb(node.path("fe", "setup.cfg")), node.removed("ECHO.ONE"))
+        self.assertEqual(os.stat(node.path("fe", "setup.cfg")).st_mode & 0o7777, 0o640)
+        self.assertEqual(os.listdir(node.path("fe")), ["setup.cfg"])
+
+    def test_stale_temporary_names_are_never_written_through(self):
+        # What an earlier run left as setup.cfg.$$$ is replaced by a new
+        # file, never written into: a link there must not lead the store to
+        # another file.
+        kinds = [("a file", lambda node, victim: writeb(node.path("setup.cfg.$$$"), b"stale"))]
+        if not WINE:
+            kinds += [("a link", lambda node, victim: os.symlink(victim, node.path("setup.cfg.$$$"))),
+                      ("a dangling link", lambda node, victim: os.symlink(victim + ".gone", node.path("setup.cfg.$$$")))]
+        for kind, make in kinds:
+            with self.subTest(kind=kind):
+                node = Node(self)
+                node.request(("ECHO.ONE", 0, ""))
+                node.write()
+                victim = node.path("victim.txt")
+                writeb(victim, b"keep me")
+                make(node, victim)
+                self.check_run(node, self.head() + [self.VALID1] + self.removed("ECHO.ONE") + self.tail_stored())
+                self.assertEqual(node.cfg(), node.removed("ECHO.ONE"))
+                self.assertEqual(readb(victim), b"keep me")
+                self.assertFalse(os.path.lexists(node.path("setup.cfg.$$$")))
+                self.assertFalse(os.path.lexists(victim + ".gone"))
+
+    def test_base_in_use_is_kept_whole(self):
+        # Another program holds one file of a JAM base: every file of it
+        # stays, and the sysop is told; the other base goes.
+        if WINE:
+            self.skipTest("another process's lock, as Linux shows it")
+        import fcntl
+        node = Node(self)
+        node.request(("JAM.AREA", 3, node.jam("jamarea")), ("SQ.AREA", 2, node.squish("sq")))
+        node.write()
+        fd = os.open(node.path("bases", "jamarea.jdt"), os.O_RDONLY)
+        self.addCleanup(os.close, fd)
+        fcntl.flock(fd, fcntl.LOCK_SH)
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("JAM.AREA", "SQ.AREA") + self.tail_stored(
+            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use, none of its files deleted"]))
+        self.assertEqual(node.cfg(), node.removed("JAM.AREA", "SQ.AREA"))
+        self.assertEqual(sorted(os.listdir(node.path("bases"))),
+                         ["jamarea.jdt", "jamarea.jdx", "jamarea.jhr", "jamarea.jlr"])
+
     def test_tildes_in_names_are_shown_as_they_are(self):
         node = Node(self, cfg_name="s~~et~up.cfg")
         node.request(("SQ.AREA", 2, node.squish("s~q")))
