@@ -139,7 +139,7 @@ void tApplication::DeleteRemovedBases() {
       case bfDelete:
         // Whole or not at all: a JAM header without its text is worse than
         // a base that is still there.
-        if (DeleteBase(Base.Id)) Say("~0C~", "is in use, none of its files deleted");
+        if (DeleteBase(Base.Id)) Say("~0C~", "is in use or read-only, none of its files deleted");
         break;
       case bfNetmail:
         Say("~0E~", "is the netmail folder, kept");

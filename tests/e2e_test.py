@@ -462,7 +462,7 @@ class E2E(unittest.TestCase):
         self.addCleanup(os.close, fd)
         fcntl.flock(fd, fcntl.LOCK_SH)
         self.check_run(node, self.head() + [self.VALID1] + self.removed("JAM.AREA", "SQ.AREA") + self.tail_stored(
-            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use, none of its files deleted"]))
+            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use or read-only, none of its files deleted"]))
         self.assertEqual(node.cfg(), node.removed("JAM.AREA", "SQ.AREA"))
         self.assertEqual(sorted(os.listdir(node.path("bases"))),
                          ["jamarea.jdt", "jamarea.jdx", "jamarea.jhr", "jamarea.jlr"])
