@@ -138,7 +138,8 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
   return Base;
 }
 
-bool DeleteBase(std::string_view Identifier) {
+bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
+  Files.clear();
   if (Identifier.empty()) return true;
   // A type letter alone names no base: its path would be empty, and for a
   // *.MSG directory the mask would then stand for the root directory.
@@ -146,6 +147,9 @@ bool DeleteBase(std::string_view Identifier) {
   tShortString Id = NormaliseBasePath(Identifier);
   tBaseKind Kind = BaseKindOf(Id[0]);
   tShortString Path = Id.Sub(1);
+  auto Add = [&Files](const tShortString& Name) {
+    if (FileExists(Name)) Files.push_back(Name);
+  };
 
   switch (Kind) {
     case bkMsgDir: {
@@ -158,23 +162,32 @@ bool DeleteBase(std::string_view Identifier) {
         // The listing matches "*.msg" the way the system does, which may
         // also return names such as "1.msgold"; only MSG files go.
         if (E.IsDir || !SameText866(ExtensionPart(E.Name), "MSG")) continue;
-        EraseFile(Prefix + E.Name);
+        Add(Prefix + E.Name);
       }
       break;
     }
     case bkPacket:
-      EraseFile(Path);
+      Add(Path);
       break;
     case bkSquish:
-      for (const char* Ext : {".sqd", ".sqi", ".sql"}) EraseFile(Path + Ext);
+      for (const char* Ext : {".sqd", ".sqi", ".sql"}) Add(Path + Ext);
       break;
     case bkJam:
-      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) EraseFile(Path + Ext);
+      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) Add(Path + Ext);
       break;
     case bkNone:
       break;
   }
   return false;
+}
+
+bool DeleteBase(std::string_view Identifier) {
+  std::vector<tShortString> Files;
+  if (BaseFiles(Identifier, Files)) return true;
+  // Whole or not at all: a JAM header without its texts, or a Squish index
+  // without its data, is a damaged base; a base left whole is only one that
+  // is still there.
+  return !Files.empty() && !RemoveFilesAllOrNone(Files);
 }
 
 void EraseFile(std::string_view Name) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "runtime/short_string.h"
 
@@ -52,16 +53,22 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // an open and a create that both failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 
-// Deletes the files of a base, skipping files that are missing or held
-// open by another process:
+// The files of a base that exist now: those DeleteBase removes (below).
+// Returns true only for an identifier that names no base (empty, or a
+// letter with no path after it); Files is then empty.
+bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files);
+
+// Deletes the files of a base, all of them or none:
 //   *.MSG   every "*.msg" file of the directory whose extension is MSG
 //           (the last-read file and the directory stay)
 //   Squish  path + ".sqd", ".sqi", ".sql"
 //   JAM     path + ".jhr", ".jdt", ".jdx", ".jlr", ".jqv"
 //   packet  the packet file
-// Returns true only for an identifier that names no base (empty, or a
-// letter with no path after it, which deletes nothing); false after any
-// attempt, whatever was deleted.
+// Files that are not there are no part of it. When one of the others is
+// held open by another process (or cannot be removed for another reason
+// found beforehand), every file stays. Returns true when the identifier
+// names no base (empty, or a letter with no path after it) or the base
+// could not go; false when its files are gone, or it had none.
 bool DeleteBase(std::string_view Identifier);
 
 // Deletes the file Name when it exists (a directory does not count) and no
