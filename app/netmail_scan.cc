@@ -111,6 +111,7 @@ bool tApplication::ScanNetmail() {
   // scan leaves behind always tells how far it went.
   DrawProgress(N);
   Console().Write("\r\n");
+  Rules.KeepSharedBases(Config, BasesToGo);
   return Changed;
 }
 
@@ -146,6 +147,9 @@ void tApplication::DeleteRemovedBases() {
         break;
       case bfOwnFile:
         Say("~0E~", Line({"holds [", MarkupData(Base.OwnFile), "], kept"}));
+        break;
+      case bfShared:
+        Say("~0E~", Line({"is also the base of area [", MarkupData(Base.SharedWith), "], kept"}));
         break;
     }
   }

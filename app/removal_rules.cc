@@ -76,20 +76,41 @@ void tRemovalRules::NamedTags(const tMessage& Msg, std::vector<tShortString>& Ta
   }
 }
 
+namespace {
+
+// The base identifier of area Index, by its storage type; empty for an area
+// with no path or no base of ours (types 0 and 7).
+tShortString AreaBaseId(const tFastEchoConfig& Config, int32_t Index) {
+  tShortString Path = Config.AreaPath(Index);
+  if (Path.Empty()) return Path;
+  switch (Config.AreaBaseType(Index)) {
+    case 1: return "F" + Path;
+    case 2: return "S" + Path;
+    case 3: return "J" + Path;
+    case 0:
+    case 7: return tShortString();
+    default: return Path;  // the path tells its own type
+  }
+}
+
+// Whether two base identifiers name one base: the same format on the same
+// path.
+bool SameBase(std::string_view A, std::string_view B) {
+  tBaseKind KindA, KindB;
+  tShortString PathA, PathB;
+  return !SplitBaseId(A, KindA, PathA) && !SplitBaseId(B, KindB, PathB) && KindA == KindB && SamePlace(PathA, PathB);
+}
+
+}  // namespace
+
 tBaseToGo tRemovalRules::BaseOf(const tFastEchoConfig& Config, int32_t Index) const {
   tBaseToGo Base;
   if (Index < 0 || static_cast<size_t>(Index) >= Config.Areas.Count()) return Base;
   Base.Tag = Config.Areas[static_cast<size_t>(Index)].Tag();
   Base.Path = Config.AreaPath(Index);
-  if (!Settings_.RemoveBase || Base.Path.Empty()) return Base;
-  switch (Config.AreaBaseType(Index)) {
-    case 1: Base.Id = "F" + Base.Path; break;
-    case 2: Base.Id = "S" + Base.Path; break;
-    case 3: Base.Id = "J" + Base.Path; break;
-    case 0:
-    case 7: return Base;  // no base of ours to delete
-    default: Base.Id = Base.Path; break;  // the path tells its own type
-  }
+  if (!Settings_.RemoveBase) return Base;
+  Base.Id = AreaBaseId(Config, Index);
+  if (Base.Id.Empty()) return Base;
   Base.Fate = bfDelete;
 
   // Never through an area's base: the netmail the requests come in, and
@@ -113,6 +134,21 @@ tBaseToGo tRemovalRules::BaseOf(const tFastEchoConfig& Config, int32_t Index) co
     }
   }
   return Base;
+}
+
+void tRemovalRules::KeepSharedBases(const tFastEchoConfig& Config, std::vector<tBaseToGo>& Bases) const {
+  bool Any = false;
+  for (const tBaseToGo& Base : Bases) Any |= Base.Fate == bfDelete;
+  if (!Any) return;
+  for (size_t Index = 0; Index < Config.Areas.Count(); ++Index) {
+    tShortString Id = AreaBaseId(Config, static_cast<int32_t>(Index));
+    if (Id.Empty()) continue;
+    for (tBaseToGo& Base : Bases) {
+      if (Base.Fate != bfDelete || !SameBase(Base.Id, Id)) continue;
+      Base.Fate = bfShared;
+      Base.SharedWith = Config.Areas[Index].Tag();
+    }
+  }
 }
 
 }  // namespace kelvane

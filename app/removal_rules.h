@@ -27,6 +27,7 @@ enum tBaseFate {
   bfDelete,   // the base goes, whole or not at all
   bfNetmail,  // a *.MSG base that is the netmail folder: kept
   bfOwnFile,  // the base holds kelv.ctl or FastEcho's configuration: kept
+  bfShared,   // an area that stays in the configuration has the same base: kept
 };
 
 struct tBaseToGo {
@@ -35,6 +36,7 @@ struct tBaseToGo {
   tShortString Id;    // the base identifier handed to DeleteBase
   tBaseFate Fate = bfNone;
   tShortString OwnFile;  // bfOwnFile: the file of ours the base holds
+  tShortString SharedWith;  // bfShared: the tag of the area that keeps it
 };
 
 class tRemovalRules {
@@ -52,6 +54,10 @@ class tRemovalRules {
   void NamedTags(const tMessage& Msg, std::vector<tShortString>& Tags) const;
   // What becomes of the base of area Index of Config when the area goes.
   tBaseToGo BaseOf(const tFastEchoConfig& Config, int32_t Index) const;
+  // Once every request is through: a base that is to go but is also the
+  // base of an area Config still holds (two areas on one path) is kept, or
+  // the area that stays would lose its messages.
+  void KeepSharedBases(const tFastEchoConfig& Config, std::vector<tBaseToGo>& Bases) const;
 
  private:
   const tControlSettings& Settings_;

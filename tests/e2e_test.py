@@ -675,6 +675,22 @@ class E2E(unittest.TestCase):
         self.assertEqual(readb(node.path("kelv.ctl")), control)
         self.assertEqual(os.listdir(node.path("bases")), [])
 
+    def test_a_base_shared_with_an_area_that_stays_is_kept(self):
+        # Two areas on one Squish base (the second named in another case) and
+        # two on one *.MSG folder, of which both go: the base that an area
+        # still uses stays, the one no area uses any more goes.
+        node = Node(self)
+        shared, gone = node.squish("shared"), node.msgdir("both")
+        node.request(("ONE.AREA", 2, shared), ("MSG1.AREA", 1, gone), ("MSG2.AREA", 1, gone))
+        node.config.add_area("TWO.AREA", 2, shared.upper() if not WINE else shared)
+        node.write()
+        tags = ("ONE.AREA", "MSG1.AREA", "MSG2.AREA")
+        self.check_run(node, self.head() + [self.VALID1] + self.removed(*tags) + self.tail_stored(bases=[
+            "base [%s] of area [ONE.AREA] is also the base of area [TWO.AREA], kept" % shared]))
+        self.assertEqual(node.cfg(), node.removed(*tags))
+        self.assertEqual(sorted(os.listdir(node.path("bases"))), ["both", "shared.sqd", "shared.sqi", "shared.sql"])
+        self.assertEqual(os.listdir(node.path("bases", "both")), ["lastread.kvx"])
+
     def test_narrow_terminal_keeps_its_rows(self):
         # On a terminal of 50 columns the wipe of the progress line must not
         # wrap: no empty row between the requests.
