@@ -17,15 +17,13 @@ namespace {
 
 constexpr std::string_view ControlFileName = "kelv.ctl";
 
-// Builds one status line; like every output string it holds at most 255
-// bytes.
+}  // namespace
+
 tShortString Line(std::initializer_list<std::string_view> Parts) {
   tShortString S;
   for (std::string_view P : Parts) S.Append(P);
   return S;
 }
-
-}  // namespace
 
 tShortString ExecutableDir() {
   tShortString Exe = ExecutablePath();
@@ -39,21 +37,26 @@ tApplication::tApplication() = default;
 tApplication::~tApplication() = default;
 
 void tApplication::Init() {
-  StartMemory = MemoryInUse();
+  // A reading taken now, after the console's set-up, so that the start and
+  // end figures count the same allocations.
+  StartMemory = MemoryInUseNow();
   RemoveBase = true;
   IfFEBusy = febWait;
 }
 
 bool tApplication::ReadControlFile(std::string_view Name) {
-  tCollection<long> WrongLines;
+  tCollection<tWrongLine> WrongLines;
   if (LoadControlFile(Name, *this, WrongLines)) return true;
   if (WrongLines.Count() > 0) {
     Console().Write("\r\n");
-    for (long N : WrongLines) {
-      WriteMarkup(Line({"   wrong line [#", IntToStr(N), "] in [", Name, "]"}));
+    for (const tWrongLine& W : WrongLines) {
+      tShortString Say = Line({"   wrong line [#", IntToStr(W.Line), "] in [", MarkupData(Name), "]"});
+      if (!W.Reason.Empty()) Say += Line({": ", MarkupData(W.Reason)});
+      WriteMarkup(Say);
       Console().Write("\r\n");
     }
     WriteMarkup("   pause 3 second to check hands...");
+    Console().Flush();
     SleepMs(3000);
   }
   return false;
@@ -62,26 +65,27 @@ bool tApplication::ReadControlFile(std::string_view Name) {
 void tApplication::Run() {
   WriteMarkup("\r\n~0F~" KELV_BULLET "~07~kelvane v0.1\r\n");
 
-  tShortString Name = ControlFileName;
-  if (!FileExists(Name)) {
-    Name = ExecutableDir() + ControlFileName;
-    if (!FileExists(Name)) {
-      WriteMarkup(Line({"~0C~" KELV_BULLET "~07~configuration file [", Name, "] is ~0E~NOT~07~ found"}));
+  ControlFile = ControlFileName;
+  if (!FileExists(ControlFile)) {
+    ControlFile = ExecutableDir() + ControlFileName;
+    if (!FileExists(ControlFile)) {
+      WriteMarkup(Line({"~0C~" KELV_BULLET "~07~configuration file [", MarkupData(ControlFile), "] is ~0E~NOT~07~ found"}));
       Abort(exitControlFile);
     }
   }
 
   WriteMarkup("~0f~" KELV_BULLET "~07~loading config file...");
-  if (ReadControlFile(Name)) {
+  if (ReadControlFile(ControlFile)) {
     WriteMarkup("\r\n");
-    WriteMarkup(Line({"~0C~" KELV_BULLET "~07~cannot read config [", Name, "]"}));
+    WriteMarkup(Line({"~0C~" KELV_BULLET "~07~cannot read config [", MarkupData(ControlFile), "]"}));
     Abort(exitControlFile);
   }
   WriteMarkup("~0A~ done!~07~\r\n");
 
-  WriteMarkup(Line({"~0F~" KELV_BULLET "~07~loading [", ConfigPath, "]..."}));
+  const tShortString ShownConfig = MarkupData(ConfigPath);
+  WriteMarkup(Line({"~0F~" KELV_BULLET "~07~loading [", ShownConfig, "]..."}));
   if (Config.Load(ConfigPath)) {
-    WriteMarkup(Line({" ~06~cannot~07~ load [", ConfigPath, "]"}));
+    WriteMarkup(Line({" ~06~cannot~07~ load [", ShownConfig, "]"}));
     Abort(exitConfigLoad);
   }
   WriteMarkup("~0A~ success!~07~\r\n");
@@ -89,21 +93,41 @@ void tApplication::Run() {
   bool Changed = ScanNetmail();
 
   if (!Changed) {
-    WriteMarkup(Line({"~02~" KELV_BULLET "~07~no need to store [", ConfigPath, "] because it have no changes."}));
+    WriteMarkup(Line({"~02~" KELV_BULLET "~07~no need to store [", ShownConfig, "] because it have no changes."}));
     WriteMarkup("\r\n");
   } else {
-    WriteMarkup(Line({"~0d~" KELV_BULLET "~07~storing [", ConfigPath, "]... "}));
+    WriteMarkup(Line({"~0d~" KELV_BULLET "~07~storing [", ShownConfig, "]... "}));
     CheckBusyFlag();
     // A store that fails leaves the old file in place; saying "done!" then
-    // would tell the sysop the removal took effect when it did not.
+    // would tell the sysop the removal took effect when it did not. The
+    // bases of the removed areas are still all there.
     if (Config.Store(ConfigPath)) {
       WriteMarkup("~0C~failed!~07~");
       DisposeNetmail();
       Abort(exitStoreFailed);
     }
     WriteMarkup("~0a~done!~07~\r\n");
+    // Only now that the configuration no longer lists the areas may their
+    // messages go.
+    DeleteRemovedBases();
   }
   DisposeNetmail();
+}
+
+void tApplication::Usage() {
+  WriteMarkup("\r\n~0F~" KELV_BULLET "~07~kelvane v0.1\r\n");
+  WriteMarkup("~0E~" KELV_BULLET "~07~kelvane takes no arguments; nothing was read or changed\r\n");
+  for (std::string_view Text : {
+           "   Run without any, kelvane reads the requests that came in as netmail and",
+           "   removes the echo areas they name from FastEcho's configuration, with",
+           "   their message bases when RemoveBase is yes.",
+           "   Its settings come from kelv.ctl in the current directory or, when there",
+           "   is none there, from the one beside the program:"})
+    Console().WriteLn(Text);
+  Console().WriteLn(Line({"   ", ExecutableDir(), ControlFileName}));
+  Console().WriteLn("   To see what kelvane reads and what it would do, use kelvutil (--help).");
+  Done();
+  std::exit(exitUsage);
 }
 
 void tApplication::DisposeNetmail() {
@@ -121,6 +145,7 @@ void tApplication::Done() {
   MatchPatterns.Clear();
   MatchTemplates.Clear();
   DisposeNetmail();
+  std::vector<tBaseToGo>().swap(BasesToGo);
   Config.Clear();
   ConfigPath.Clear();
   // One sampling period and a little more, so the reading is current.

@@ -6,10 +6,13 @@
 #define KELVANE_APP_APPLICATION_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "app/control_file.h"
+#include "app/removal_rules.h"
 #include "fecfg/feconfig.h"
 #include "runtime/short_string.h"
 
@@ -21,6 +24,7 @@ class tMessage;
 // Exit codes of the program.
 enum : uint8_t {
   exitNormal = 0,
+  exitUsage = 251,        // arguments given: the usage text, nothing done
   exitStoreFailed = 252,  // the configuration could not be written back
   exitBusyQuit = 253,     // FastEcho busy and IfFEBusy is quit
   exitConfigLoad = 254,   // FastEcho's configuration failed to load
@@ -46,12 +50,19 @@ class tApplication : public tControlSettings {
   void Done();
   // Writes the trailer, runs Done and ends the process with Code.
   [[noreturn]] void Abort(uint8_t Code);
+  // kelvane takes no arguments: given any, it says what it does instead of
+  // doing it, runs Done and ends the process with exitUsage.
+  [[noreturn]] void Usage();
 
   // Reads the control file into the settings and reports its wrong lines
   // (with a 3-second pause); true when the file cannot be read.
   bool ReadControlFile(std::string_view Name);
-  // Walks the netmail, removes the requested areas; returns Changed.
+  // Walks the netmail, removes the requested areas from Config and notes
+  // their bases in BasesToGo; returns Changed.
   bool ScanNetmail();
+  // After a successful store: deletes the noted bases, each whole or not at
+  // all, and says which were kept and why.
+  void DeleteRemovedBases();
   // Returns when the store may go ahead; with IfFEBusy quit and the flag
   // present it ends the process with exit code 253.
   void CheckBusyFlag();
@@ -61,16 +72,22 @@ class tApplication : public tControlSettings {
   void DisposeNetmail();
 
   int32_t StartMemory = 0;
+  tShortString ControlFile;  // the name kelv.ctl was read from
   tFastEchoConfig Config;
   // Held from the scan to the end of the run.
   std::unique_ptr<tMsgBase> NetmailBase;
   std::unique_ptr<tMessage> Msg;
+  // The bases of the areas removed so far, in the order of removal.
+  std::vector<tBaseToGo> BasesToGo;
 
  private:
-  void ScanRequestBody();
-  void RemoveNamedArea(const tShortString& Area);
-  bool Changed_ = false;
+  // Reports Tag, and removes its area when there is one (true).
+  bool RemoveNamedArea(const tRemovalRules& Rules, const tShortString& Tag);
 };
+
+// One output string from its parts; like every output string it holds at
+// most 255 bytes.
+tShortString Line(std::initializer_list<std::string_view> Parts);
 
 // The directory of the running program, with its trailing separator.
 tShortString ExecutableDir();

@@ -20,13 +20,12 @@ tShortString tApplication::BusyFlagPath() { return AddBackslash(Config.Semaphore
 void tApplication::CheckBusyFlag() {
   tShortString Flag = BusyFlagPath();
   if (!FileExists(Flag)) return;
-  tShortString Say = "\r\n   flag [";
-  Say += Flag;
-  Say += "] exist, ";
-  WriteMarkup(Say);
+  WriteMarkup(Line({"\r\n   flag [", MarkupData(Flag), "] exist, "}));
   switch (IfFEBusy) {
     case febWait: {
       WriteMarkup("we must ~0f~wait~07~ ");
+      // A log shows the row now, not when the wait is over.
+      Console().Flush();
       int K = 0;
       while (FileExists(Flag)) {
         char Turn[4] = {'[', Spinner[K], ']', 0};

@@ -1,8 +1,12 @@
 #include "app/control_file.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "msgbase/address.h"
 #include "runtime/case866.h"
 #include "text/control_reader.h"
+#include "text/regexp.h"
 
 namespace kelvane {
 
@@ -35,12 +39,23 @@ tShortString NormalizeAddress(std::string_view Text) {
   return tShortString(Text);
 }
 
-bool LoadControlFile(std::string_view FileName, tControlSettings& Settings, tCollection<long>& WrongLines) {
+bool LoadControlFile(std::string_view FileName, tControlSettings& Settings, tCollection<tWrongLine>& WrongLines) {
   tControlReader R;
   for (const char* K : ControlKeywords) R.AddKeyword(K);
   if (R.Read(FileName)) return true;
 
+  std::vector<tWrongLine> Wrong;
+  for (size_t I = 0; I < R.WrongLineCount(); ++I) Wrong.push_back({R.WrongLine(static_cast<long>(I)), {}});
+  auto Report = [&](tControlKeyword K, long Index, std::initializer_list<std::string_view> Parts) {
+    tWrongLine W{R.ValueLine(K, Index), {}};
+    for (std::string_view P : Parts) W.Reason.Append(P);
+    Wrong.push_back(W);
+  };
+
+  // A file name ends at its first NUL, as the system will read it: the
+  // name that is printed must be the name that is used.
   Settings.ConfigPath = R.Value(ckFastEchoConfig, 0);
+  Settings.ConfigPath.Truncate(Settings.ConfigPath.Find('\0'));
   AddUpperCased(R, ckFromName, Settings.FromNames);
   AddNormalized(R, ckFromAddr, Settings.FromAddrs);
   AddUpperCased(R, ckToName, Settings.ToNames);
@@ -49,15 +64,29 @@ bool LoadControlFile(std::string_view FileName, tControlSettings& Settings, tCol
   AddUpperCased(R, ckStopScanAfter, Settings.StopStrings);
 
   // "pattern | template": words between runs of "|"; the two lists stay
-  // parallel, so an empty pattern or template is kept too.
+  // parallel, so an empty pattern or template is kept too. A pair that can
+  // never name an area is reported once, here, rather than failing quietly
+  // on every line of every request.
   for (size_t I = 0; I < R.ValueCount(ckMatchStr); ++I) {
-    tShortString Value = R.Value(ckMatchStr, static_cast<long>(I));
-    Settings.MatchPatterns.Append(tShortString(TrimValue(ExtractWord(1, Value.View(), "|").View())));
-    Settings.MatchTemplates.Append(tShortString(TrimValue(ExtractWord(2, Value.View(), "|").View())));
+    const long Index = static_cast<long>(I);
+    tShortString Value = R.Value(ckMatchStr, Index);
+    tShortString Pattern(TrimValue(ExtractWord(1, Value.View(), "|").View()));
+    tShortString Template(TrimValue(ExtractWord(2, Value.View(), "|").View()));
+    Settings.MatchPatterns.Append(Pattern);
+    Settings.MatchTemplates.Append(Template);
+    tRegExp Compiled;
+    if (Pattern.Empty())
+      Report(ckMatchStr, Index, {"MatchStr: no pattern"});
+    else if (Compiled.Init(Pattern.CStr()))
+      Report(ckMatchStr, Index, {"MatchStr [", Pattern, "]: ", Compiled.ErrorText});
+    else if (Template.Empty())
+      Report(ckMatchStr, Index, {"MatchStr [", Pattern, "]: no template"});
   }
 
   tShortString RemoveBase = UpperCase866(R.Value(ckRemoveBase, 0).View());
-  Settings.RemoveBase = RemoveBase != "NO";
+  Settings.RemoveBase = R.ValueCount(ckRemoveBase) == 0 || RemoveBase == "YES";
+  if (R.ValueCount(ckRemoveBase) > 0 && RemoveBase != "YES" && RemoveBase != "NO")
+    Report(ckRemoveBase, 0, {"RemoveBase [", R.Value(ckRemoveBase, 0), "]: not yes or no, bases are kept"});
 
   tShortString IfFEBusy = UpperCase866(R.Value(ckIfFEBusy, 0).View());
   if (IfFEBusy == "QUIT")
@@ -66,8 +95,11 @@ bool LoadControlFile(std::string_view FileName, tControlSettings& Settings, tCol
     Settings.IfFEBusy = febPoher;
   else
     Settings.IfFEBusy = febWait;
+  if (R.ValueCount(ckIfFEBusy) > 0 && IfFEBusy != "WAIT" && IfFEBusy != "QUIT" && IfFEBusy != "POHER")
+    Report(ckIfFEBusy, 0, {"IfFEBusy [", R.Value(ckIfFEBusy, 0), "]: not wait, quit or poher, wait is used"});
 
-  for (size_t I = 0; I < R.WrongLineCount(); ++I) WrongLines.Append(R.WrongLine(static_cast<long>(I)));
+  std::stable_sort(Wrong.begin(), Wrong.end(), [](const tWrongLine& A, const tWrongLine& B) { return A.Line < B.Line; });
+  for (const tWrongLine& W : Wrong) WrongLines.Append(W);
   return false;
 }
 

@@ -39,15 +39,28 @@ struct tControlSettings {  // the fields tApplication takes from kelv.ctl, in it
   tSortedStrings FromNames, FromAddrs, ToNames, ToAddrs, Subjects, StopStrings;
   // Parallel lists, in file order, duplicates kept.
   tStringList MatchPatterns, MatchTemplates;
-  tShortString ConfigPath;  // as written; empty when the file names none
+  tShortString ConfigPath;  // as written up to a NUL; empty when the file names none
   bool RemoveBase = true;
   tIfFEBusy IfFEBusy = febWait;
 };
 
+// A line of the control file that is reported: one that no keyword takes
+// (Reason empty), or a keyword line whose value cannot work (Reason says
+// why: a RemoveBase or IfFEBusy value that is none of its words, a MatchStr
+// pattern that does not compile, a MatchStr without a pattern or template).
+struct tWrongLine {
+  long Line = 0;  // from 1
+  tShortString Reason;
+};
+
 // Reads FileName through tControlReader into Settings; returns true when the
 // reader reports that the file cannot be read. WrongLines receives the
-// numbers of the wrong lines in the order recorded.
-bool LoadControlFile(std::string_view FileName, tControlSettings& Settings, tCollection<long>& WrongLines);
+// lines to report, in the order of their numbers.
+//
+// A RemoveBase value other than yes or no keeps the bases (false), an
+// IfFEBusy value other than wait, quit or poher waits: a word that was not
+// understood never deletes anything.
+bool LoadControlFile(std::string_view FileName, tControlSettings& Settings, tCollection<tWrongLine>& WrongLines);
 
 // FidoNet address text with a zero point dropped: 2:463/1.0 and
 // 2:463/1.0@xnet give 2:463/1; any other text is returned as it is.

@@ -35,13 +35,21 @@ class ControlFile : public ::testing::Test {
   }
   std::vector<long> Wrong() const {
     std::vector<long> V;
-    for (long N : WrongLines) V.push_back(N);
+    for (const tWrongLine& W : WrongLines) V.push_back(W.Line);
+    return V;
+  }
+  // "N: reason" for each wrong line, or "N" alone.
+  tStrings Reported() const { return Report(WrongLines); }
+  static tStrings Report(const tCollection<tWrongLine>& Lines) {
+    tStrings V;
+    for (const tWrongLine& W : Lines)
+      V.push_back(std::to_string(W.Line) + (W.Reason.Empty() ? "" : ": " + W.Reason.ToStdString()));
     return V;
   }
 
   tRuntimeTempDir Dir_;
   tControlSettings Settings;
-  tCollection<long> WrongLines;
+  tCollection<tWrongLine> WrongLines;
 };
 
 TEST_F(ControlFile, NamesSubjectsAndStopStringsAreUpperCasedSetsInByteOrder) {
@@ -101,40 +109,52 @@ TEST_F(ControlFile, MatchStrSplitsIntoParallelPatternAndTemplateLists) {
        "MatchStr ||^\\+(.*)$|||&|ignored\n"
        "MatchStr \"a b\"|\" c \"\n"      // the line loses its outer quotes first
        "MatchStr ^-(.*)$ | \\0\n"         // duplicates are kept
-       "MatchStr |\n");                   // "|" alone: an empty pair
+       "MatchStr |\n"                     // "|" alone: an empty pair
+       "MatchStr (ab | \\0\n"             // does not compile
+       "MatchStr x** |\n");               // reported for the pattern first
   EXPECT_EQ(Members(Settings.MatchPatterns),
-            (tStrings{"^-(.*)$", "^-(.*)$", "^AREA (.*)$", "^\\+(.*)$", "a b", "^-(.*)$", ""}));
-  EXPECT_EQ(Members(Settings.MatchTemplates), (tStrings{"\\0", "\\0", "", "&", " c", "\\0", ""}));
+            (tStrings{"^-(.*)$", "^-(.*)$", "^AREA (.*)$", "^\\+(.*)$", "a b", "^-(.*)$", "", "(ab", "x**"}));
+  EXPECT_EQ(Members(Settings.MatchTemplates), (tStrings{"\\0", "\\0", "", "&", " c", "\\0", "", "\\0", ""}));
+  // The pairs that can never name an area are reported, each once.
+  EXPECT_EQ(Reported(), (tStrings{"3: MatchStr [^AREA (.*)$]: no template", "7: MatchStr: no pattern",
+                                  "8: MatchStr [(ab]: unmatched ()", "9: MatchStr [x**]: nested *?+"}));
 }
 
-TEST_F(ControlFile, SwitchesTakeTheFirstValueAndDefaultOnAnythingElse) {
+TEST_F(ControlFile, SwitchesTakeTheFirstValueAndNoUnknownWordDeletes) {
   struct tCase {
     const char* Text;
     bool RemoveBase;
     tIfFEBusy IfFEBusy;
+    const char* Report;  // the wrong line reported, if any
   } Cases[] = {
-      {"", true, febWait},
-      {"RemoveBase No\n", false, febWait},
-      {"RemoveBase nO\nRemoveBase yes\n", false, febWait},  // later lines are ignored
-      {"RemoveBase yes\nRemoveBase no\n", true, febWait},
-      {"RemoveBase 0\n", true, febWait},
-      {"RemoveBase\nRemoveBase no\n", false, febWait},  // an empty line records nothing
-      {"IfFEBusy Poher\n", true, febPoher},
-      {"IfFEBusy QUIT\n", true, febQuit},
-      {"IfFEBusy wait\n", true, febWait},
-      {"IfFEBusy\n", true, febWait},
-      {"IfFEBusy later\nIfFEBusy quit\n", true, febWait},
+      {"", true, febWait, nullptr},
+      {"RemoveBase No\n", false, febWait, nullptr},
+      {"RemoveBase nO\nRemoveBase yes\n", false, febWait, nullptr},  // later lines are ignored
+      {"RemoveBase yes\nRemoveBase no\n", true, febWait, nullptr},
+      {"RemoveBase YES\n", true, febWait, nullptr},
+      {"RemoveBase\nRemoveBase no\n", false, febWait, nullptr},  // an empty line records nothing
+      // Words that mean "no" to a person never delete a base.
+      {"RemoveBase 0\n", false, febWait, "1: RemoveBase [0]: not yes or no, bases are kept"},
+      {"RemoveBase off\n", false, febWait, "1: RemoveBase [off]: not yes or no, bases are kept"},
+      {"; x\nRemoveBase nope\nRemoveBase yes\n", false, febWait, "2: RemoveBase [nope]: not yes or no, bases are kept"},
+      {"IfFEBusy Poher\n", true, febPoher, nullptr},
+      {"IfFEBusy QUIT\n", true, febQuit, nullptr},
+      {"IfFEBusy wait\n", true, febWait, nullptr},
+      {"IfFEBusy\n", true, febWait, nullptr},
+      {"IfFEBusy later\nIfFEBusy quit\n", true, febWait, "1: IfFEBusy [later]: not wait, quit or poher, wait is used"},
   };
   for (const tCase& C : Cases) {
+    SCOPED_TRACE(C.Text);
     tControlSettings S;
     S.RemoveBase = !C.RemoveBase;  // the file, not the old value, decides
     S.IfFEBusy = febQuit;
     tRuntimeTempDir Dir;
     PutFile(Dir / "kelv.ctl", C.Text);
-    tCollection<long> Wrong;
+    tCollection<tWrongLine> Wrong;
     ASSERT_FALSE(LoadControlFile(Dir / "kelv.ctl", S, Wrong));
-    EXPECT_EQ(S.RemoveBase, C.RemoveBase) << C.Text;
-    EXPECT_EQ(S.IfFEBusy, C.IfFEBusy) << C.Text;
+    EXPECT_EQ(S.RemoveBase, C.RemoveBase);
+    EXPECT_EQ(S.IfFEBusy, C.IfFEBusy);
+    EXPECT_EQ(Report(Wrong), C.Report ? tStrings{C.Report} : tStrings{});
   }
 }
 
@@ -147,11 +167,21 @@ TEST_F(ControlFile, ConfigPathAndWrongLines) {
        "Frobnicate 1\r\n"
        "@Define FEDIR C:\\FE\r\n"
        "StopScanAfter FEDIR\\x\r\n"
+       "RemoveBase maybe\r\n"
+       "Frobnicate 2\r\n"
        "IfFEBusy");
   EXPECT_EQ(Settings.ConfigPath, "C:\\FE\\SETUP.CFG");
-  EXPECT_EQ(Wrong(), (std::vector<long>{4, 6}));
+  // Lines no keyword takes and values that cannot work, in line order.
+  EXPECT_EQ(Wrong(), (std::vector<long>{4, 6, 9, 10}));
   EXPECT_EQ(Members(Settings.StopStrings), (tStrings{"C:\\FE\\X"}));
   EXPECT_EQ(Settings.IfFEBusy, febWait);
+}
+
+TEST_F(ControlFile, AConfigPathEndsAtItsFirstNul) {
+  // The name printed must be the name used, and the temporary name of a
+  // store must never come out equal to the real one.
+  Load(std::string("FastEchoConfig setup.cfg\0.$$$ junk\n", 35));
+  EXPECT_EQ(Settings.ConfigPath, "setup.cfg");
 }
 
 TEST_F(ControlFile, NoConfigPathAndUnreadableFiles) {
@@ -159,7 +189,7 @@ TEST_F(ControlFile, NoConfigPathAndUnreadableFiles) {
   EXPECT_TRUE(Settings.ConfigPath.Empty());
 
   tControlSettings S;
-  tCollection<long> Wrong;
+  tCollection<tWrongLine> Wrong;
   EXPECT_TRUE(LoadControlFile(Dir_ / "missing.ctl", S, Wrong));
   EXPECT_TRUE(LoadControlFile(Dir_.Path(), S, Wrong));
   EXPECT_EQ(S.FromNames.Count(), 0u);

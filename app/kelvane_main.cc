@@ -1,7 +1,7 @@
 // kelvane: removes echo areas from FastEcho's configuration on request.
-// It takes no arguments; everything comes from kelv.ctl.
+// It takes no arguments; everything comes from kelv.ctl. Given any, it
+// prints its usage and changes nothing: "kelvane /?" must not do the job.
 #include "app/application.h"
-#include "runtime/clock.h"
 #include "runtime/console.h"
 #include "runtime/heap.h"
 
@@ -10,14 +10,12 @@ namespace {
 kelvane::tApplication App;
 }  // namespace
 
-int main() {
+int main(int Argc, char**) {
   using namespace kelvane;
   StartMemorySampler();
   SetUpConsole();
-  // Let the sampler take a reading that includes the console's set-up, so
-  // the start and end figures are measured the same way.
-  RealClock().Sleep(66);
   App.Init();
+  if (Argc > 1) App.Usage();
   App.Run();
   App.Done();
   return exitNormal;

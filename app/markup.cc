@@ -16,6 +16,20 @@ int32_t MarkupCodeValue(std::string_view Code) {
   return static_cast<int32_t>(Value);
 }
 
+tShortString MarkupData(std::string_view Data) {
+  tShortString Out;
+  for (char Ch : Data) {
+    if (Ch != '~')
+      Out.Append(Ch);
+    else if (Out.Length() + 2 <= tShortString::MaxLength)
+      Out.Append("~~");
+    else
+      break;
+    if (Out.Length() == tShortString::MaxLength) break;
+  }
+  return Out;
+}
+
 void WriteMarkup(tConsole& To, std::string_view Text) {
   const uint8_t Saved = To.TextAttribute;
   while (!Text.empty()) {
@@ -24,7 +38,10 @@ void WriteMarkup(tConsole& To, std::string_view Text) {
       To.Write(Text.substr(0, Tilde));
       Text.remove_prefix(Tilde == std::string_view::npos ? Text.size() : Tilde);
     }
-    if (Text.size() >= 2 && Text[0] == '~' && Text[1] == '~') {
+    // Every pair in a run is one literal tilde, so that data with its
+    // tildes doubled (MarkupData) shows as it is even where two stood
+    // together; one pair and then a code, as in "~~~0C~", reads as before.
+    while (Text.size() >= 2 && Text[0] == '~' && Text[1] == '~') {
       To.Write("~");
       Text.remove_prefix(2);
     }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "runtime/short_string.h"
+
 namespace kelvane {
 
 class tConsole;
@@ -15,6 +17,12 @@ class tConsole;
 // Writes Text to the console, interpreting markup; adds no line end.
 void WriteMarkup(std::string_view Text);
 void WriteMarkup(tConsole& To, std::string_view Text);
+
+// Data (a file name, a tag, a value from a file) as it must stand inside
+// markup text to be shown as it is: every "~" doubled. A "~" that does not
+// fit in 255 bytes as a pair is dropped, never left single, so a cut text
+// still cannot start a colour code.
+tShortString MarkupData(std::string_view Data);
 
 // The number a colour code stands for: each byte is a digit of base 16
 // whose value is its place in "0123456789abcdefghijklmnopqrstuvwxyz" after

@@ -49,10 +49,11 @@ TEST(Markup, ExamplesCellByCell) {
       {"~ZZ~x", {{"x", 0x53}}},
       {"~~~0C~x", {{"~", Start}, {"x", 0x0C}}},
       {"~~", {{"~", Start}}},
-      // After a literal tilde the same pass reads a code, so a second "~~"
-      // right behind the first is an empty code (attribute 0), not a tilde.
-      {"~~~~", {{"~", Start}}},
-      {"~~~~x", {{"~", Start}, {"x", 0x00}}},
+      // Pairs in a run are each a literal tilde: a name with two tildes in
+      // a row, doubled, shows as it is and leaves the colour alone.
+      {"~~~~", {{"~~", Start}}},
+      {"~~~~x", {{"~~x", Start}}},
+      {"~~~~~0C~x", {{"~~", Start}, {"x", 0x0C}}},
       {"~~~", {{"~", Start}}},  // then an unclosed code: nothing more to show
       {"~~0A~x", {{"~0A", Start}, {"x", 0x00}}},  // "~~" is literal; "~x" is unclosed
       {"~~x~", {{"~x", Start}}},
@@ -96,6 +97,23 @@ TEST(Markup, BellInsideDataBeepsInsteadOfPrinting) {
   WriteMarkup(C, "a\x07" "b");
   EXPECT_EQ(C.Screen.Beeps(), 1);
   EXPECT_EQ(C.Screen.RowText(0), "ab");
+}
+
+TEST(Markup, DataIsShownAsItIs) {
+  // Names with tildes, short DOS names among them, come out as written and
+  // leave the colours of the line alone.
+  for (std::string Name : {"C:\\PROGRA~1\\FE\\SETUP.CFG", "set~up.cfg", "~", "~~0C~", "a~"}) {
+    SCOPED_TRACE(Name);
+    std::vector<tRun> Runs = Render(std::string("[").append(MarkupData(Name).View()).append("]~0E~!"));
+    ASSERT_EQ(Runs.size(), 2u);
+    EXPECT_EQ(Runs[0].Text, "[" + Name + "]");
+    EXPECT_EQ(Runs[0].Attr, Start);
+    EXPECT_EQ(Runs[1].Text, "!");
+  }
+  // Cut at 255 bytes, a pair is kept whole or dropped.
+  tShortString Cut = MarkupData(std::string(254, 'x') + "~y");
+  EXPECT_EQ(Cut, std::string(254, 'x'));
+  EXPECT_EQ(MarkupData(std::string(300, '~')).Length(), 254u);
 }
 
 }  // namespace

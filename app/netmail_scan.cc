@@ -1,8 +1,11 @@
 // The netmail scan: every message of FastEcho's netmail directory whose
 // sender, recipient and subject meet the control file's conditions is a
 // request; each of its body lines goes through every MatchStr pair, and
-// each tag that comes out names an area to remove (its message base
-// deleted first when RemoveBase is on). The requests stay as they are.
+// each tag that comes out names an area to remove. The decisions are
+// tRemovalRules'; this file does what they say: it prints, removes the
+// areas from the configuration in memory and notes their bases, which go
+// only once the configuration is stored (DeleteRemovedBases). The requests
+// stay as they are.
 #include <algorithm>
 #include <limits>
 #include <string>
@@ -10,15 +13,15 @@
 
 #include "app/application.h"
 #include "app/markup.h"
+#include "app/removal_rules.h"
 #include "msgbase/address.h"
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
-#include "runtime/case866.h"
 #include "runtime/clock.h"
 #include "runtime/console.h"
-#include "text/regexp.h"
+#include "runtime/file_system.h"
 
 namespace kelvane {
 
@@ -27,44 +30,37 @@ namespace {
 // The mode the netmail is opened with: reading, others may read and write.
 constexpr int32_t NetmailOpenMode = 0x3D40;
 constexpr uint32_t ProgressThrottleMs = 200;
+// The progress line is wiped with this many blanks, or one fewer than the
+// console has columns: a wipe that reached the last column would wrap and
+// leave an empty row behind every message.
+constexpr int WipeWidth = 59;
 
-// A condition set that is empty places no condition.
-bool Admits(const tSortedStrings& Set, std::string_view Value) {
-  return Set.Count() == 0 || Set.Contains(Value);
-}
-
-// The next line of Text from Pos: bytes up to CR or LF, the break consumed
-// (CR LF and LF CR count as one), at most 255 bytes kept. Returns false at
-// the end of the text.
-bool NextLine(std::string_view Text, size_t& Pos, tShortString& Line) {
-  if (Pos >= Text.size()) return false;
-  size_t End = Text.find_first_of("\r\n", Pos);
-  if (End == std::string_view::npos) End = Text.size();
-  Line.Assign(Text.substr(Pos, End - Pos));
-  Pos = End;
-  if (Pos < Text.size()) {
-    char Break = Text[Pos++];
-    if (Pos < Text.size() && (Text[Pos] == '\r' || Text[Pos] == '\n') && Text[Pos] != Break) ++Pos;
-  }
-  return true;
+std::string Wipe() {
+  int Width = Console().Width();
+  int Blanks = Width > 0 ? std::min(WipeWidth, Width - 1) : WipeWidth;
+  std::string Text(static_cast<size_t>(std::max(Blanks, 0)) + 2, ' ');
+  Text.front() = Text.back() = '\r';
+  return Text;
 }
 
 }  // namespace
 
 bool tApplication::ScanNetmail() {
   WriteMarkup("~0F~" KELV_BULLET "~07~scanning netmail base:\r\n");
-  Changed_ = false;
+  bool Changed = false;
+  BasesToGo.clear();
   tShortString NetmailDir = Config.NetmailPath();
-  NetmailBase = OpenBase(tShortString("F") + NetmailDir, NetmailOpenMode);
+  // A folder that is not there is not made: a mistyped path must not give
+  // a quiet run that reads nothing and leaves an empty folder behind.
+  if (DirExists(NetmailDir)) NetmailBase = OpenBase(tShortString("F") + NetmailDir, NetmailOpenMode);
   Msg = std::make_unique<tMessage>();
   if (!NetmailBase) {
     // Nothing can be walked; the run goes on as with an empty folder.
-    tShortString Say = "~0E~" KELV_BULLET "~07~cannot open netmail base [";
-    Say += NetmailDir;
-    Say += "], no requests are read";
-    WriteMarkup(Say);
+    WriteMarkup(Line({"~0E~" KELV_BULLET "~07~cannot open netmail base [", MarkupData(NetmailDir),
+                      "], no requests are read"}));
     WriteMarkup("\r\n");
   }
+  const tRemovalRules Rules(*this, ControlFile, NetmailDir);
   const int32_t Count = NetmailBase ? NetmailBase->Count : 0;
   // The numbers are walked from 0 to Count, but only those with a message
   // file when the walk began are asked about: a stray file with a huge
@@ -83,6 +79,8 @@ bool tApplication::ScanNetmail() {
   auto DrawProgress = [](int64_t At) {
     Console().WriteInPlace("   searhing for next message: " + std::to_string(At));
   };
+  const std::string WipeText = Wipe();
+  std::vector<tShortString> Tags;
   int64_t N = 0;
   bool Drawn = false;
   uint32_t LastDrawn = 0;
@@ -90,24 +88,13 @@ bool tApplication::ScanNetmail() {
     while (N <= Count && !Exists(N)) N = std::min<int64_t>(NextCandidate(N + 1), int64_t{Count} + 1);
     Msg->Clear();
     if (NetmailBase && N <= Count && !NetmailBase->ReadMessage(static_cast<int32_t>(N), Msg.get())) {
-      Console().Write("\r" + std::string(59, ' ') + "\r");
-      tShortString From = OrigAddrStr(*Msg), To = DestAddrStr(*Msg);
-      if (Admits(FromNames, UpperCase866(Msg->From)) && Admits(FromAddrs, NormalizeAddress(From)) &&
-          Admits(ToNames, UpperCase866(Msg->To)) && Admits(ToAddrs, NormalizeAddress(To)) &&
-          Admits(Subjects, UpperCase866(Msg->Subject))) {
-        tShortString Valid = "   valid msg #";
-        Valid += std::to_string(N).c_str();
-        Valid += ": ";
-        Valid += Msg->From;
-        Valid += " (";
-        Valid += From;
-        Valid += ") -> ";
-        Valid += Msg->To;
-        Valid += " (";
-        Valid += To;
-        Valid += ")";
-        Console().WriteLn(Valid);
-        ScanRequestBody();
+      Console().Write(WipeText);
+      if (Rules.IsRequest(*Msg)) {
+        Console().WriteLn(Line({"   valid msg #", IntToStr(N), ": ", Msg->From, " (", OrigAddrStr(*Msg), ") -> ",
+                                Msg->To, " (", DestAddrStr(*Msg), ")"}));
+        Tags.clear();
+        Rules.NamedTags(*Msg, Tags);
+        for (const tShortString& Tag : Tags) Changed |= RemoveNamedArea(Rules, Tag);
       }
     }
     ++N;
@@ -124,48 +111,48 @@ bool tApplication::ScanNetmail() {
   // scan leaves behind always tells how far it went.
   DrawProgress(N);
   Console().Write("\r\n");
-  return Changed_;
+  Rules.KeepSharedBases(Config, BasesToGo);
+  return Changed;
 }
 
-void tApplication::ScanRequestBody() {
-  std::string_view Text = Msg->Text.View();
-  size_t Pos = 0;
-  tShortString Body;
-  while (NextLine(Text, Pos, Body)) {
-    if (Body.Empty()) continue;
-    tShortString Upper = UpperCase866(Body);
-    for (size_t I = 0; I < StopStrings.Count(); ++I)
-      if (Upper.Contains(StopStrings.At(I))) return;
-    for (size_t J = 0; J < MatchPatterns.Count(); ++J) {
-      tShortString Area = RegSubst(MatchPatterns[J], Body, MatchTemplates[J], false);
-      if (!Area.Empty()) RemoveNamedArea(Area);
-    }
-  }
-}
-
-void tApplication::RemoveNamedArea(const tShortString& Area) {
-  int32_t Index = Config.FindArea(Area);
-  tShortString Report = "   . area [";
-  Report += Area;
-  Report += Index < 0 ? "] not found;" : "] removed;";
-  Console().WriteLn(Report);
-  if (Index < 0) return;
-  if (RemoveBase) {
-    // The base goes while the index still names the area.
-    tShortString Path = Config.AreaPath(Index);
-    if (!Path.Empty()) {
-      switch (Config.AreaBaseType(Index)) {
-        case 1: DeleteBase(tShortString("F") + Path); break;
-        case 2: DeleteBase(tShortString("S") + Path); break;
-        case 3: DeleteBase(tShortString("J") + Path); break;
-        case 0:
-        case 7: break;  // no base of ours to delete
-        default: DeleteBase(Path); break;  // the path tells its own type
-      }
-    }
-  }
+bool tApplication::RemoveNamedArea(const tRemovalRules& Rules, const tShortString& Tag) {
+  int32_t Index = Config.FindArea(Tag);
+  Console().WriteLn(Line({"   . area [", Tag, Index < 0 ? "] not found;" : "] removed;"}));
+  if (Index < 0) return false;
+  // The base is noted while the index still names the area; it goes only
+  // after the configuration without the area is stored.
+  tBaseToGo Base = Rules.BaseOf(Config, Index);
+  if (Base.Fate != bfNone) BasesToGo.push_back(Base);
   Config.RemoveArea(Index);
-  Changed_ = true;
+  return true;
+}
+
+void tApplication::DeleteRemovedBases() {
+  for (const tBaseToGo& Base : BasesToGo) {
+    auto Say = [&Base](std::string_view Bullet, std::string_view What) {
+      WriteMarkup(Line({Bullet, KELV_BULLET "~07~base [", MarkupData(Base.Path), "] of area [", MarkupData(Base.Tag),
+                        "] ", What}));
+      WriteMarkup("\r\n");
+    };
+    switch (Base.Fate) {
+      case bfNone:
+        break;
+      case bfDelete:
+        // Whole or not at all: a JAM header without its text is worse than
+        // a base that is still there.
+        if (DeleteBase(Base.Id)) Say("~0C~", "is in use or read-only, none of its files deleted");
+        break;
+      case bfNetmail:
+        Say("~0E~", "is the netmail folder, kept");
+        break;
+      case bfOwnFile:
+        Say("~0E~", Line({"holds [", MarkupData(Base.OwnFile), "], kept"}));
+        break;
+      case bfShared:
+        Say("~0E~", Line({"is also the base of area [", MarkupData(Base.SharedWith), "], kept"}));
+        break;
+    }
+  }
 }
 
 }  // namespace kelvane

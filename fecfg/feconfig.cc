@@ -8,6 +8,7 @@
 
 #include "runtime/case866.h"
 #include "runtime/file_system.h"
+#include "runtime/replacing_file.h"
 #include "runtime/stream.h"
 
 namespace kelvane {
@@ -38,17 +39,13 @@ void tFENodeEntry::Unlink(uint32_t Bit) {
   AreaBitmap[Bit / 8] = static_cast<uint8_t>(AreaBitmap[Bit / 8] & ~(0x80u >> (Bit % 8)));
 }
 
-void tFastEchoConfig::Init() {
-  Header.Bytes.fill(0);
-  Extensions.Clear();
-  Nodes.Clear();
-  Areas.Clear();
-}
+void tFastEchoConfig::Init() { Clear(); }
 
 void tFastEchoConfig::Clear() {
   Extensions.Clear();
   Nodes.Clear();
   Areas.Clear();
+  std::vector<uint8_t>().swap(Trailer);
   Header.Bytes.fill(0);
 }
 
@@ -142,6 +139,12 @@ bool tFastEchoConfig::ReadRegions(tStream& In, int64_t FileSize) {
     if (!ReadExact(Area.Bytes.data(), feAreaRecordSize)) return true;
     Areas.Append(Area);
   }
+  // The file's size bounds what is left, so nothing is taken on trust.
+  if (FileSize > Pos) {
+    if (FileSize - Pos > UINT32_MAX) return true;
+    Trailer.resize(static_cast<size_t>(FileSize - Pos));
+    if (!ReadExact(Trailer.data(), static_cast<uint32_t>(Trailer.size()))) return true;
+  }
   return false;
 }
 
@@ -199,41 +202,17 @@ void tFastEchoConfig::WriteTo(tStream& Out) const {
     if (!Node.AreaBitmap.empty()) Out.Write(Node.AreaBitmap.data(), static_cast<uint32_t>(Node.AreaBitmap.size()));
   }
   for (const tFEAreaRecord& Area : Areas) Out.Write(Area.Bytes.data(), feAreaRecordSize);
+  if (!Trailer.empty()) Out.Write(Trailer.data(), static_cast<uint32_t>(Trailer.size()));
 }
-
-namespace {
-
-// The name under which Store writes before the new file takes the old one's
-// place: the target's own name with ".$$$" appended, so it lies in the same
-// directory (a rename across file systems could not be done in one step).
-// Empty when the name would not fit in a system string.
-tShortString TemporaryNameFor(std::string_view FileName) {
-  static constexpr std::string_view Suffix = ".$$$";
-  if (FileName.empty() || FileName.size() + Suffix.size() > tShortString::MaxLength) return tShortString();
-  return tShortString(FileName) + Suffix;
-}
-
-}  // namespace
 
 bool tFastEchoConfig::Store(std::string_view FileName) const {
-  const tShortString TempName = TemporaryNameFor(FileName);
-  if (TempName.Empty()) return true;
-
-  tBufStream Out(TempName, fmCreate | fmDenyAll);
-  // A temporary file that could not be had (another store holds it) is left
-  // to its owner.
-  if (Out.Status != stOk) return true;
-
-  WriteTo(Out);
-
-  // The new file must be on the disk before it replaces the old one, or a
-  // crash right after the rename could leave an empty configuration.
-  if (Out.Status == stOk) Out.Flush(true);
-  bool Failed = Out.Status != stOk;
-  if (!Out.Close()) Failed = true;
-  if (!Failed && ReplaceFile(TempName, FileName)) return false;
-  RemoveFile(TempName);
-  return true;
+  // The new file is written in full beside the old one and takes its place
+  // only once it is on the disk; a link is followed, so FastEcho's own file
+  // is the one replaced.
+  tReplacingFile File(FileName);
+  if (File.Out().Status != stOk) return true;
+  WriteTo(File.Out());
+  return !File.Commit();
 }
 
 }  // namespace kelvane

@@ -137,16 +137,17 @@ class tFastEchoConfig {
   // for reading with deny-none sharing and closed before returning.
   bool Load(std::string_view FileName);
 
-  // Writes the object to FileName. The bytes go to a temporary file in the
-  // same directory, opened with exclusive sharing and flushed to the disk,
-  // which then takes the place of FileName in one step, with the original's
-  // permission bits. True on failure; after a failure FileName is as it was
-  // and the temporary file is gone. The object is not changed.
+  // Writes the object to FileName through tReplacingFile: the bytes go to
+  // FileName + ".$$$", created new and never through a link, flushed to the
+  // disk, which then takes the place of FileName (of the file it links to)
+  // in one step, with its permission bits. True on failure; after a failure
+  // FileName is as it was and the temporary file is gone. The object is not
+  // changed.
   bool Store(std::string_view FileName) const;
 
   // The same two on any stream, for tests and tools that hold the bytes in
-  // memory. LoadFrom reads from In's position on and leaves In just after
-  // the last area record; it fails and leaves the object empty as Load does.
+  // memory. LoadFrom reads from In's position to its end; it fails and
+  // leaves the object empty as Load does.
   // WriteTo writes the file's bytes at Out's position; failures show in
   // Out's status word.
   bool LoadFrom(tStream& In);
@@ -171,6 +172,9 @@ class tFastEchoConfig {
   tCollection<tFEExtBlock> Extensions;
   tCollection<tFENodeEntry> Nodes;
   tCollection<tFEAreaRecord> Areas;
+  // Whatever follows the last area record, carried as it is: nothing of the
+  // file is dropped because this program does not know what it is.
+  std::vector<uint8_t> Trailer;
 
  private:
   bool ReadRegions(tStream& In, int64_t FileSize);

@@ -128,6 +128,53 @@ TEST(FeConfigLoad, RecordsFollowTheSizeOfTheirBlockType) {
   }
 }
 
+// A block whose length is not a multiple of its record size is read in
+// whole records, as many as it takes to reach the length; the node records
+// follow the last of them. Such a file, and bytes after the last area
+// record, come back byte for byte.
+TEST(FeConfigLoad, OddBlockLengthsAndTrailingBytesAreCarried) {
+  const size_t Block = 4644;
+  struct tCase {
+    const char* Name;
+    tFeGenBlock Blocks;
+    int32_t Length;           // the BlockLength written over the true one
+    int32_t ExtensionLength;  // -1: as generated
+    size_t Records;
+    std::string Tail;  // bytes after the last area record
+  } Cases[] = {
+      {"72-byte records, length 100", {0x0001, 2}, 100, -1, 2, ""},
+      {"length one past a record", {0x0001, 2}, 73, -1, 2, ""},
+      {"length counts the block only", {0x0001, 2}, 100, 106, 2, ""},
+      {"node bitmap records", {0x0006, 3}, 2 * (206 + 32) + 1, -1, 3, ""},
+      {"bytes after the last area", {0x0001, 2}, 144, -1, 2, std::string("\0tail\xFF", 6)},
+      {"odd block and a tail", {0x0009, 2}, 200, -1, 2, std::string(1000, 'x')},
+  };
+  tScratch Dir;
+  for (const tCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    tFeGenOptions O;
+    O.NodeBits = 256, O.Blocks = {C.Blocks};
+    std::string Bytes = Generate(O);
+    Put32(Bytes, Block + 2, static_cast<uint32_t>(C.Length));
+    if (C.ExtensionLength >= 0) Put32(Bytes, 4640, static_cast<uint32_t>(C.ExtensionLength));
+    Bytes += C.Tail;
+    WriteAll(Dir.File("setup.cfg"), Bytes);
+    tFastEchoConfig Config;
+    ASSERT_FALSE(Config.Load(Dir.File("setup.cfg")));
+    ASSERT_EQ(Config.Extensions.Count(), 1u);
+    EXPECT_EQ(Config.Extensions[0].Records.Count(), C.Records);
+    EXPECT_EQ(Config.Areas.Count(), O.Areas);
+    ASSERT_FALSE(Config.Store(Dir.File("copy.cfg")));
+    EXPECT_TRUE(ReadAll(Dir.File("copy.cfg")) == Bytes);
+    // A removal leaves the tail where it was: after the last area.
+    Config.RemoveArea(0);
+    ASSERT_FALSE(Config.Store(Dir.File("copy.cfg")));
+    std::string Stored = ReadAll(Dir.File("copy.cfg"));
+    EXPECT_EQ(Stored.size(), Bytes.size() - 190);
+    EXPECT_TRUE(Stored.substr(Stored.size() - C.Tail.size()) == C.Tail);
+  }
+}
+
 TEST(FeConfigLoad, TextFieldsAndBaseTypes) {
   tFeGenOptions O;
   O.FullWidth = true;

@@ -1,8 +1,9 @@
 // Fuzz target for the control-file reader: any bytes as a control file,
 // read with the ten keywords kelvane registers. The reader must end cleanly,
 // and what it keeps must be what a line can give: values that are non-empty,
-// at most 255 bytes, free of ";" and of quotes at their ends, and wrong
-// line numbers that rise and stay within the file.
+// at most 255 bytes, free of ";" and of quotes at their ends, each from a
+// line of its own within the file, and wrong line numbers that rise and stay
+// within the file.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -53,8 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   for (size_t I = 0; I < Size; ++I)
     if (Data[I] == '\r' || Data[I] == '\n') ++Lines;
   for (size_t K = 0; K < ckCount; ++K) {
+    long LastLine = 0;
     for (size_t I = 0; I < R.ValueCount(static_cast<long>(K)); ++I) {
       tShortString V = R.Value(static_cast<long>(K), static_cast<long>(I));
+      long Line = R.ValueLine(static_cast<long>(K), static_cast<long>(I));
+      Check(Line > LastLine && Line <= Lines);
+      LastLine = Line;
       Check(!V.Empty() && V.Length() <= 255);
       Check(!V.Contains(';'));
       Check(V[0] != '"' && V.Last() != '"');

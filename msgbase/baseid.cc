@@ -159,63 +159,63 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
   return Base;
 }
 
-namespace {
-
-// The files DeleteBase erases for a base of Kind at Path, each named whole.
-// False when a name does not fit a system string: none may go then, since
-// the cut name would be another file's.
-bool BaseFiles(tBaseKind Kind, std::string_view Path, std::vector<tShortString>& Files) {
+bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
+  Files.clear();
+  if (Identifier.empty()) return true;
+  // A type letter alone names no base: its path would be empty, and for a
+  // *.MSG directory the mask would then stand for the root directory.
+  if (Identifier.size() == 1 && BaseKindOf(Identifier[0]) != bkNone) return false;
+  // An identifier, or a file name of its base, that does not fit is no
+  // base to name: cut, it would be another file's.
+  tShortString Id = NormaliseBasePath(Identifier);
+  if (Id.Empty()) return true;
+  tBaseKind Kind = BaseKindOf(Id[0]);
+  std::string_view Path = Id.View().substr(1);
   tShortString Name;
   auto Add = [&](std::initializer_list<std::string_view> Parts) {
     if (!WholeName(Name, Parts)) return false;
-    Files.push_back(Name);
+    if (FileExists(Name)) Files.push_back(Name);
     return true;
   };
+  bool Whole = true;
   switch (Kind) {
     case bkMsgDir: {
       tShortString Dir = DirPart(Path);
-      if (!Dir.Empty() && !DirExists(Dir)) return true;
+      if (!Dir.Empty() && !DirExists(Dir)) break;
       std::vector<tDirEntry> Entries;
-      if (!ListDir(Path, Entries)) return true;
+      if (!ListDir(Path, Entries)) break;
       tShortString Prefix = AddBackslash(Dir);
       for (const tDirEntry& E : Entries) {
         // The listing matches "*.msg" the way the system does, which may
         // also return names such as "1.msgold"; only MSG files go.
         if (E.IsDir || !SameText866(ExtensionPart(E.Name), "MSG")) continue;
-        if (!Add({Prefix, E.Name})) return false;
+        Whole = Whole && Add({Prefix, E.Name});
       }
-      return true;
+      break;
     }
     case bkPacket:
-      return Add({Path});
+      Whole = Add({Path});
+      break;
     case bkSquish:
-      for (const char* Ext : {".sqd", ".sqi", ".sql"})
-        if (!Add({Path, Ext})) return false;
-      return true;
+      for (const char* Ext : {".sqd", ".sqi", ".sql"}) Whole = Whole && Add({Path, Ext});
+      break;
     case bkJam:
-      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"})
-        if (!Add({Path, Ext})) return false;
-      return true;
+      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) Whole = Whole && Add({Path, Ext});
+      break;
     case bkNone:
-      return true;
+      break;
   }
-  return true;
+  if (!Whole) Files.clear();
+  return !Whole;
 }
 
-}  // namespace
-
 bool DeleteBase(std::string_view Identifier) {
-  if (Identifier.empty()) return true;
-  // A type letter alone names no base: its path would be empty, and for a
-  // *.MSG directory the mask would then stand for the root directory.
-  if (Identifier.size() == 1 && BaseKindOf(Identifier[0]) != bkNone) return false;
-  // An identifier, or a file name of its base, that does not fit is
-  // refused whole: nothing is erased.
-  tShortString Id = NormaliseBasePath(Identifier);
   std::vector<tShortString> Files;
-  if (Id.Empty() || !BaseFiles(BaseKindOf(Id[0]), Id.View().substr(1), Files)) return true;
-  for (const tShortString& File : Files) EraseFile(File);
-  return false;
+  if (BaseFiles(Identifier, Files)) return true;
+  // Whole or not at all: a JAM header without its texts, or a Squish index
+  // without its data, is a damaged base; a base left whole is only one that
+  // is still there.
+  return !Files.empty() && !RemoveFilesAllOrNone(Files);
 }
 
 void EraseFile(std::string_view Name) {

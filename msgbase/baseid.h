@@ -22,6 +22,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "runtime/short_string.h"
 
@@ -62,17 +63,25 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 
-// Deletes the files of a base, skipping files that are missing or held
-// open by another process:
+// The files of a base that exist now: those DeleteBase removes (below).
+// Returns true for an identifier that names no base (empty, or a letter
+// with no path after it) and for one that does not fit 255 characters, or
+// one of whose files' names would not (cut, it would name another file);
+// Files is then empty.
+bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files);
+
+// Deletes the files of a base, all of them or none:
 //   *.MSG   every "*.msg" file of the directory whose extension is MSG
 //           (the last-read file and the directory stay)
 //   Squish  path + ".sqd", ".sqi", ".sql"
 //   JAM     path + ".jhr", ".jdt", ".jdx", ".jlr", ".jqv"
 //   packet  the packet file
-// Returns true for an empty identifier and for one that does not fit or
-// whose base has a file whose name would not (nothing is deleted then);
-// false after any attempt, whatever was deleted. A letter with no path
-// after it names no base and deletes nothing.
+// Files that are not there are no part of it. When one of the others is
+// held open by another process (or cannot be removed for another reason
+// found beforehand), every file stays. Returns true when the identifier
+// names no base (empty, a letter with no path after it, or one that does
+// not fit, or whose base has a file whose name would not) or the base
+// could not go; false when its files are gone, or it had none.
 bool DeleteBase(std::string_view Identifier);
 
 // Deletes the file Name when it exists (a directory does not count) and no

@@ -204,19 +204,17 @@ TEST(DeleteBase, FileNamesThatDoNotFitEraseNothing) {
   EXPECT_EQ(GetFile(Base + ".jh"), "not ours");
 }
 
-TEST(DeleteBase, FileHeldOpenElsewhereStays) {
+TEST(DeleteBase, AFileHeldOpenElsewhereKeepsTheWholeBase) {
   tRuntimeTempDir T;
-  for (const char* Name : {"AREA1.sqd", "AREA1.sqi", "AREA1.sql"}) PutFile(T / Name, "data");
+  for (const char* Name : {"AREA1.jhr", "AREA1.jdt", "AREA1.jdx", "AREA1.jlr"}) PutFile(T / Name, "data");
   {
-    tBufStream Held(T / "AREA1.sqi", 0x3D40);
+    tBufStream Held(T / "AREA1.jdt", 0x3D40);
     ASSERT_EQ(Held.Status, stOk);
-    EXPECT_FALSE(DeleteBase(Letter('S', T / "AREA1")));
-    EXPECT_TRUE(IsFile(T / "AREA1.sqi"));
-    EXPECT_FALSE(IsFile(T / "AREA1.sqd"));
-    EXPECT_FALSE(IsFile(T / "AREA1.sql"));
+    EXPECT_TRUE(DeleteBase(Letter('J', T / "AREA1")));
+    for (const char* Kept : {"AREA1.jhr", "AREA1.jdt", "AREA1.jdx", "AREA1.jlr"}) EXPECT_TRUE(IsFile(T / Kept)) << Kept;
   }
-  DeleteBase(Letter('S', T / "AREA1"));
-  EXPECT_FALSE(IsFile(T / "AREA1.sqi"));
+  EXPECT_FALSE(DeleteBase(Letter('J', T / "AREA1")));
+  for (const char* Gone : {"AREA1.jhr", "AREA1.jdt", "AREA1.jdx", "AREA1.jlr"}) EXPECT_FALSE(IsFile(T / Gone)) << Gone;
 }
 
 TEST(DeleteBase, MsgDirectoryLosesOnlyItsMessageFiles) {

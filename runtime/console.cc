@@ -1,5 +1,7 @@
 #include "runtime/console.h"
 
+#include <algorithm>
+
 namespace kelvane {
 
 namespace {
@@ -41,6 +43,12 @@ void AppendSgr(std::string& Out, uint8_t Attr) {
 // name, say): they are shown as blanks.
 char Shown(char Ch) { return static_cast<uint8_t>(Ch) < 0x20 ? ' ' : Ch; }
 
+// The end of Row's first Limit cells without their trailing blanks.
+size_t TextEnd(const std::string& Row, size_t Limit) {
+  while (Limit > 0 && Row[Limit - 1] == ' ') --Limit;
+  return Limit;
+}
+
 tConsole* Installed = nullptr;
 tConsole* ProcessConsole = nullptr;
 
@@ -62,6 +70,24 @@ void AppendCp866AsUtf8(std::string& Out, uint8_t Byte) {
   }
 }
 
+void tPlainConsole::Put(std::string_view Text) {
+  if (ToStdout)
+    WriteStdout(Text);  // the process console keeps nothing once written
+  else
+    Emitted_ += Text;
+}
+
+void tPlainConsole::Cell(size_t Column, char Ch) {
+  Ch = Shown(Ch);
+  if (Column < Row_Text_.size()) {
+    if (Column < Out_ && Row_Text_[Column] != Ch) Changed_ = true;
+    Row_Text_[Column] = Ch;
+    return;
+  }
+  Row_Text_.resize(Column, ' ');
+  Row_Text_.push_back(Ch);
+}
+
 void tPlainConsole::Write(std::string_view Bytes) {
   for (char Ch : Bytes) {
     switch (static_cast<uint8_t>(Ch)) {
@@ -77,47 +103,51 @@ void tPlainConsole::Write(std::string_view Bytes) {
         Column_ = 0;
         break;
       default:
-        if (Column_ < Row_Text_.size())
-          Row_Text_[Column_] = Shown(Ch);
-        else {
-          Row_Text_.resize(Column_, ' ');
-          Row_Text_.push_back(Shown(Ch));
-        }
-        ++Column_;
+        Cell(Column_++, Ch);
         break;
     }
   }
 }
 
 void tPlainConsole::WriteInPlace(std::string_view Bytes) {
-  size_t End = Column_ + Bytes.size();
-  if (Row_Text_.size() < End) Row_Text_.resize(End, ' ');
-  for (size_t I = 0; I < Bytes.size(); ++I) Row_Text_[Column_ + I] = Shown(Bytes[I]);
+  for (size_t I = 0; I < Bytes.size(); ++I) Cell(Column_ + I, Bytes[I]);
+}
+
+void tPlainConsole::PutRow(size_t End) {
+  if (Changed_) {
+    // What went out is no longer what the row holds: end the line the log
+    // has and give the row whole.
+    Put(RowEnd);
+    Out_ = 0;
+    Changed_ = false;
+  }
+  if (End > Out_) {
+    Put(std::string_view(Row_Text_).substr(Out_, End - Out_));
+    Out_ = End;
+  }
 }
 
 void tPlainConsole::EndRow() {
   // A line feed keeps the column, as on a screen; the next row starts blank.
-  std::string Line = Row_Text_;
-  Line.erase(Line.find_last_not_of(' ') + 1);
-  Line.push_back('\n');
-  if (ToStdout)
-    WriteStdout(Line);  // the process console keeps nothing once written
-  else
-    Emitted_ += Line;
+  PutRow(TextEnd(Row_Text_, Row_Text_.size()));
+  Put(RowEnd);
   Row_Text_.assign(Column_, ' ');
+  Out_ = 0;
+  Changed_ = false;
   ++Row_;
 }
 
+void tPlainConsole::Flush() {
+  // Up to the cursor: in-place text beyond it (a spinner) is still to
+  // change. Trailing blanks wait for what follows them.
+  PutRow(TextEnd(Row_Text_, std::min(Column_, Row_Text_.size())));
+}
+
 void tPlainConsole::Finish() {
-  if (Row_Text_.find_first_not_of(' ') == std::string::npos) return;
-  std::string Line = Row_Text_;
-  Line.erase(Line.find_last_not_of(' ') + 1);
-  if (ToStdout)
-    WriteStdout(Line);
-  else
-    Emitted_ += Line;
+  PutRow(TextEnd(Row_Text_, Row_Text_.size()));
   Row_Text_.clear();
   Column_ = 0;
+  Out_ = 0;
 }
 
 tAnsiConsole::tAnsiConsole(int Width, int Height) : Screen_(Width, Height, 0x07) {

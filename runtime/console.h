@@ -20,6 +20,10 @@
 
 namespace kelvane {
 
+// The line end of a text file or pipe: "\r\n" on Windows, "\n" elsewhere
+// (a platform part).
+std::string_view PlainRowEnd();
+
 class tConsole {
  public:
   virtual ~tConsole();
@@ -34,6 +38,13 @@ class tConsole {
   virtual int CursorRow() = 0;
   // Puts out whatever is still held (the plain backend's unfinished row).
   virtual void Finish() {}
+  // Before a wait: puts out the row in progress as far as the cursor, so a
+  // log shows what the screen shows while the program waits (and keeps it
+  // if the run is killed then). The row goes on; what follows is put out
+  // when it ends. Backends that hold nothing do nothing.
+  virtual void Flush() {}
+  // Columns of the screen; 0 when rows have no width (a log or a pipe).
+  virtual int Width() { return 0; }
 
   void WriteLn(std::string_view Bytes) {
     Write(Bytes);
@@ -56,15 +67,21 @@ class tModelConsole : public tConsole {
   void WriteInPlace(std::string_view Bytes) override { Screen.WriteInPlace(Bytes); }
   int CursorColumn() override { return Screen.CursorX() + 1; }
   int CursorRow() override { return Screen.CursorY() + 1; }
+  int Width() override { return Screen.Width(); }
 
   tScreen Screen;
 };
 
 // Plain text for a log or a pipe: rows are kept until a line feed ends them
-// and then written whole, trailing blanks removed; a row is as wide as what
-// was written into it (no wrap). Bell writes nothing. Bytes go out through
-// the platform's standard-output writer (UTF-8 on POSIX, code page 866 bytes
-// as they are on Windows).
+// and then written whole, trailing blanks removed, each ended by RowEnd; a
+// row is as wide as what was written into it (no wrap). Bell writes
+// nothing. Bytes go out through the platform's standard-output writer
+// (UTF-8 on POSIX, code page 866 bytes as they are on Windows).
+//
+// Flush puts out the row in progress before a wait. Should a cell that has
+// gone out change afterwards (a row wiped and written anew), the row is
+// ended there and written whole once more when it is finished: a log
+// cannot take back what it was given.
 class tPlainConsole : public tConsole {
  public:
   // The row buffer is taken once, up front, so that writing rows never
@@ -75,17 +92,27 @@ class tPlainConsole : public tConsole {
   int CursorColumn() override { return static_cast<int>(Column_) + 1; }
   int CursorRow() override { return Row_ + 1; }
   void Finish() override;
+  void Flush() override;
 
-  // What the rows look like so far (for tests): finished rows end in "\n".
+  // What the rows look like so far (for tests), each ended by RowEnd.
   const std::string& Emitted() const { return Emitted_; }
   // When true (the default for the process console) rows go to standard
   // output; tests turn it off and read Emitted().
   bool ToStdout = true;
+  // What ends a row: the platform's line end for text files (CR LF on
+  // Windows, LF elsewhere).
+  std::string_view RowEnd = PlainRowEnd();
 
  private:
+  void Put(std::string_view Text);
+  void Cell(size_t Column, char Ch);
+  // Puts out the row from the first cell not yet out up to End.
+  void PutRow(size_t End);
   void EndRow();
   std::string Row_Text_;
   size_t Column_ = 0;
+  size_t Out_ = 0;        // cells of this row already put out
+  bool Changed_ = false;  // a cell that was put out has changed since
   int Row_ = 0;
   std::string Emitted_;
 };
@@ -114,6 +141,7 @@ class tAnsiConsole : public tConsole {
   void WriteInPlace(std::string_view Bytes) override;
   int CursorColumn() override { return Screen_.CursorX() + 1; }
   int CursorRow() override { return Screen_.CursorY() + 1; }
+  int Width() override { return Screen_.Width(); }
   void Finish() override;
 
   // What the terminal has been sent (for tests, with ToStdout off).

@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 
@@ -17,12 +19,15 @@ void WriteAll(std::string_view Out) {
   size_t Done = 0;
   while (Done < Out.size()) {
     ssize_t N = ::write(STDOUT_FILENO, Out.data() + Done, Out.size() - Done);
+    if (N < 0 && errno == EINTR) continue;
     if (N <= 0) return;  // nowhere to write: the output is lost, the run goes on
     Done += static_cast<size_t>(N);
   }
 }
 
 }  // namespace
+
+std::string_view PlainRowEnd() { return "\n"; }
 
 void WriteStdoutRaw(std::string_view Bytes) { WriteAll(Bytes); }
 
@@ -34,6 +39,11 @@ void WriteStdout(std::string_view Bytes) {
 }
 
 tConsole* NewProcessConsole() {
+  // A reader that goes away (kelvane | head, a pager quit early) must not
+  // end the process half-way through its work: with SIGPIPE ignored a write
+  // to the closed pipe fails with EPIPE, that output is lost, and the run
+  // goes on to its end and its exit code. Windows has no such signal.
+  std::signal(SIGPIPE, SIG_IGN);
   if (::isatty(STDOUT_FILENO)) {
     struct winsize Ws {};
     int W = 80, H = 25;

@@ -92,12 +92,19 @@ class tWin32Console : public tConsole {
     CONSOLE_SCREEN_BUFFER_INFO Info;
     return GetConsoleScreenBufferInfo(Out(), &Info) ? Info.dwCursorPosition.Y + 1 : 1;
   }
+  int Width() override {
+    CONSOLE_SCREEN_BUFFER_INFO Info;
+    return GetConsoleScreenBufferInfo(Out(), &Info) ? Info.dwSize.X : 80;
+  }
 
  private:
   WORD Original_ = 0x07;
 };
 
 }  // namespace
+
+// Rows written to a file or a pipe end as Windows text files do.
+std::string_view PlainRowEnd() { return "\r\n"; }
 
 void WriteStdout(std::string_view Bytes) { WriteRaw(Bytes); }
 void WriteStdoutRaw(std::string_view Bytes) { WriteRaw(Bytes); }

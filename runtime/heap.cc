@@ -70,7 +70,9 @@ void Free(void* P) noexcept {
 
 // The sampler thread. It is created before the base is taken (the thread's
 // own bookkeeping is allocated through operator new and lives as long as the
-// thread) and is released to sample only after that.
+// thread) and is released to sample only after that. Its first reading is
+// taken as soon as it is released; after that it reads every 55 ms, or at
+// once when the main thread asks for a reading (SampleNow).
 class tSampler {
  public:
   void Start() {
@@ -89,6 +91,16 @@ class tSampler {
     Wake_.notify_all();
     Thread_.join();
   }
+  // Wakes the thread and waits until it has stored a reading taken after
+  // this call began; returns that reading.
+  int32_t SampleNow() {
+    std::unique_lock<std::mutex> Lock(Mutex_);
+    const uint64_t Seen = Taken_;
+    Wanted_ = true;
+    Wake_.notify_all();
+    TakenCv_.wait(Lock, [&] { return Taken_ != Seen || Stop_; });
+    return Sample.load(std::memory_order_relaxed);
+  }
   std::atomic<int32_t> Sample{0};
 
  private:
@@ -97,14 +109,20 @@ class tSampler {
     Wake_.wait(Lock, [this] { return Armed_ || Stop_; });
     while (!Stop_) {
       Sample.store(static_cast<int32_t>(BytesInUse.load(std::memory_order_relaxed) - Base_), std::memory_order_relaxed);
-      Wake_.wait_for(Lock, std::chrono::milliseconds(55), [this] { return Stop_; });
+      ++Taken_;
+      Wanted_ = false;
+      TakenCv_.notify_all();
+      Wake_.wait_for(Lock, std::chrono::milliseconds(55), [this] { return Stop_ || Wanted_; });
     }
   }
   std::mutex Mutex_;
-  std::condition_variable Wake_;
+  std::condition_variable Wake_;      // the thread waits here between readings
+  std::condition_variable TakenCv_;  // SampleNow waits here for a reading
   std::thread Thread_;
   intptr_t Base_ = 0;
+  uint64_t Taken_ = 0;  // readings stored so far
   bool Armed_ = false;
+  bool Wanted_ = false;
   bool Stop_ = false;
 };
 
@@ -124,6 +142,8 @@ void StartMemorySampler() {
 }
 
 int32_t MemoryInUse() { return Sampler ? Sampler->Sample.load(std::memory_order_relaxed) : 0; }
+
+int32_t MemoryInUseNow() { return Sampler ? Sampler->SampleNow() : 0; }
 
 }  // namespace kelvane
 

@@ -16,6 +16,10 @@ int64_t HeapBytesInUse();
 void StartMemorySampler();
 // The last sample (0 until the first pass). Read by the main thread only.
 int32_t MemoryInUse();
+// Asks the sampler for a reading and waits until it has taken one after
+// this call began (well under a millisecond; no sampling period is waited
+// out). 0 when the sampler was never started.
+int32_t MemoryInUseNow();
 
 }  // namespace kelvane
 

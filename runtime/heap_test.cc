@@ -66,5 +66,19 @@ TEST(Heap, SamplerReportsTheDifferenceFromItsStart) {
   EXPECT_TRUE(SampleSoon([](int32_t V) { return V < 300000; }));
 }
 
+TEST(Heap, AReadingOnRequestSeesWhatWasJustAllocated) {
+  // No sampling period is waited out: each reading is taken after the call
+  // began, so it sees the block at once, and its release at once.
+  StartMemorySampler();
+  for (int Round = 0; Round < 20; ++Round) {
+    int32_t Before = MemoryInUseNow();
+    auto Block = std::make_unique<char[]>(300000);
+    Block[0] = 1;
+    EXPECT_GE(MemoryInUseNow() - Before, 300000);
+    Block.reset();
+    EXPECT_LT(MemoryInUseNow() - Before, 300000);
+  }
+}
+
 }  // namespace
 }  // namespace kelvane

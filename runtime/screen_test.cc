@@ -68,9 +68,16 @@ TEST(Screen, InPlaceWriteKeepsCursorAttributesAndStopsAtTheLastCell) {
   EXPECT_EQ(S.At(0, 1).Char, '3');
 }
 
+// A plain console that keeps what it puts out, rows ended by LF.
+struct tLogConsole : tPlainConsole {
+  tLogConsole() {
+    ToStdout = false;
+    RowEnd = "\n";
+  }
+};
+
 TEST(PlainConsole, RowsAreWrittenOnceFinishedWithoutWrap) {
-  tPlainConsole C;
-  C.ToStdout = false;
+  tLogConsole C;
   C.Write("   searhing: 1");
   C.Write("\r");
   C.WriteInPlace("   searhing: 22");
@@ -92,13 +99,53 @@ TEST(PlainConsole, RowsAreWrittenOnceFinishedWithoutWrap) {
 TEST(PlainConsole, ControlBytesFromTheDataReachNoLog) {
   // A name that carries an escape sequence must not act on the terminal
   // that later shows the log.
-  tPlainConsole C;
-  C.ToStdout = false;
+  tLogConsole C;
   C.Write("from \x1b[2Jevil\x01\r\n");
   C.Write("x");
   C.WriteInPlace("\x1b" "b");
   C.Write("\r\n");
   EXPECT_EQ(C.Emitted(), "from  [2Jevil\nx b\n");
+}
+
+TEST(PlainConsole, TheRowInProgressGoesOutBeforeAWait) {
+  tLogConsole C;
+  C.Write("   pause 3 second to check hands...");
+  C.Flush();
+  EXPECT_EQ(C.Emitted(), "   pause 3 second to check hands...");
+  C.Write(" done!\r\n");
+  EXPECT_EQ(C.Emitted(), "   pause 3 second to check hands... done!\n");
+
+  // Only up to the cursor, trailing blanks held back: the spinner drawn in
+  // place after it is still to change.
+  C.Write("   we must wait ");
+  C.WriteInPlace("[|]");
+  C.Flush();
+  C.WriteInPlace("[/]");
+  C.Flush();
+  EXPECT_EQ(C.Emitted(), "   pause 3 second to check hands... done!\n   we must wait");
+  C.Write("done!\r\n");
+  EXPECT_EQ(C.Emitted(), "   pause 3 second to check hands... done!\n   we must wait done!\n");
+
+  // A row changed where it had gone out is given again, whole.
+  C.Write("abc");
+  C.Flush();
+  C.Write("\rxyz\r\n");
+  C.Write("last");
+  C.Flush();
+  C.Finish();  // at exit: nothing is put out twice
+  EXPECT_EQ(C.Emitted(), "   pause 3 second to check hands... done!\n   we must wait done!\nabc\nxyz\nlast");
+}
+
+TEST(PlainConsole, RowsEndAsTextFilesDoOnThePlatform) {
+  tPlainConsole C;
+#ifdef _WIN32
+  EXPECT_EQ(C.RowEnd, "\r\n");
+#else
+  EXPECT_EQ(C.RowEnd, "\n");
+#endif
+  C.ToStdout = false;
+  C.Write("a\r\n");
+  EXPECT_EQ(C.Emitted(), std::string("a").append(C.RowEnd));
 }
 
 TEST(AnsiConsole, OneSgrPerChangeOfAttribute) {

@@ -10,6 +10,7 @@ Usage: e2e_test.py KELVANE [--wine]   (more unittest arguments may follow)
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -25,28 +26,49 @@ WINE = False
 BULLET = "\u25a0"
 
 
-def run_kelvane(cwd, timeout=120, on_line=None):
-    """Runs kelvane in cwd; on_line, when given, sees each output row (as
-    bytes) the moment the program finishes it."""
-    cmd = (["wine", KELVANE] if WINE else [KELVANE])
+def start_kelvane(cwd, args=()):
+    cmd = (["wine", KELVANE] if WINE else [KELVANE]) + list(args)
     env = dict(os.environ, WINEDEBUG="-all")
-    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                         env=env, stdin=subprocess.DEVNULL)
+    return subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            env=env, stdin=subprocess.DEVNULL)
+
+
+def decode(raw):
+    """The program's output as text with rows ended by LF. Rows written to a
+    pipe end as text files do on the system: CR LF on Windows (and no bare
+    LF), LF alone on Linux (and no CR at all)."""
+    if WINE:
+        if raw.count(b"\n") != raw.count(b"\r\n"):
+            raise AssertionError("a row does not end with CR LF: %r" % raw)
+        # The Windows build writes the console's code page 866 bytes as they are.
+        return raw.replace(b"\r\n", b"\n").decode("cp866")
+    if b"\r" in raw:
+        raise AssertionError("a CR in plain output: %r" % raw)
+    return raw.decode("utf-8")
+
+
+def run_kelvane(cwd, args=(), timeout=120, watch=None):
+    """Runs kelvane in cwd and returns (exit code, output). watch, when
+    given, is called with the raw output so far and the process each time
+    more output arrives, a row not yet ended included, as soon as the
+    program has written it."""
+    p = start_kelvane(cwd, args)
     killer = threading.Timer(timeout, p.kill)
     killer.start()
+    raw = b""
     try:
-        raw = b""
-        for row in p.stdout:
-            raw += row
-            if on_line:
-                on_line(row)
+        while True:
+            chunk = os.read(p.stdout.fileno(), 65536)
+            if not chunk:
+                break
+            raw += chunk
+            if watch:
+                watch(raw, p)
         rc = p.wait()
     finally:
         killer.cancel()
         p.stdout.close()
-    # Linux output is UTF-8; the Windows build writes the console's code
-    # page 866 bytes as they are.
-    return rc, raw.decode("cp866" if WINE else "utf-8")
+    return rc, decode(raw)
 
 
 def exe_dir():
@@ -73,27 +95,79 @@ def status(text):
 PROGRESS = re.compile(r"^   searhing for next message: (\d+)$")
 
 
+def emulate_terminal(text, width, height):
+    """The rows an xterm-like terminal of width x height shows after text:
+    SGR sequences, ESC 7 / ESC 8, CR, LF, BS, BEL, printable characters
+    with the deferred wrap at the last column; the cursor starts on the
+    bottom row, below the shell's prompt."""
+    rows = [[" "] * width for _ in range(height)]
+    x, y, pending, saved = 0, height - 1, False, (0, height - 1, False)
+
+    def line_feed():
+        nonlocal y
+        if y < height - 1:
+            y += 1
+        else:
+            rows.pop(0)
+            rows.append([" "] * width)
+
+    i = 0
+    while i < len(text):
+        c = text[i]
+        i += 1
+        if c == "\x1b":
+            kind = text[i]
+            i += 1
+            if kind == "[":
+                while not text[i].isalpha():
+                    i += 1
+                i += 1
+            elif kind == "7":
+                saved = (x, y, pending)
+            elif kind == "8":
+                x, y, pending = saved
+        elif c == "\r":
+            x, pending = 0, False
+        elif c == "\n":
+            pending = False
+            line_feed()
+        elif c == "\b":
+            x, pending = max(0, x - 1), False
+        elif c != "\x07":
+            if pending:
+                x, pending = 0, False
+                line_feed()
+            rows[y][x] = c
+            if x == width - 1:
+                pending = True
+            else:
+                x += 1
+    return ["".join(r).rstrip() for r in rows]
+
+
 class Node:
     """A node folder: kelv.ctl, setup.cfg, netmail\\ and bases\\."""
 
-    def __init__(self, testcase):
+    def __init__(self, testcase, cfg_name="setup.cfg", netmail="netmail"):
         self.dir = tempfile.mkdtemp(prefix="kelv-e2e-")
         testcase.addCleanup(shutil.rmtree, self.dir, True)
-        self.config = ff.Config(netmail=b"netmail\\", semaphore=b"sem\\")
-        self.netmail = os.path.join(self.dir, "netmail")
+        self.cfg_name = cfg_name
+        self.config = ff.Config(netmail=netmail.encode() + b"\\", semaphore=b"sem\\")
+        self.netmail = os.path.join(self.dir, netmail)
         os.makedirs(self.netmail)
         os.makedirs(os.path.join(self.dir, "sem"))
         os.makedirs(os.path.join(self.dir, "bases"))
-        self.ctl_lines = ["FastEchoConfig setup.cfg"]
+        self.ctl_lines = ["FastEchoConfig " + cfg_name]
 
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
     def write(self, ctl_extra=()):
-        with open(self.path("kelv.ctl"), "w", newline="\r\n") as f:
-            f.write("\n".join(self.ctl_lines + list(ctl_extra)) + "\n")
+        with open(self.path("kelv.ctl"), "wb") as f:
+            f.write(b"".join((l if isinstance(l, bytes) else l.encode("cp866")) + b"\r\n"
+                             for l in self.ctl_lines + list(ctl_extra)))
         self.original = self.config.to_bytes()
-        with open(self.path("setup.cfg"), "wb") as f:
+        with open(self.path(self.cfg_name), "wb") as f:
             f.write(self.original)
 
     def msg(self, n, frm="Sysop", to="Robot", subject="remove", orig=(2, 463, 100, 0),
@@ -117,9 +191,21 @@ class Node:
         writeb(self.path("bases", name, "lastread.kvx"), b"\0\0")
         return "bases\\" + name + "\\"
 
+    def request(self, *areas, body=None, **kw):
+        """Adds the areas, given as (tag, base type, path), a node linked to
+        them all, the pattern "-TAG" and request #1 naming each of them."""
+        for tag, t, p in areas:
+            self.config.add_area(tag, t, p)
+        self.config.add_node(range(len(areas)))
+        self.ctl_lines.append("MatchStr ^-(.*)$ | \\0")
+        self.msg(1, body=body if body is not None else ["-" + a[0] for a in areas], **kw)
+
     def cfg(self):
-        with open(self.path("setup.cfg"), "rb") as f:
-            return f.read()
+        return readb(self.path(self.cfg_name))
+
+    def removed(self, *tags):
+        """The configuration as it must be after the areas are removed."""
+        return ff.remove_areas(self.original, [t.encode("cp866") for t in tags])
 
     def snapshot(self):
         """Every file under the node with its bytes."""
@@ -134,16 +220,20 @@ class Node:
 class E2E(unittest.TestCase):
     maxDiff = None
 
-    def check_run(self, node, expect_lines, code=0, progress=None, on_line=None):
+    def check_run(self, node, expect_lines, code=0, progress=None, watch=None, args=()):
         """Runs kelvane in node and compares the output line by line. The
         progress line ends on the number after the last one walked (Count + 1,
         or 2 for an empty folder); progress, when given, is that number."""
-        rc, out = run_kelvane(node.dir, on_line=on_line)
+        rc, out = run_kelvane(node.dir, args=args, watch=watch)
+        self.check_output(out, expect_lines, progress)
+        self.assertEqual(rc, code, out)
+        return out
+
+    def check_output(self, out, expect_lines, progress=None):
         lines = out.split("\n")
         self.assertEqual(lines[-1], "", out)
-        lines = lines[:-1]
         got = []
-        for line in lines:
+        for line in lines[:-1]:
             m = PROGRESS.match(line)
             if m:
                 if progress is not None:
@@ -151,21 +241,32 @@ class E2E(unittest.TestCase):
                 line = "   searhing for next message: #"
             got.append(line)
         self.assertEqual(got, expect_lines, out)
-        self.assertEqual(rc, code, out)
-        return out
 
-    def head(self):
+    def head(self, cfg="setup.cfg"):
         return ["", status("kelvane v0.1"), status("loading config file... done!"),
-                status("loading [setup.cfg]... success!"), status("scanning netmail base:")]
+                status("loading [%s]... success!" % cfg), status("scanning netmail base:")]
 
-    def tail_stored(self):
-        return ["   searhing for next message: #", status("storing [setup.cfg]... done!"),
-                status("memory leak is 0 byte(s).")]
+    def tail_stored(self, cfg="setup.cfg", bases=()):
+        return (["   searhing for next message: #", status("storing [%s]... done!" % cfg)]
+                + [status(b) for b in bases] + [status("memory leak is 0 byte(s).")])
 
-    def tail_unchanged(self):
+    def tail_unchanged(self, cfg="setup.cfg"):
         return ["   searhing for next message: #",
-                status("no need to store [setup.cfg] because it have no changes."),
+                status("no need to store [%s] because it have no changes." % cfg),
                 status("memory leak is 0 byte(s).")]
+
+    def wrong_lines(self, *reports):
+        """The control-file lines of a run whose kelv.ctl has wrong lines:
+        reports are (line number, reason or None)."""
+        return (["", status("kelvane v0.1"), status("loading config file...")]
+                + ["   wrong line [#%d] in [kelv.ctl]%s" % (n, ": " + r if r else "") for n, r in reports]
+                + ["   pause 3 second to check hands... done!",
+                   status("loading [setup.cfg]... success!"), status("scanning netmail base:")])
+
+    VALID1 = "   valid msg #1: Sysop (2:463/100) -> Robot (2:463/1)"
+
+    def removed(self, *tags):
+        return ["   . area [%s] removed;" % t for t in tags]
 
     # --- the driver -------------------------------------------------------
 
@@ -199,16 +300,196 @@ class E2E(unittest.TestCase):
                 self.assertEqual(node.cfg(), data)
 
     def test_wrong_control_lines_are_reported_and_the_run_goes_on(self):
+        # The row of the pause reaches a log when the pause begins, not when
+        # it is over.
         node = Node(self)
         node.ctl_lines += ["FromName=John", "; a comment", "Frobnicate 1", "Subject ; none"]
         node.write()
-        started = time.monotonic()
-        self.check_run(node, ["", status("kelvane v0.1"), status("loading config file..."),
-                              "   wrong line [#2] in [kelv.ctl]", "   wrong line [#4] in [kelv.ctl]",
-                              "   pause 3 second to check hands... done!",
-                              status("loading [setup.cfg]... success!"), status("scanning netmail base:")]
-                       + self.tail_unchanged())
-        self.assertGreaterEqual(time.monotonic() - started, 2.9)
+        seen = {}
+
+        def watch(raw, _):
+            for text in (b"check hands...", b"hands... done!"):
+                if text in raw and text not in seen:
+                    seen[text] = time.monotonic()
+
+        self.check_run(node, self.wrong_lines((2, None), (4, None)) + self.tail_unchanged(), watch=watch)
+        self.assertGreaterEqual(seen[b"hands... done!"] - seen[b"check hands..."], 2.5)
+
+    def test_arguments_print_the_usage_and_change_nothing(self):
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")))
+        node.write()
+        before = node.snapshot()
+        usage = ["", status("kelvane v0.1"), status("kelvane takes no arguments; nothing was read or changed"),
+                 "   Run without any, kelvane reads the requests that came in as netmail and",
+                 "   removes the echo areas they name from FastEcho's configuration, with",
+                 "   their message bases when RemoveBase is yes.",
+                 "   Its settings come from kelv.ctl in the current directory or, when there",
+                 "   is none there, from the one beside the program:",
+                 "   " + exe_dir() + "kelv.ctl",
+                 "   To see what kelvane reads and what it would do, use kelvutil (--help).",
+                 status("memory leak is 0 byte(s).")]
+        for args in (["/?"], ["--help"], ["setup.cfg", "now"]):
+            with self.subTest(args=args):
+                self.check_run(node, usage, code=251, args=args)
+                self.assertEqual(node.snapshot(), before)
+
+    def test_closed_pipe_the_run_goes_on(self):
+        # As with "kelvane | head -3": the reader is gone during the pause
+        # after the wrong lines, and the run still stores and deletes.
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")), ("ECHO.TWO", 0, ""), body=["-sq.area"])
+        node.write(["Frobnicate"])
+        p = start_kelvane(node.dir)
+        try:
+            for _ in range(3):
+                p.stdout.readline()
+        finally:
+            p.stdout.close()
+        self.assertEqual(p.wait(timeout=120), 0)
+        self.assertEqual(node.cfg(), node.removed("sq.area"))
+        self.assertEqual(os.listdir(node.path("bases")), [])
+
+    def test_nul_in_the_configuration_name(self):
+        # The name is cut at its NUL: the file used is the file shown, and
+        # the store goes through a temporary name of its own.
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")))
+        node.ctl_lines[0] = b"FastEchoConfig setup.cfg\0.$$$"
+        node.write()
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.AREA") + self.tail_stored())
+        self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
+        self.assertEqual(sorted(os.listdir(node.dir)), ["bases", "kelv.ctl", "netmail", "sem", "setup.cfg"])
+
+    def test_failed_store_deletes_nothing(self):
+        # The temporary name is taken by a directory: the store fails, the
+        # configuration and every base stay as they were.
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")), ("MSG.AREA", 1, node.msgdir("msgarea")))
+        node.write()
+        os.makedirs(node.path("setup.cfg.$$$"))
+        before = node.snapshot()
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.AREA", "MSG.AREA") + [
+            "   searhing for next message: #", status("storing [setup.cfg]... failed!... aborted!"),
+            status("memory leak is 0 byte(s).")], code=252)
+        self.assertEqual(node.snapshot(), before)
+
+    def test_fifos_are_no_files(self):
+        # Nothing that is not a regular file is opened, waited on or
+        # deleted: a FIFO among the netmail is an unreadable message, one in
+        # a base stays, and one named kelv.ctl or as the configuration is
+        # not a file to read.
+        if WINE:
+            self.skipTest("FIFOs are a Linux matter")
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")), ("MSG.AREA", 1, node.msgdir("msgarea")))
+        os.mkfifo(node.path("netmail", "7.msg"))
+        os.mkfifo(node.path("bases", "msgarea", "3.msg"))
+        os.remove(node.path("bases", "sq.sql"))
+        os.mkfifo(node.path("bases", "sq.sql"))
+        node.write()
+        rc, out = run_kelvane(node.dir, timeout=30)
+        self.check_output(out, self.head() + [self.VALID1] + self.removed("SQ.AREA", "MSG.AREA")
+                          + self.tail_stored(), progress=2)  # 7.msg is no message: the highest is 1
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(node.cfg(), node.removed("SQ.AREA", "MSG.AREA"))
+        self.assertEqual(sorted(os.listdir(node.path("bases"))), ["msgarea", "sq.sql"])
+        self.assertEqual(sorted(os.listdir(node.path("bases", "msgarea"))), ["3.msg", "lastread.kvx"])
+
+        for name, lines, code in (
+                ("kelv.ctl", [status("configuration file [%skelv.ctl] is NOT found... aborted!" % exe_dir())], 255),
+                ("setup.cfg", [status("loading config file... done!"),
+                               status("loading [setup.cfg]... cannot load [setup.cfg]... aborted!")], 254)):
+            with self.subTest(name=name):
+                node.write()
+                os.remove(node.path(name))
+                os.mkfifo(node.path(name))
+                rc, out = run_kelvane(node.dir, timeout=30)
+                self.check_output(out, ["", status("kelvane v0.1")] + lines + [status("memory leak is 0 byte(s).")])
+                self.assertEqual(rc, code, out)
+                os.remove(node.path(name))
+
+    def test_configuration_through_a_symbolic_link(self):
+        # The file the link points to is replaced, with its permission bits;
+        # the link stays a link.
+        if WINE:
+            self.skipTest("links are a Linux matter here")
+        node = Node(self)
+        node.request(("ECHO.ONE", 0, ""))
+        node.write()
+        os.makedirs(node.path("fe"))
+        os.rename(node.path("setup.cfg"), node.path("fe", "setup.cfg"))
+        os.chmod(node.path("fe", "setup.cfg"), 0o640)
+        os.symlink(os.path.join("fe", "setup.cfg"), node.path("setup.cfg"))
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("ECHO.ONE") + self.tail_stored())
+        self.assertEqual(os.readlink(node.path("setup.cfg")), os.path.join("fe", "setup.cfg"))
+        self.assertEqual(readb(node.path("fe", "setup.cfg")), node.removed("ECHO.ONE"))
+        self.assertEqual(os.stat(node.path("fe", "setup.cfg")).st_mode & 0o7777, 0o640)
+        self.assertEqual(os.listdir(node.path("fe")), ["setup.cfg"])
+
+    def test_stale_temporary_names_are_never_written_through(self):
+        # What an earlier run left as setup.cfg.$$$ is replaced by a new
+        # file, never written into: a link there must not lead the store to
+        # another file.
+        kinds = [("a file", lambda node, victim: writeb(node.path("setup.cfg.$$$"), b"stale"))]
+        if not WINE:
+            kinds += [("a link", lambda node, victim: os.symlink(victim, node.path("setup.cfg.$$$"))),
+                      ("a dangling link", lambda node, victim: os.symlink(victim + ".gone", node.path("setup.cfg.$$$")))]
+        for kind, make in kinds:
+            with self.subTest(kind=kind):
+                node = Node(self)
+                node.request(("ECHO.ONE", 0, ""))
+                node.write()
+                victim = node.path("victim.txt")
+                writeb(victim, b"keep me")
+                make(node, victim)
+                self.check_run(node, self.head() + [self.VALID1] + self.removed("ECHO.ONE") + self.tail_stored())
+                self.assertEqual(node.cfg(), node.removed("ECHO.ONE"))
+                self.assertEqual(readb(victim), b"keep me")
+                self.assertFalse(os.path.lexists(node.path("setup.cfg.$$$")))
+                self.assertFalse(os.path.lexists(victim + ".gone"))
+
+    def test_base_in_use_is_kept_whole(self):
+        # Another program holds one file of a JAM base: every file of it
+        # stays, and the sysop is told; the other base goes.
+        if WINE:
+            self.skipTest("another process's lock, as Linux shows it")
+        import fcntl
+        node = Node(self)
+        node.request(("JAM.AREA", 3, node.jam("jamarea")), ("SQ.AREA", 2, node.squish("sq")))
+        node.write()
+        fd = os.open(node.path("bases", "jamarea.jdt"), os.O_RDONLY)
+        self.addCleanup(os.close, fd)
+        fcntl.flock(fd, fcntl.LOCK_SH)
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("JAM.AREA", "SQ.AREA") + self.tail_stored(
+            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use or read-only, none of its files deleted"]))
+        self.assertEqual(node.cfg(), node.removed("JAM.AREA", "SQ.AREA"))
+        self.assertEqual(sorted(os.listdir(node.path("bases"))),
+                         ["jamarea.jdt", "jamarea.jdx", "jamarea.jhr", "jamarea.jlr"])
+
+    def test_tildes_in_names_are_shown_as_they_are(self):
+        node = Node(self, cfg_name="s~~et~up.cfg")
+        node.request(("SQ.AREA", 2, node.squish("s~q")))
+        node.config.semaphore = b"s~em\\"
+        os.makedirs(node.path("s~em"))
+        writeb(node.path("s~em", "febusy.0"), b"")
+        node.write(["IfFEBusy poher", "MatchStr ~[ | \\0"])
+        self.check_run(node, self.wrong_lines((4, "MatchStr [~[]: unmatched []"))[:-2] + [
+            status("loading [s~~et~up.cfg]... success!"), status("scanning netmail base:"), self.VALID1]
+            + self.removed("SQ.AREA") + ["   searhing for next message: #", status("storing [s~~et~up.cfg]..."),
+                                         "   flag [s~em\\febusy.0] exist, POHER! done!",
+                                         status("memory leak is 0 byte(s).")])
+        self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
+        self.assertFalse(os.path.exists(node.path("bases", "s~q.sqd")))
+
+    def test_bytes_after_the_last_area_are_carried(self):
+        node = Node(self)
+        node.request(("ECHO.ONE", 0, ""), ("ECHO.TWO", 0, ""), body=["-echo.one"])
+        node.config.trailer = b"\0\x01 trailing bytes \xff" * 50
+        node.write()
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("echo.one") + self.tail_stored())
+        self.assertEqual(node.cfg(), node.removed("echo.one"))
+        self.assertTrue(node.cfg().endswith(node.config.trailer))
 
     # --- the scan ---------------------------------------------------------
 
@@ -265,16 +546,50 @@ class E2E(unittest.TestCase):
         self.assertEqual(node.cfg(), ff.remove_areas(node.original, [b"echo.a", b"echo.f"]))
 
     def test_no_conditions_every_message_is_a_request(self):
+        # Pairs that can never name an area are told, each once, with the
+        # compiler's words; the run goes on with the others.
         node = Node(self)
         node.config.add_area("ECHO.ONE")
-        node.ctl_lines += ["MatchStr ^AREA (.*)$"]  # empty template: never names an area
-        node.msg(1, body=["AREA ECHO.ONE"])
+        node.ctl_lines += ["MatchStr ^AREA (.*)$", "MatchStr (ab | \\0", "MatchStr |"]
+        node.msg(1, body=["AREA ECHO.ONE", "(ab"])
         node.msg(2, frm="Other", orig=(1, 2, 3, 4), dest=(3, 4, 5, 0), body=[])
         node.write()
-        self.check_run(node, self.head() + [
+        self.check_run(node, self.wrong_lines((2, "MatchStr [^AREA (.*)$]: no template"),
+                                              (3, "MatchStr [(ab]: unmatched ()"), (4, "MatchStr: no pattern")) + [
             "   valid msg #1: Sysop (2:463/100) -> Robot (2:463/1)",
             "   valid msg #2: Other (1:2/3.4) -> Robot (3:4/5)"] + self.tail_unchanged())
         self.assertEqual(node.cfg(), node.original)
+
+    def test_missing_netmail_folder_is_not_made(self):
+        node = Node(self)
+        node.request(("ECHO.ONE", 0, ""))
+        node.write()
+        shutil.rmtree(node.netmail)
+        self.check_run(node, self.head() + [status("cannot open netmail base [netmail\\], no requests are read")]
+                       + self.tail_unchanged(), progress=2)
+        self.assertFalse(os.path.exists(node.netmail))
+        self.assertEqual(node.cfg(), node.original)
+
+    def test_blanks_around_a_tag_are_dropped(self):
+        node = Node(self)
+        node.request(("RU.FIDONET", 0, ""), ("ECHO.TWO", 0, ""), body=["-RU.FIDONET   ", "-\tECHO.TWO\t", "-   "])
+        node.write()
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("RU.FIDONET", "ECHO.TWO") + self.tail_stored())
+        self.assertEqual(node.cfg(), node.removed("RU.FIDONET", "ECHO.TWO"))
+
+    def test_values_that_mean_no_keep_the_bases(self):
+        for remove_base, extra in (("off", ["IfFEBusy later"]), ("0", [])):
+            with self.subTest(remove_base=remove_base):
+                node = Node(self)
+                node.request(("SQ.AREA", 2, node.squish("sq")))
+                node.write(["RemoveBase " + remove_base] + extra)
+                reports = [(3, "RemoveBase [%s]: not yes or no, bases are kept" % remove_base)]
+                if extra:
+                    reports.append((4, "IfFEBusy [later]: not wait, quit or poher, wait is used"))
+                self.check_run(node, self.wrong_lines(*reports) + [self.VALID1] + self.removed("SQ.AREA")
+                               + self.tail_stored())
+                self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
+                self.assertEqual(sorted(os.listdir(node.path("bases"))), ["sq.sqd", "sq.sqi", "sq.sql"])
 
     def test_stop_strings_patterns_and_repeats(self):
         node = Node(self)
@@ -338,6 +653,84 @@ class E2E(unittest.TestCase):
         before.pop("setup.cfg")
         self.assertEqual(after, before)
 
+    def test_bases_of_our_own_files_are_kept(self):
+        # Areas whose bases are the netmail folder (named in another case,
+        # without its backslash), FastEcho's configuration and kelv.ctl: the
+        # areas go, the files stay and the sysop is told.
+        node = Node(self, cfg_name="fe.sqd")
+        node.request(("NET.AREA", 1, "NETMAIL"), ("SELF.AREA", 2, "fe"), ("CTL.AREA", 5, "Pkelv.ctl"),
+                     ("SQ.AREA", 2, node.squish("sq")))
+        node.msg(2, subject="not a request, still a message", body=[])
+        node.write()
+        control = readb(node.path("kelv.ctl"))
+        tags = ("NET.AREA", "SELF.AREA", "CTL.AREA", "SQ.AREA")
+        self.check_run(node, self.head("fe.sqd") + [self.VALID1] + self.removed(*tags)
+                       + ["   valid msg #2: Sysop (2:463/100) -> Robot (2:463/1)"]
+                       + self.tail_stored("fe.sqd", bases=[
+                           "base [NETMAIL] of area [NET.AREA] is the netmail folder, kept",
+                           "base [fe] of area [SELF.AREA] holds [fe.sqd], kept",
+                           "base [Pkelv.ctl] of area [CTL.AREA] holds [kelv.ctl], kept"]))
+        self.assertEqual(node.cfg(), node.removed(*tags))
+        self.assertEqual(sorted(os.listdir(node.netmail)), ["1.msg", "2.msg"])
+        self.assertEqual(readb(node.path("kelv.ctl")), control)
+        self.assertEqual(os.listdir(node.path("bases")), [])
+
+    def test_a_base_shared_with_an_area_that_stays_is_kept(self):
+        # Two areas on one Squish base (the second named in another case) and
+        # two on one *.MSG folder, of which both go: the base that an area
+        # still uses stays, the one no area uses any more goes.
+        node = Node(self)
+        shared, gone = node.squish("shared"), node.msgdir("both")
+        node.request(("ONE.AREA", 2, shared), ("MSG1.AREA", 1, gone), ("MSG2.AREA", 1, gone))
+        node.config.add_area("TWO.AREA", 2, shared.upper() if not WINE else shared)
+        node.write()
+        tags = ("ONE.AREA", "MSG1.AREA", "MSG2.AREA")
+        self.check_run(node, self.head() + [self.VALID1] + self.removed(*tags) + self.tail_stored(bases=[
+            "base [%s] of area [ONE.AREA] is also the base of area [TWO.AREA], kept" % shared]))
+        self.assertEqual(node.cfg(), node.removed(*tags))
+        self.assertEqual(sorted(os.listdir(node.path("bases"))), ["both", "shared.sqd", "shared.sqi", "shared.sql"])
+        self.assertEqual(os.listdir(node.path("bases", "both")), ["lastread.kvx"])
+
+    def test_narrow_terminal_keeps_its_rows(self):
+        # On a terminal of 50 columns the wipe of the progress line must not
+        # wrap: no empty row between the requests.
+        if WINE:
+            self.skipTest("a Linux terminal")
+        import fcntl
+        import pty
+        import struct
+        import termios
+        node = Node(self)
+        node.ctl_lines.append("MatchStr ^-(.*)$ | \\0")
+        for n in (1, 2, 3):
+            node.msg(n, frm="A", to="B", body=["-X%d" % n])
+        node.write()
+        master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 50, 0, 0))
+        p = subprocess.Popen([KELVANE], cwd=node.dir, stdin=subprocess.DEVNULL, stdout=slave,
+                             stderr=subprocess.DEVNULL)
+        os.close(slave)
+        raw = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # the terminal is gone with the program
+                break
+            if not chunk:
+                break
+            raw += chunk
+        os.close(master)
+        self.assertEqual(p.wait(timeout=60), 0)
+        rows = emulate_terminal(raw.decode("utf-8"), 50, 40)
+        first = next(i for i, r in enumerate(rows) if "scanning netmail base:" in r)
+        self.assertEqual([r for r in rows[first + 1:] if r][:7], [
+            "   valid msg #1: A (2:463/100) -> B (2:463/1)", "   . area [X1] not found;",
+            "   valid msg #2: A (2:463/100) -> B (2:463/1)", "   . area [X2] not found;",
+            "   valid msg #3: A (2:463/100) -> B (2:463/1)", "   . area [X3] not found;",
+            "   searhing for next message: 4"], "\n".join(rows))
+        last = max(i for i, r in enumerate(rows) if "memory leak" in r)
+        self.assertNotIn("", rows[first:last], "\n".join(rows))
+
     # --- the busy flag ----------------------------------------------------
 
     def busy_node(self, policy):
@@ -358,7 +751,8 @@ class E2E(unittest.TestCase):
                                             "   flag [sem\\febusy.0] exist, we must quit... aborted!",
                                             status("memory leak is 0 byte(s).")], code=253)
         self.assertEqual(node.cfg(), node.original)
-        self.assertFalse(os.path.exists(node.path("bases", "one.sqd")))  # deleted before the flag was seen
+        # The configuration still lists the area, so its base is still there.
+        self.assertEqual(sorted(os.listdir(node.path("bases"))), ["one.sqd", "one.sqi", "one.sql"])
 
     def test_busy_poher(self):
         node = self.busy_node("poher")
@@ -370,25 +764,38 @@ class E2E(unittest.TestCase):
         self.assertEqual(node.cfg(), ff.remove_areas(node.original, [b"echo.one"]))
 
     def test_busy_wait_until_the_flag_goes(self):
+        # The flag goes once the waiting row has reached the pipe: it must
+        # get there while kelvane waits, or the wait never ends.
         node = self.busy_node("wait")
         flag = node.path("sem", "febusy.0")
-        timers = []
 
-        def on_line(row):
-            # The flag is looked at right after the storing line is written;
-            # it goes two seconds later, so that even a slow, busy machine
-            # has seen it and is waiting by then.
-            if b"storing [" in row and not timers:
-                timers.append(threading.Timer(2.0, os.remove, [flag]))
-                timers[0].start()
+        def watch(raw, _):
+            if raw.endswith(b"we must wait") and os.path.exists(flag):
+                os.remove(flag)
 
-        self.addCleanup(lambda: [t.cancel() for t in timers])
-        self.check_run(node, on_line=on_line, expect_lines=self.head() + ["   valid msg #1: Sysop (2:463/100) -> Robot (2:463/1)",
-                                            "   . area [echo.one] removed;", "   searhing for next message: #",
-                                            status("storing [setup.cfg]..."),
-                                            "   flag [sem\\febusy.0] exist, we must wait done!",
-                                            status("memory leak is 0 byte(s).")])
-        self.assertEqual(node.cfg(), ff.remove_areas(node.original, [b"echo.one"]))
+        rc, out = run_kelvane(node.dir, watch=watch, timeout=60)
+        self.check_output(out, self.head() + [self.VALID1, "   . area [echo.one] removed;",
+                                              "   searhing for next message: #", status("storing [setup.cfg]..."),
+                                              "   flag [sem\\febusy.0] exist, we must wait done!",
+                                              status("memory leak is 0 byte(s).")])
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(node.cfg(), node.removed("echo.one"))
+        self.assertEqual(os.listdir(node.path("bases")), [])
+
+    def test_interrupted_wait_deletes_nothing(self):
+        node = self.busy_node("wait")
+        before = node.snapshot()
+
+        def watch(raw, proc):
+            if raw.endswith(b"we must wait"):
+                if WINE:
+                    proc.kill()
+                else:
+                    proc.send_signal(signal.SIGINT)  # Ctrl-C
+
+        rc, out = run_kelvane(node.dir, watch=watch, timeout=60)
+        self.assertNotEqual(rc, 0, out)
+        self.assertEqual(node.snapshot(), before)
 
     def test_flag_is_not_looked_at_when_nothing_changes(self):
         node = self.busy_node("quit")

@@ -71,6 +71,7 @@ class Config:
         self.ext_blocks = []   # (type, data bytes)
         self.nodes = []        # (95 bytes, bitmap bytearray)
         self.areas = []
+        self.trailer = b""     # bytes after the last area record
 
     def add_area(self, tag, base_type=0, path=b"", link_index=None):
         if link_index is None:
@@ -102,13 +103,14 @@ class Config:
         out = bytes(h) + ext
         out += b"".join(raw + bytes(bm) for raw, bm in self.nodes)
         out += b"".join(bytes(a.raw) for a in self.areas)
-        return out
+        return out + self.trailer
 
 
 def remove_areas(data: bytes, tags) -> bytes:
     """What the configuration must look like after the named areas are
     removed one after the other (first match in file order, blind to case
-    in code page 866, tags compared on their first 52 bytes)."""
+    in code page 866, tags compared on their first 52 bytes). Bytes after
+    the last area record stay where they are."""
     h = bytearray(data[:HEADER_SIZE])
     nodes_n, areas_n = struct.unpack_from("<HH", h, 6)
     area_bits = struct.unpack_from("<H", h, 4634)[0]
@@ -121,6 +123,7 @@ def remove_areas(data: bytes, tags) -> bytes:
         nodes.append((data[pos:pos + NODE_SIZE], bytearray(data[pos + NODE_SIZE:pos + NODE_SIZE + a])))
         pos += NODE_SIZE + a
     areas = [data[pos + i * AREA_SIZE:pos + (i + 1) * AREA_SIZE] for i in range(areas_n)]
+    trailer = data[pos + areas_n * AREA_SIZE:]
     for tag in tags:
         key = upper866(text_field(tag if isinstance(tag, bytes) else tag.encode("cp866")))[:52]
         for i, rec in enumerate(areas):
@@ -132,7 +135,7 @@ def remove_areas(data: bytes, tags) -> bytes:
                 del areas[i]
                 break
     struct.pack_into("<H", h, 8, len(areas))
-    return bytes(h) + ext + b"".join(r + bytes(b) for r, b in nodes) + b"".join(areas)
+    return bytes(h) + ext + b"".join(r + bytes(b) for r, b in nodes) + b"".join(areas) + trailer
 
 
 def write_msg(path, frm, to, subject, orig, dest, body, kludges=(), date=b"07 Dec 26  19:05:08",

@@ -41,7 +41,7 @@ std::string_view TrimValue(std::string_view Text) {
   return Text.substr(B, E - B);
 }
 
-void tControlReader::AddKeyword(std::string_view Name) { Keywords_.Append(tKeyword{tShortString(Name), {}}); }
+void tControlReader::AddKeyword(std::string_view Name) { Keywords_.Append(tKeyword{tShortString(Name), {}, {}}); }
 
 bool tControlReader::Read(std::string_view FileName) {
   if (!FileExists(FileName) || Keywords_.Empty()) return true;
@@ -107,7 +107,10 @@ void tControlReader::ProcessLine(long Number, tShortString Line) {
       if (!StartsWithWord(Line.View(), K.Name.View())) continue;
       std::string_view Rest = Line.View().substr(Line.Length() > K.Name.Length() ? K.Name.Length() + 1 : Line.Length());
       std::string_view Value = TrimValue(Rest);
-      if (!Value.empty()) K.Values.Append(tShortString(Value));
+      if (!Value.empty()) {
+        K.Values.Append(tShortString(Value));
+        K.Lines.Append(Number);
+      }
       Handled = true;
       break;
     }
@@ -123,6 +126,11 @@ size_t tControlReader::ValueCount(long Keyword) const {
 tShortString tControlReader::Value(long Keyword, long Index) const {
   if (Index < 0 || static_cast<size_t>(Index) >= ValueCount(Keyword)) return tShortString();
   return Keywords_[static_cast<size_t>(Keyword)].Values[static_cast<size_t>(Index)];
+}
+
+long tControlReader::ValueLine(long Keyword, long Index) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= ValueCount(Keyword)) return -1;
+  return Keywords_[static_cast<size_t>(Keyword)].Lines[static_cast<size_t>(Index)];
 }
 
 long tControlReader::WrongLine(long Index) const {

@@ -29,7 +29,8 @@ std::string_view TrimValue(std::string_view Text);
 
 struct tKeyword {
   tShortString Name;
-  tStringList Values;  // one per matching line with a value, in file order
+  tStringList Values;       // one per matching line with a value, in file order
+  tCollection<long> Lines;  // the line number (from 1) of each value
 };
 
 class tControlReader {
@@ -52,6 +53,9 @@ class tControlReader {
   size_t ValueCount(long Keyword) const;
   // Value Index of keyword Keyword; empty when either index is out of range.
   tShortString Value(long Keyword, long Index) const;
+  // The line number (from 1) that value came from; -1 when either index is
+  // out of range.
+  long ValueLine(long Keyword, long Index) const;
   size_t WrongLineCount() const { return WrongLines_.Count(); }
   // Line number (from 1) of wrong line Index; -1 when out of range.
   long WrongLine(long Index) const;

@@ -220,6 +220,18 @@ TEST_F(ControlReader, ExpansionLimits) {
   EXPECT_EQ(R3.Value(0, 0).ToStdString(), (std::string(200, 'l') + " " + std::string(255 - 8 - 201, 'l')));
 }
 
+TEST_F(ControlReader, ValuesKnowTheirLineNumbers) {
+  // Comments, empty lines, macro definitions, empty values and a CR LF
+  // count in the numbering as wrong lines do.
+  tControlReader R;
+  ReadText(R, "; c\r\n\r\n@Define X y\nSubject X\nSubject\rwrong\nFromAddr 1\nSubject z");
+  EXPECT_EQ(Values(R, 0), (tStrings{"y", "z"}));
+  EXPECT_EQ(R.ValueLine(0, 0), 4);
+  EXPECT_EQ(R.ValueLine(0, 1), 8);
+  EXPECT_EQ(R.ValueLine(1, 0), 7);
+  EXPECT_EQ(Wrong(R), (std::vector<long>{6}));
+}
+
 TEST_F(ControlReader, ReadsFilesAndReportsWhatItCannotRead) {
   tRuntimeTempDir Dir;
   std::string First = Dir / "first.ctl", Second = Dir / "second.ctl";
@@ -245,6 +257,8 @@ TEST_F(ControlReader, ReadsFilesAndReportsWhatItCannotRead) {
   EXPECT_EQ(R.Value(0, 2), "");
   EXPECT_EQ(R.Value(0, -1), "");
   EXPECT_EQ(R.Value(5, 0), "");
+  EXPECT_EQ(R.ValueLine(0, 2), -1);
+  EXPECT_EQ(R.ValueLine(5, 0), -1);
   EXPECT_EQ(R.WrongLine(1), -1);
   EXPECT_EQ(R.WrongLine(-1), -1);
 }

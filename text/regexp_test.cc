@@ -356,6 +356,22 @@ TEST(RegExp, BacktrackingHasABudget) {
       << Error.CStr();
 }
 
+TEST(RegExp, EveryNodeVisitIsChargedToTheBudget) {
+  // An anchored run of 200 single-character nodes backtracks nowhere: it
+  // makes about 200 visits at the one place it is tried. A budget below
+  // that ends it, one above lets it through.
+  const std::string Pattern = "^" + std::string(200, '.');
+  const std::string Line(255, 'x');
+  for (long Budget : {150L, 400L}) {
+    SCOPED_TRACE(Budget);
+    tRegExp R;
+    ASSERT_FALSE(R.Init(Pattern.c_str()));
+    R.StepBudget = Budget;
+    EXPECT_EQ(R.Exec(true, Line.c_str()), Budget > 200);
+    EXPECT_EQ(R.ErrorText, Budget > 200 ? "" : "too much backtracking");
+  }
+}
+
 // Generated patterns over a small alphabet, checked against the standard
 // library's ECMAScript engine, which also takes the leftmost match with the
 // first alternative that succeeds and greedy quantifiers. Only the whole

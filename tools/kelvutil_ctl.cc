@@ -21,7 +21,9 @@ const char CtlHelp[] =
     "  StopScanAfter TEXT        each stop string, upper-cased, sorted\n"
     "  RemoveBase yes|no\n"
     "  IfFEBusy wait|quit|poher\n"
-    "  WrongLine N               each line kelvane would report as wrong\n"
+    "  WrongLine N [REASON]      each line kelvane would report as wrong, with\n"
+    "                            the reason when its keyword's value cannot\n"
+    "                            work (a pattern that does not compile, say)\n"
     "\n"
     "An empty set places no condition on requests. Exit code 1 when the file\n"
     "cannot be read.\n";
@@ -48,7 +50,7 @@ void PrintSet(const char* Name, const tSortedStrings& Set) {
 int RunCtlCommand(int Argc, char** Args) {
   if (Argc != 2) return Fail("ctl", "expects one FILE (see --help)");
   tControlSettings S;
-  tCollection<long> WrongLines;
+  tCollection<tWrongLine> WrongLines;
   if (LoadControlFile(Args[1], S, WrongLines)) return Fail("ctl", (std::string("cannot read ") + Args[1]).c_str());
 
   PrintLine("FastEchoConfig", S.ConfigPath);
@@ -62,7 +64,8 @@ int RunCtlCommand(int Argc, char** Args) {
   PrintLine("RemoveBase", S.RemoveBase ? "yes" : "no");
   static const char* const BusyNames[] = {"wait", "quit", "poher"};
   PrintLine("IfFEBusy", BusyNames[S.IfFEBusy]);
-  for (long N : WrongLines) PrintLine("WrongLine", IntToStr(N));
+  for (const tWrongLine& W : WrongLines)
+    PrintLine("WrongLine", IntToStr(W.Line), W.Reason.Empty() ? nullptr : &W.Reason);
   return 0;
 }
 

@@ -1,0 +1,70 @@
+// The decisions of a run, kept apart from what is done about them: which
+// netmail messages are requests, which areas a request names, and what
+// becomes of the message base of an area that goes. kelvane acts on them
+// (it prints, removes the areas from the configuration in memory, and
+// deletes the bases once the configuration is safely stored); a dry run
+// takes the same decisions from this same code and acts on none of them.
+//
+// Nothing here prints or changes a file.
+#ifndef KELVANE_APP_REMOVAL_RULES_H_
+#define KELVANE_APP_REMOVAL_RULES_H_
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "app/control_file.h"
+#include "runtime/short_string.h"
+
+namespace kelvane {
+
+class tFastEchoConfig;
+class tMessage;
+
+// What becomes of a removed area's message base.
+enum tBaseFate {
+  bfNone,     // nothing to delete: RemoveBase is off, no path, type 0 or 7
+  bfDelete,   // the base goes, whole or not at all
+  bfNetmail,  // a *.MSG base that is the netmail folder: kept
+  bfOwnFile,  // the base holds kelv.ctl or FastEcho's configuration: kept
+  bfShared,   // an area that stays in the configuration has the same base: kept
+};
+
+struct tBaseToGo {
+  tShortString Tag;   // the area's tag as the configuration holds it
+  tShortString Path;  // the area's BasePath
+  tShortString Id;    // the base identifier handed to DeleteBase
+  tBaseFate Fate = bfNone;
+  tShortString OwnFile;  // bfOwnFile: the file of ours the base holds
+  tShortString SharedWith;  // bfShared: the tag of the area that keeps it
+};
+
+class tRemovalRules {
+ public:
+  // Settings as read from ControlFile; NetmailDir is FastEcho's netmail
+  // folder. Settings must outlive the rules.
+  tRemovalRules(const tControlSettings& Settings, std::string_view ControlFile, std::string_view NetmailDir);
+
+  // Whether Msg meets the sender, recipient and subject conditions.
+  bool IsRequest(const tMessage& Msg) const;
+  // The tags a request names, in the order the scan meets them: each body
+  // line up to the first that holds a stop string, through every MatchStr
+  // pair in turn; blanks at both ends of a tag are dropped (tags hold none)
+  // and what is left empty names nothing.
+  void NamedTags(const tMessage& Msg, std::vector<tShortString>& Tags) const;
+  // What becomes of the base of area Index of Config when the area goes.
+  tBaseToGo BaseOf(const tFastEchoConfig& Config, int32_t Index) const;
+  // Once every request is through: a base that is to go but is also the
+  // base of an area Config still holds (two areas on one path) is kept, or
+  // the area that stays would lose its messages.
+  void KeepSharedBases(const tFastEchoConfig& Config, std::vector<tBaseToGo>& Bases) const;
+
+ private:
+  const tControlSettings& Settings_;
+  tShortString ControlFile_;
+  tShortString NetmailDir_;
+};
+
+}  // namespace kelvane
+
+#endif  // KELVANE_APP_REMOVAL_RULES_H_
