@@ -8,23 +8,19 @@
 #include <string>
 
 #include "msgbase/address.h"
+#include "msgbase/test_fs.h"
 
 namespace kelvane {
 namespace {
 
 using namespace std::string_literals;
 
+// The netmail of the tests, its FLAGS text made, with words of the FLAGS
+// text read that no flag knows.
 void FillHead(tMessage& M) {
-  M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = 7;
-  M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 3;
-  M.Intl = "2:5020/1 2:5020/2";
-  M.MsgId = "2:5020/2.7 1";
-  M.ReplyId = "2:5020/1.3 2";
-  M.Flags = "DIR";
+  testing::FillNetmail(M);
+  M.SyncFlags(false);
   M.FlagsRest = "XPVT ZZZ";
-  M.Pid = "p";
-  M.Tid = "t";
-  M.Kludges.Append("\1CHRS: CP866 2");
 }
 
 std::string Kludges(const tMessage& M, tKludgeStyle Style) {
@@ -43,11 +39,12 @@ TEST(FtsWriterTest, KludgeLinesInBothStyles) {
   tMessage M;
   FillHead(M);
   EXPECT_EQ(Kludges(M, ksTextLines),
-            "\1FMPT 7\r\1TOPT 3\r\1INTL 2:5020/1 2:5020/2\r\1MSGID: 2:5020/2.7 1\r\1REPLY: 2:5020/1.3 2\r"
-            "\1FLAGS DIR XPVT ZZZ\r\1PID: p\r\1TID: t\r\1CHRS: CP866 2\r");
+            "\1FMPT 7\r\1TOPT 3\r\1INTL 2:5020/1 2:5020/2\r\1MSGID: 2:5020/2.7 12345678\r"
+            "\1REPLY: 2:5020/1.3 87654321\r\1FLAGS DIR IMM XPVT ZZZ\r\1PID: kelvane 1\r\1TID: tosser 2\r"
+            "\1CHRS: CP866 2\r\1TZUTC: 0300\r");
   EXPECT_EQ(Kludges(M, ksControlInfo),
-            "\1FMPT 7\1TOPT 3\1INTL 2:5020/1 2:5020/2\1MSGID: 2:5020/2.7 1\1REPLY: 2:5020/1.3 2"
-            "\1FLAGS DIR XPVT ZZZ\1PID: p\1TID: t\1CHRS: CP866 2\0"s);
+            "\1FMPT 7\1TOPT 3\1INTL 2:5020/1 2:5020/2\1MSGID: 2:5020/2.7 12345678\1REPLY: 2:5020/1.3 87654321"
+            "\1FLAGS DIR IMM XPVT ZZZ\1PID: kelvane 1\1TID: tosser 2\1CHRS: CP866 2\1TZUTC: 0300\0"s);
   // Echomail carries no address lines.
   M.Area = "ECHO.ONE";
   EXPECT_EQ(Kludges(M, ksTextLines).substr(0, 9), "\1MSGID: 2");
@@ -61,7 +58,8 @@ TEST(FtsWriterTest, CompletedValuesGetNoLine) {
   FillHead(M);
   M.Completed = cvMsgId | cvIntl | cvOrigPoint;
   EXPECT_EQ(Kludges(M, ksTextLines),
-            "\1TOPT 3\r\1REPLY: 2:5020/1.3 2\r\1FLAGS DIR XPVT ZZZ\r\1PID: p\r\1TID: t\r\1CHRS: CP866 2\r");
+            "\1TOPT 3\r\1REPLY: 2:5020/1.3 87654321\r\1FLAGS DIR IMM XPVT ZZZ\r\1PID: kelvane 1\r"
+            "\1TID: tosser 2\r\1CHRS: CP866 2\r\1TZUTC: 0300\r");
   EXPECT_TRUE(MsgIdToWrite(M).Empty());
   EXPECT_TRUE(IntlToWrite(M).Empty());
   EXPECT_EQ(OrigPointToWrite(M), 0);

@@ -21,6 +21,7 @@
 namespace kelvane {
 namespace {
 
+using testing::FillNetmail;
 using testing::GetFile;
 using testing::IsFile;
 using testing::Letter;
@@ -56,39 +57,6 @@ std::string Header(std::string_view From, std::string_view To, std::string_view 
   PutU16(H + 186, Attr);
   PutU16(H + 188, NextReply);
   return std::string(reinterpret_cast<char*>(H), 190);
-}
-
-// A netmail message with a point on both sides and every kind of line.
-void FillNetmail(tMessage& M) {
-  M.Clear();
-  M.From = "Ivan Petrov";
-  M.To = "Test Sysop";
-  M.Subject = "\x8f\xe0\xa8\xa2\xa5\xe2 subject";  // cp866 bytes pass unchanged
-  M.DateWritten = tDateTime{2026, 12, 7, 19, 5, 8};
-  M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = 7;
-  M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 3;
-  M.Intl = "2:5020/1 2:5020/2";
-  M.MsgId = "2:5020/2.7 12345678";
-  M.ReplyId = "2:5020/1.3 87654321";
-  M.Pid = "kelvane 1";
-  M.Tid = "tosser 2";
-  M.Kludges.Append("\x01" "CHRS: CP866 2");
-  M.Kludges.Append("\x01" "TZUTC: 0300");
-  M.Text.WriteStr("First line\r\rThird line\r");
-  M.TearLine = " kelvane";
-  M.AddTearLine = 1;
-  M.Origin = "Test Station ";
-  M.AddOrigin = 1;
-  M.SeenByLines.Append("5020/1 2");
-  M.PathLines.Append("5020/2");
-  M.PathLines.Append("5020/1");
-  M.RouteLines.Append("\x01" "Via 2:5020/1 @20261207.190508 kelvane");
-  M.AttrFlags[0] = 1;  // Pvt
-  M.AttrFlags[7] = 1;  // K/s
-  M.ExtFlags[efDirect] = 1;
-  M.ExtFlags[efImmediate] = 1;
-  M.TimesRead = 3;
-  M.Replies[1] = 12;
 }
 
 std::vector<std::string> Lines(const tStringList& L) {
