@@ -2,11 +2,15 @@
 // scan does (open the base, then Exists and ReadMessage for every number up
 // to Count), beside reading the same files whole: through a plain 4096-byte
 // read loop, and with cat. The ratio to cat is the price of parsing.
+// Writing: copying the folder message by message into a new base (each file
+// created new) and over an existing copy (each file replaced whole, flushed
+// to the disk first), beside cp of the same files.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,5 +116,73 @@ void BM_CatFiles(benchmark::State& State) {
     if (std::system(Command.c_str()) != 0) State.SkipWithError("cat failed");
 }
 BENCHMARK(BM_CatFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The messages of the folder, read once, to be written again.
+std::vector<std::unique_ptr<tMessage>>& Messages() {
+  static std::vector<std::unique_ptr<tMessage>> All = [] {
+    std::vector<std::unique_ptr<tMessage>> Out;
+    auto Base = OpenBase("F" + Folder().Path(), 0x3D40);
+    for (int32_t N = 1; N <= Base->Count; ++N) {
+      auto M = std::make_unique<tMessage>();
+      if (Base->Exists(N) && !Base->ReadMessage(N, M.get())) Out.push_back(std::move(M));
+    }
+    return Out;
+  }();
+  return All;
+}
+
+std::string CopyDir(const char* Name) {
+  auto Dir = std::filesystem::temp_directory_path() / ("kelvane-msgdir-bench-" + std::string(Name) + "-" +
+                                                      std::to_string(std::rand()));
+  return Dir.string();
+}
+
+void WriteAll(tMsgBase& Base) {
+  int32_t N = 0;
+  for (auto& M : Messages()) Base.WriteMessage(++N, M.get());
+}
+
+void BM_WriteNewFolder(benchmark::State& State) {
+  Messages();
+  std::string Dir = CopyDir("new");
+  for (auto _ : State) {
+    State.PauseTiming();
+    std::filesystem::remove_all(Dir);
+    State.ResumeTiming();
+    auto Base = OpenBase("F" + Dir, 0);
+    WriteAll(*Base);
+  }
+  std::filesystem::remove_all(Dir);
+  State.counters["messages"] =
+      benchmark::Counter(static_cast<double>(Messages().size()), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_WriteNewFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RewriteFolder(benchmark::State& State) {
+  Messages();
+  std::string Dir = CopyDir("again");
+  auto Base = OpenBase("F" + Dir, 0);
+  WriteAll(*Base);
+  for (auto _ : State) WriteAll(*Base);
+  Base.reset();
+  std::filesystem::remove_all(Dir);
+  State.counters["messages"] =
+      benchmark::Counter(static_cast<double>(Messages().size()), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_RewriteFolder)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+void BM_CpFiles(benchmark::State& State) {
+  std::string Dir = CopyDir("cp");
+  for (auto _ : State) {
+    State.PauseTiming();
+    std::filesystem::remove_all(Dir);
+    std::filesystem::create_directories(Dir);
+    State.ResumeTiming();
+    std::string Command = "cp " + Folder().Path() + "/*.msg " + Dir;
+    if (std::system(Command.c_str()) != 0) State.SkipWithError("cp failed");
+  }
+  std::filesystem::remove_all(Dir);
+}
+BENCHMARK(BM_CpFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

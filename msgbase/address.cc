@@ -88,6 +88,17 @@ void SplitAddress(std::string_view Text, uint16_t& Zone, uint16_t& Net, uint16_t
   Domain = At == std::string_view::npos ? tShortString() : ExtractWord(1, Text.substr(At + 1), " \t");
 }
 
+// Eight lower-case hexadecimal digits, most significant first.
+tShortString HexSerial(uint32_t V) {
+  char Buf[8];
+  static const char Digits[] = "0123456789abcdef";
+  for (int I = 7; I >= 0; --I) {
+    Buf[I] = Digits[V & 15];
+    V >>= 4;
+  }
+  return tShortString(Buf, 8);
+}
+
 }  // namespace
 
 tShortString ExtractWord(int K, std::string_view S, std::string_view Delims) {
@@ -131,7 +142,8 @@ tShortString OrigAddrStr(const tMessage& Msg) { return AddrStr(Msg.OrigZone, Msg
 tShortString DestAddrStr(const tMessage& Msg) { return AddrStr(Msg.DestZone, Msg.DestNet, Msg.DestNode, Msg.DestPoint); }
 
 void SetOrigAddrStr(tMessage& Msg, std::string_view Text) {
-  Msg.MsgId = tShortString(Text) + " " + NewMsgIdSerial();
+  // No MSGID is made here: a message that brings none gets the completed
+  // one of CompleteHeader, which is never written.
   // INTL keeps its recipient part and takes the sender up to its point.
   Msg.Intl = ExtractWord(1, Msg.Intl, " ") + " " + ExtractWord(1, Text, ".@");
   SplitAddress(Text, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, Msg.OrigPoint, Msg.OrigDomain);
@@ -144,7 +156,34 @@ void SetDestAddrStr(tMessage& Msg, std::string_view Text) {
   SplitAddress(Text, Msg.DestZone, Msg.DestNet, Msg.DestNode, Msg.DestPoint, Msg.DestDomain);
 }
 
+namespace {
+
+// Whether an origin line's address part ("(2:5020/1.3)", "(Moscow
+// 2:5020/1@fidonet)") names an address, and which zone, net and node: the
+// words before its first blank and a domain after "@" are skipped, and it
+// must hold ":" and "/". The origin line gives no point.
+bool OriginAddrNames(std::string_view Taken, uint16_t& Zone, uint16_t& Net, uint16_t& Node) {
+  size_t Space = Taken.find(' ');
+  if (Space != std::string_view::npos) Taken.remove_prefix(Space);
+  // A domain after the address ("2:5020/1@fidonet") is no part of the node
+  // number.
+  Taken = Taken.substr(0, Taken.find('@'));
+  if (Taken.find(':') == std::string_view::npos || Taken.find('/') == std::string_view::npos) return false;
+  Zone = WordNumber(1, Taken, OriginDelims);
+  Net = WordNumber(2, Taken, OriginDelims);
+  Node = WordNumber(3, Taken, OriginDelims);
+  return true;
+}
+
+}  // namespace
+
 void CompleteHeader(tMessage& Msg) {
+  // Net 0 and node 0 together is no node's address: tossers put it in the
+  // headers of echomail they store. Such words are unknown, so the
+  // kludges and the origin line fill them.
+  if (Msg.OrigNet == 0 && Msg.OrigNode == 0) Msg.OrigNet = Msg.OrigNode = UnsetWord;
+  if (Msg.DestNet == 0 && Msg.DestNode == 0) Msg.DestNet = Msg.DestNode = UnsetWord;
+
   // 1. What the message brought itself.
   Msg.HadMsgId = !Msg.MsgId.Empty();
   Msg.HadIntl = !Msg.Intl.Empty();
@@ -162,26 +201,38 @@ void CompleteHeader(tMessage& Msg) {
     bool Plain = true;
     for (char C : Id)
       if (!((C >= '0' && C <= '9') || C == '.' || C == '/' || C == ':')) Plain = false;
-    if (Plain) Msg.OrigPoint = WordNumber(4, A, AddrDelims);
+    if (Plain) {
+      Msg.OrigPoint = WordNumber(4, A, AddrDelims);
+      Msg.Completed |= cvOrigPoint;
+    }
   }
 
   // 4. Sender domain from MSGID.
   if (Msg.OrigDomain.Empty()) Msg.OrigDomain = KludgeDomain(Msg.MsgId);
 
   // 5. Origin line: the parenthesised address at its end leaves Origin;
-  // it never supplies a point.
+  // it never supplies a point. What was taken is kept, so that a write
+  // gives the origin line back as it stood.
   size_t Open = Msg.Origin.FindLast('(');
   if (Open != tShortString::npos) {
-    tShortString Taken = Msg.Origin.Sub(Open);
+    Msg.OriginAddr = Msg.Origin.Sub(Open);
     Msg.Origin.Truncate(Open);
     if (Msg.Origin.Empty()) Msg.Origin = " ";
-    size_t Space = Taken.Find(' ');
-    if (Space != tShortString::npos) Taken.Erase(0, Space);
-    FillFrom(Taken, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, OriginDelims);
+    uint16_t Zone, Net, Node;
+    if (OriginAddrNames(Msg.OriginAddr, Zone, Net, Node)) {
+      if (ZoneOrNetMissing(Msg.OrigZone)) Msg.OrigZone = Zone;
+      if (ZoneOrNetMissing(Msg.OrigNet)) Msg.OrigNet = Net;
+      if (NodeMissing(Msg.OrigNode)) Msg.OrigNode = Node;
+    }
+  } else if (Msg.AddOrigin) {
+    Msg.Completed |= cvOriginAddr;
   }
 
   // 6.
-  if (NodeMissing(Msg.OrigPoint)) Msg.OrigPoint = 0;
+  if (NodeMissing(Msg.OrigPoint)) {
+    Msg.OrigPoint = 0;
+    Msg.Completed |= cvOrigPoint;
+  }
 
   // 7, 8. Recipient from INTL (its first word), then from REPLY.
   FillFrom(KludgeAddress(Msg.Intl, 1), Msg.DestZone, Msg.DestNet, Msg.DestNode, AddrDelims);
@@ -202,7 +253,24 @@ void CompleteHeader(tMessage& Msg) {
   if (ZoneOrNetMissing(Msg.DestZone)) Msg.DestZone = 2;
   if (ZoneOrNetMissing(Msg.OrigZone)) Msg.OrigZone = 2;
 
-  // 12. A MSGID for a message that has none.
+  // 14. The date: from the date text when the format left DateWritten
+  // empty, and the date text always rebuilt in its canonical form; a
+  // message with no date at all keeps an empty date text, which no writer
+  // keeps.
+  if (Msg.DateWritten.Day == 0 && !Msg.DateStr.Empty()) {
+    if (!ParseDateStr(Msg.DateStr, Msg.DateWritten)) Msg.Completed |= cvDate;
+    Msg.DateStr = DateText(Msg.DateWritten, false);
+  } else if (Msg.DateWritten == tDateTime()) {
+    Msg.DateStr.Clear();
+  } else {
+    Msg.DateStr = DateTimeToStr(Msg.DateWritten);
+  }
+  Msg.DateStr.Truncate(20);
+
+  // 12. A MSGID for a message that has none, for its readers only: it is
+  // marked completed and never written. Its serial is a hash of the names
+  // and the subject, so that every read of the message, before and after
+  // it is written again, gives the same one.
   if (Msg.MsgId.Empty()) {
     tShortString Id = IntToStr(Msg.OrigZone);
     Id += ':';
@@ -218,29 +286,38 @@ void CompleteHeader(tMessage& Msg) {
       Id += Msg.OrigDomain;
     }
     Id += ' ';
-    Id += NewMsgIdSerial();
+    uint32_t Hash = 2166136261u;  // FNV-1a
+    for (const tShortString* Part : {&Msg.From, &Msg.To, &Msg.Subject})
+      for (size_t I = 0; I <= Part->Length(); ++I) Hash = (Hash ^ (I < Part->Length() ? Part->Byte(I) : 0)) * 16777619u;
+    Id += HexSerial(Hash);
     Msg.MsgId = Id;
+    Msg.Completed |= cvMsgId;
   }
 
   // 13. An INTL line for a message that has none: points are not part of
-  // it, and the value ends with a blank.
+  // it, and the value ends with a blank. Marked completed too.
   if (Msg.Intl.Empty()) {
     tShortString I = AddrStr(Msg.DestZone, Msg.DestNet, Msg.DestNode, 0);
     I += ' ';
     I += AddrStr(Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, 0);
     I += ' ';
     Msg.Intl = I;
+    Msg.Completed |= cvIntl;
   }
+}
 
-  // 14. The date: from the date text when the format left DateWritten
-  // empty, and the date text always rebuilt in its canonical form.
-  if (Msg.DateWritten.Day == 0 && !Msg.DateStr.Empty()) {
-    ParseDateStr(Msg.DateStr, Msg.DateWritten);
-    Msg.DateStr = DateText(Msg.DateWritten, false);
+void DateForWriting(tMessage& Msg) {
+  if (!(Msg.DateWritten == tDateTime())) {
+    Msg.DateStr = DateTimeToStr(Msg.DateWritten);
+  } else if (!Msg.DateStr.Empty() && ParseDateStr(Msg.DateStr, Msg.DateWritten)) {
+    // A date text of its own, with no DateWritten: the text is kept as it
+    // stands, and DateWritten is what it says.
   } else {
+    // No date, or a text with none in it ("00  00  00:00:00", which an
+    // empty date once became): dated now.
+    Msg.DateWritten = CurrentDateTime();
     Msg.DateStr = DateTimeToStr(Msg.DateWritten);
   }
-  Msg.DateStr.Truncate(20);
 }
 
 tShortString NewMsgIdSerial() {
@@ -256,14 +333,7 @@ tShortString NewMsgIdSerial() {
   V += RandomBelow(65535);
   if (V == Previous) ++V;
   Previous = V;
-  char Buf[9];
-  static const char Digits[] = "0123456789abcdef";
-  for (int I = 7; I >= 0; --I) {
-    Buf[I] = Digits[V & 15];
-    V >>= 4;
-  }
-  Buf[8] = 0;
-  return tShortString(Buf, 8);
+  return HexSerial(V);
 }
 
 int32_t DayNumber(int32_t Year, int32_t Month, int32_t Day) {

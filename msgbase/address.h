@@ -27,14 +27,27 @@ tShortString OrigAddrStr(const tMessage& Msg);
 tShortString DestAddrStr(const tMessage& Msg);
 
 // Take a sender (recipient) address from zone:net/node.point@domain text,
-// as a JAM address subfield carries it. SetOrigAddrStr also makes a MSGID
-// for it (a MSGID the message brings later replaces it); both keep Intl as
-// "recipient sender", whichever comes first.
+// as a JAM address subfield carries it. Both keep Intl as "recipient
+// sender", whichever comes first. No MSGID is made: CompleteHeader completes
+// one for a message that brings none.
 void SetOrigAddrStr(tMessage& Msg, std::string_view Text);
 void SetDestAddrStr(tMessage& Msg, std::string_view Text);
 
-// The step that ends every read: see address.cc for its fourteen steps.
+// The step that ends every read: address words from the INTL, MSGID and
+// REPLY kludges and the origin line, defaults, a MSGID and an INTL value
+// for a message that has none, and the date from the date text (see
+// address.cc). Values it makes up are marked in Msg.Completed (cv... bits)
+// and never written; a header address of net 0 and node 0 counts as
+// unknown. The same message gives the same result on every read.
 void CompleteHeader(tMessage& Msg);
+
+// The date every writer stores, put into DateWritten and DateStr before the
+// native header is built: DateWritten when it is set (DateStr made from
+// it); otherwise a DateStr that holds a date, kept as it stands, with
+// DateWritten what it says; otherwise, for a message with no date (an empty
+// text, or one with none in it such as "00  00  00:00:00"), the time of the
+// write.
+void DateForWriting(tMessage& Msg);
 
 // Eight lower-case hexadecimal digits from the local time and a random
 // number; a new value on every call.

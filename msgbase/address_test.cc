@@ -5,37 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "msgbase/message.h"
-#include "runtime/clock.h"
+#include "msgbase/test_fs.h"
 
 namespace kelvane {
 namespace {
 
-class tFixedClock : public tClock {
- public:
-  uint32_t Ticks() override { return 0; }
-  tLocalTime Now() override { return Time; }
-  void Sleep(uint32_t) override {}
-  tLocalTime Time;
-};
-
-// Installs a clock standing at 2031-05-04 03:02:01.55 for one test.
+// A clock standing at 2031-05-04 03:02:01.55 for each test.
 class AddressTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Clock_.Time.Year = 2031;
-    Clock_.Time.Month = 5;
-    Clock_.Time.Day = 4;
-    Clock_.Time.Hour = 3;
-    Clock_.Time.Min = 2;
-    Clock_.Time.Sec = 1;
-    Clock_.Time.Hundredths = 55;
-    SetClock(&Clock_);
-  }
-  void TearDown() override { SetClock(nullptr); }
-  tFixedClock Clock_;
+  testing::tFixedClock Clock_;
 };
 
 struct tAddr {
@@ -97,8 +79,12 @@ TEST_F(AddressTest, SetAddrStrKeepsIntlAsRecipientThenSender) {
     EXPECT_EQ(Dest(Msg), (tAddr{1, 234, 5, 6}));
     EXPECT_EQ(Msg.OrigDomain, "fidonet");
     EXPECT_EQ(Msg.DestDomain, "fidonet");
+    // No MSGID is invented for the address: CompleteHeader completes one.
+    EXPECT_TRUE(Msg.MsgId.Empty());
+    CompleteHeader(Msg);
     EXPECT_EQ(Msg.MsgId.View().substr(0, 21), "2:5020/123.4@fidonet ");
-    EXPECT_TRUE(IsSerial(Msg.MsgId.View().substr(21)));
+    EXPECT_EQ(Msg.HadMsgId, 0);
+    EXPECT_EQ(Msg.HadIntl, 1);
   }
   // A domain without a point.
   tMessage Msg;
@@ -136,8 +122,14 @@ TEST_F(AddressTest, CompleteHeaderGathersTheAddresses) {
        {1, 234, 5, 0}, {2, 5020, 1, 0}, "", "", ""},
       {"header words win over kludges", "3:1/1 x", "4:2/2 5:3/3", "", "", {1, 10, 20, U}, {1, 30, 40, U},
        {1, 10, 20, 0}, {1, 30, 40, 0}, "", "", ""},
-      {"net 0 is missing, node 0 is not", "2:5020/7 x", "", "", "", {U, 0, 0, U}, {U, U, U, U},
-       {2, 5020, 0, 0}, {2, 5020, 0, 0}, "", "", ""},
+      {"net 0 is missing, node 0 is not", "2:5020/7 x", "", "", "", {U, 0, 3, U}, {U, 5020, 0, U},
+       {2, 5020, 3, 0}, {2, 5020, 0, 0}, "", "", ""},
+      // Net 0 and node 0 together is no address (echomail headers of
+      // tossers hold it): the kludges and the origin line fill both.
+      {"net 0 and node 0 from a MSGID", "2:5020/1.3 x", "", "", "", {U, 0, 0, U}, {U, 0, 0, U},
+       {2, 5020, 1, 3}, {2, 5020, 1, 0}, "", "", ""},
+      {"net 0 and node 0 from an origin line", "", "", "", "o (2:5020/7)", {U, 0, 0, U}, {U, 0, 0, U},
+       {2, 5020, 7, 0}, {2, 5020, 7, 0}, "", "", "o "},
       {"a MSGID that is not plain FidoNet gives no point", "2:5020/1.5abc 1", "", "", "", {U, U, U, U},
        {U, U, U, U}, {2, 5020, 1, 0}, {2, 5020, 1, 0}, "", "", ""},
       {"REPLY names the recipient", "2:5020/1 x", "", "3:100/200.7@othernet y", "", {U, U, U, U},
@@ -152,6 +144,8 @@ TEST_F(AddressTest, CompleteHeaderGathersTheAddresses) {
        {2, U, U, 0}, {2, U, U, 0}, "", "", "Club "},
       {"MSGID before origin line", "2:5020/1 x", "", "", "o (3:300/3)", {U, U, U, U}, {U, U, U, U},
        {2, 5020, 1, 0}, {2, 5020, 1, 0}, "", "", "o "},
+      {"an origin address with a domain", "", "", "", "o (2:5020/7@fidonet)", {U, U, U, U}, {U, U, U, U},
+       {2, 5020, 7, 0}, {2, 5020, 7, 0}, "", "", "o "},
   };
   for (const tCompleteCase& C : Cases) {
     tMessage Msg;
@@ -175,8 +169,12 @@ TEST_F(AddressTest, CompleteHeaderGathersTheAddresses) {
     EXPECT_EQ(Msg.Origin, C.WantOrigin) << C.Name;
     EXPECT_EQ(Msg.HadMsgId, *C.MsgId != 0) << C.Name;
     EXPECT_EQ(Msg.HadIntl, *C.Intl != 0) << C.Name;
-    if (*C.MsgId) EXPECT_EQ(Msg.MsgId, C.MsgId) << C.Name;
-    if (*C.Intl) EXPECT_EQ(Msg.Intl, C.Intl) << C.Name;
+    if (*C.MsgId) {
+      EXPECT_EQ(Msg.MsgId, C.MsgId) << C.Name;
+    }
+    if (*C.Intl) {
+      EXPECT_EQ(Msg.Intl, C.Intl) << C.Name;
+    }
   }
 }
 
@@ -222,6 +220,8 @@ TEST_F(AddressTest, CompleteHeaderTurnsTheDateTextIntoADate) {
       {"07-13-26 19:05:08", {2026, 0, 7, 19, 5, 8}, "07  26  19:05:08"},
       {"07-12-26 123:05:08", {2026, 12, 7, 123, 5, 8}, "07 Dec 26  123:05:08"},
       {"hello", {2031, 5, 4, 3, 2, 1}, "04 May 31  03:02:01"},
+      // No date at all stays no date; the writers date it.
+      {"", {0, 0, 0, 0, 0, 0}, ""},
       {"00 Xxx 00  00:00:00", {2031, 5, 4, 3, 2, 1}, "04 May 31  03:02:01"},
   };
   for (const tCase& C : Cases) {
@@ -238,6 +238,75 @@ TEST_F(AddressTest, CompleteHeaderTurnsTheDateTextIntoADate) {
   CompleteHeader(Msg);
   EXPECT_EQ(Msg.DateStr, "07 Dec 26  19:05:08");
   EXPECT_EQ(Msg.DateWritten, (tDateTime{2026, 12, 7, 19, 5, 8}));
+}
+
+TEST_F(AddressTest, CompletedValuesAreMarkedAndAlikeOnEveryRead) {
+  struct tCase {
+    const char* Name;
+    const char* MsgId;
+    const char* Intl;
+    uint16_t OrigPoint;  // as an FMPT line or a native header gave it
+    const char* Origin;
+    const char* Date;
+    uint8_t Completed;
+  };
+  const tCase Cases[] = {
+      {"everything carried", "2:5020/1.3 abc", "2:5020/2 2:5020/1", 3, "o (2:5020/1.3)", "07 Dec 26  19:05:08", 0},
+      {"no MSGID, no INTL, no point", "", "", U, "o (2:5020/1)", "07 Dec 26  19:05:08",
+       cvMsgId | cvIntl | cvOrigPoint},
+      {"the point from the MSGID", "2:5020/1.3 abc", "", U, "", "07 Dec 26  19:05:08", cvIntl | cvOrigPoint},
+      {"an origin line without an address", "2:5020/1 abc", "2:5020/2 2:5020/1", 0, "Station",
+       "07 Dec 26  19:05:08", cvOriginAddr},
+      {"a date text with no date", "2:5020/1 abc", "2:5020/2 2:5020/1", 0, "", "hello", cvDate},
+  };
+  for (const tCase& C : Cases) {
+    tMessage First, Second;
+    for (tMessage* M : {&First, &Second}) {
+      M->MsgId = C.MsgId;
+      M->Intl = C.Intl;
+      M->OrigPoint = C.OrigPoint;
+      M->Origin = C.Origin;
+      M->AddOrigin = *C.Origin != 0;
+      M->DateStr = C.Date;
+      CompleteHeader(*M);
+    }
+    EXPECT_EQ(First.Completed, C.Completed) << C.Name;
+    EXPECT_EQ(First.HadMsgId, (C.Completed & cvMsgId) == 0) << C.Name;
+    EXPECT_EQ(First.HadIntl, (C.Completed & cvIntl) == 0) << C.Name;
+    // A completed MSGID comes from the message, never from the clock and
+    // a random number.
+    EXPECT_EQ(First.MsgId, Second.MsgId) << C.Name;
+  }
+  tMessage M;
+  M.Origin = "o (2:5020/1)";
+  CompleteHeader(M);
+  EXPECT_EQ(M.MsgId.View().substr(0, 9), "2:5020/1 ");
+  EXPECT_TRUE(IsSerial(M.MsgId.View().substr(9)));
+}
+
+TEST_F(AddressTest, TheDateAWriteStores) {
+  struct tCase {
+    const char* Name;
+    tDateTime Written;
+    const char* Text;
+    tDateTime WantWritten;
+    const char* WantText;
+  };
+  const tCase Cases[] = {
+      {"a date", {2026, 12, 7, 19, 5, 8}, "stale", {2026, 12, 7, 19, 5, 8}, "07 Dec 26  19:05:08"},
+      {"a date text of its own is kept", {}, "Mon  7 Dec 26 19:05", {2026, 12, 7, 19, 5, 0}, "Mon  7 Dec 26 19:05"},
+      {"no date", {}, "", {2031, 5, 4, 3, 2, 1}, "04 May 31  03:02:01"},
+      {"the text an empty date once became", {}, "00  00  00:00:00", {2031, 5, 4, 3, 2, 1}, "04 May 31  03:02:01"},
+      {"a text with no date in it", {}, "hello", {2031, 5, 4, 3, 2, 1}, "04 May 31  03:02:01"},
+  };
+  for (const tCase& C : Cases) {
+    tMessage Msg;
+    Msg.DateWritten = C.Written;
+    Msg.DateStr = C.Text;
+    DateForWriting(Msg);
+    EXPECT_EQ(Msg.DateWritten, C.WantWritten) << C.Name;
+    EXPECT_EQ(Msg.DateStr, C.WantText) << C.Name;
+  }
 }
 
 TEST_F(AddressTest, ParseDateStrReportsTextWithNothingUsable) {

@@ -2,6 +2,7 @@
 // the deletion of a base's files (see baseid.h for the identifier forms).
 #include "msgbase/baseid.h"
 
+#include <string>
 #include <vector>
 
 #include "msgbase/msgbase.h"
@@ -42,6 +43,14 @@ std::string_view BaseNamePart(std::string_view Path) {
   return Dot == std::string_view::npos ? Name : Name.substr(0, Dot);
 }
 
+// Path with a separator added as AddBackslash adds it, but never cut: the
+// caller checks the length of the whole.
+std::string WithSeparator(std::string_view Path) {
+  std::string R(Path);
+  if (!Path.empty() && !IsPathDelim(Path.back())) R += PathSeparator;
+  return R;
+}
+
 bool IsOneOf(std::string_view Ext, std::initializer_list<std::string_view> Names) {
   for (std::string_view N : Names)
     if (SameText866(Ext, N)) return true;
@@ -62,50 +71,61 @@ tBaseKind BaseKindOf(char Letter) {
 }
 
 tShortString NormaliseBasePath(std::string_view Identifier) {
-  if (Identifier.empty()) return tShortString();
-  tShortString Id(Identifier);
+  // Built in full and refused when it does not fit: an identifier cut at
+  // 255 characters could name another base (its mask or its last letters
+  // gone, or a parent folder).
+  if (Identifier.empty() || Identifier.size() > tShortString::MaxLength) return tShortString();
+  std::string Id(Identifier);
 
   if (BaseKindOf(Id[0]) == bkNone) {
     std::string_view Ext = ExtensionPart(Id);
-    if (IsOneOf(Ext, {"jhr", "jdt", "jdx"}))
-      Id.Insert(0, "!");
-    else if (IsOneOf(Ext, {"sqd", "sqi"}))
-      Id.Insert(0, "$");
-    else if (Ext.empty())
-      Id.Insert(0, "#");
-    else if (SameText866(Ext, "pkt"))
-      Id.Insert(0, "P");
+    const char* Letter = IsOneOf(Ext, {"jhr", "jdt", "jdx"}) ? "!"
+                         : IsOneOf(Ext, {"sqd", "sqi"})      ? "$"
+                         : Ext.empty()                       ? "#"
+                         : SameText866(Ext, "pkt")           ? "P"
+                                                             : "";
+    Id = Letter + Id;
   }
 
   // The pieces of the path are cut from what follows the type letter: with
   // the letter in front, "SC:\AREA" would not be seen as a base in the root
   // of drive C: and would lose the root's backslash, naming AREA in drive
   // C:'s current directory instead.
-  auto Letter = [&Id] { return tShortString(Id.Sub(0, 1)); };
-  auto PathOf = [&Id] { return Id.View().substr(1); };
+  auto Letter = [&Id] { return Id.substr(0, 1); };
+  auto PathOf = [&Id] { return std::string_view(Id).substr(1); };
 
   if (IsBaseFileExtension(ExtensionPart(Id))) {
-    tShortString Stem(BaseNamePart(PathOf()));
-    Id = Letter() + AddBackslash(DirPart(PathOf())) + Stem;
+    std::string Stem(BaseNamePart(PathOf()));
+    Id = Letter() + AddBackslash(DirPart(PathOf())).ToStdString() + Stem;
   }
 
   switch (BaseKindOf(Id[0])) {
     case bkMsgDir:
       // A canonical identifier already ends in the mask; adding it again
       // would name a directory called "*.msg".
-      if (!SameText866(WholeFileName(Id), "*.msg")) Id = AddBackslash(Id) + "*.msg";
+      if (!SameText866(WholeFileName(Id), "*.msg")) Id = WithSeparator(Id) + "*.msg";
       break;
     case bkPacket:
     case bkSquish:
     case bkJam: {
-      tShortString Name(WholeFileName(PathOf()));
-      Id = Letter() + AddBackslash(DirPart(PathOf())) + Name;
+      std::string Name(WholeFileName(PathOf()));
+      Id = Letter() + AddBackslash(DirPart(PathOf())).ToStdString() + Name;
       break;
     }
     case bkNone:
       break;
   }
-  return Id;
+  if (Id.size() > tShortString::MaxLength) return tShortString();
+  return tShortString(Id);
+}
+
+bool WholeName(tShortString& Out, std::initializer_list<std::string_view> Parts) {
+  size_t Length = 0;
+  for (std::string_view P : Parts) Length += P.size();
+  Out.Clear();
+  if (Length > tShortString::MaxLength) return false;
+  for (std::string_view P : Parts) Out.Append(P);
+  return true;
 }
 
 bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Path) {
@@ -113,6 +133,7 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
   Path.Clear();
   if (Identifier.size() <= 1) return true;
   tShortString Id = NormaliseBasePath(Identifier);
+  if (Id.Empty()) return true;  // it does not fit
   Kind = BaseKindOf(Id[0]);
   Path = Id.Sub(1);
   return false;
@@ -144,13 +165,19 @@ bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
   // A type letter alone names no base: its path would be empty, and for a
   // *.MSG directory the mask would then stand for the root directory.
   if (Identifier.size() == 1 && BaseKindOf(Identifier[0]) != bkNone) return false;
+  // An identifier, or a file name of its base, that does not fit is no
+  // base to name: cut, it would be another file's.
   tShortString Id = NormaliseBasePath(Identifier);
+  if (Id.Empty()) return true;
   tBaseKind Kind = BaseKindOf(Id[0]);
-  tShortString Path = Id.Sub(1);
-  auto Add = [&Files](const tShortString& Name) {
+  std::string_view Path = Id.View().substr(1);
+  tShortString Name;
+  auto Add = [&](std::initializer_list<std::string_view> Parts) {
+    if (!WholeName(Name, Parts)) return false;
     if (FileExists(Name)) Files.push_back(Name);
+    return true;
   };
-
+  bool Whole = true;
   switch (Kind) {
     case bkMsgDir: {
       tShortString Dir = DirPart(Path);
@@ -162,23 +189,24 @@ bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
         // The listing matches "*.msg" the way the system does, which may
         // also return names such as "1.msgold"; only MSG files go.
         if (E.IsDir || !SameText866(ExtensionPart(E.Name), "MSG")) continue;
-        Add(Prefix + E.Name);
+        Whole = Whole && Add({Prefix, E.Name});
       }
       break;
     }
     case bkPacket:
-      Add(Path);
+      Whole = Add({Path});
       break;
     case bkSquish:
-      for (const char* Ext : {".sqd", ".sqi", ".sql"}) Add(Path + Ext);
+      for (const char* Ext : {".sqd", ".sqi", ".sql"}) Whole = Whole && Add({Path, Ext});
       break;
     case bkJam:
-      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) Add(Path + Ext);
+      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) Whole = Whole && Add({Path, Ext});
       break;
     case bkNone:
       break;
   }
-  return false;
+  if (!Whole) Files.clear();
+  return !Whole;
 }
 
 bool DeleteBase(std::string_view Identifier) {

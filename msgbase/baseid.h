@@ -19,6 +19,7 @@
 #define KELVANE_MSGBASE_BASEID_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -36,26 +37,37 @@ enum tBaseKind : int { bkPacket, bkSquish, bkJam, bkMsgDir, bkNone };
 // bkNone for any other character.
 tBaseKind BaseKindOf(char Letter);
 
-// The canonical identifier; empty for an empty identifier. An identifier
-// that is already canonical comes back unchanged.
+// The canonical identifier; empty for an empty identifier and for one
+// whose canonical form does not fit 255 characters (cut, it could name
+// another base). An identifier that is already canonical comes back
+// unchanged.
 tShortString NormaliseBasePath(std::string_view Identifier);
+
+// Joins Parts into Out when the whole fits a system string (255
+// characters). A name that does not fit is refused, never cut, since the
+// cut name could be another file's: false, and Out empty.
+bool WholeName(tShortString& Out, std::initializer_list<std::string_view> Parts);
 
 // Splits an identifier: normalises it, then Kind := the format of its first
 // character and Path := the rest (what the format's Open and Create take).
 // Returns true (failure) for an identifier of one character or none, which
-// names no base; Kind is then bkNone and Path empty.
+// names no base, and for one that does not fit; Kind is then bkNone and
+// Path empty.
 bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Path);
 
 // Constructs the object of the identifier's format and opens it with Mode
 // as its OpenMode, creating the base when the open fails. Yields nothing
-// for an identifier of one character or none, a letter that names no
-// format, a format this library cannot open yet (Squish, JAM, packets), or
-// an open and a create that both failed.
+// (and creates nothing) for an identifier of one character or none, one
+// that does not fit, a letter that names no format, a format this library
+// cannot open yet (Squish, JAM, packets), or an open and a create that both
+// failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 
 // The files of a base that exist now: those DeleteBase removes (below).
-// Returns true only for an identifier that names no base (empty, or a
-// letter with no path after it); Files is then empty.
+// Returns true for an identifier that names no base (empty, or a letter
+// with no path after it) and for one that does not fit 255 characters, or
+// one of whose files' names would not (cut, it would name another file);
+// Files is then empty.
 bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files);
 
 // Deletes the files of a base, all of them or none:
@@ -67,7 +79,8 @@ bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files);
 // Files that are not there are no part of it. When one of the others is
 // held open by another process (or cannot be removed for another reason
 // found beforehand), every file stays. Returns true when the identifier
-// names no base (empty, or a letter with no path after it) or the base
+// names no base (empty, a letter with no path after it, or one that does
+// not fit, or whose base has a file whose name would not) or the base
 // could not go; false when its files are gone, or it had none.
 bool DeleteBase(std::string_view Identifier);
 

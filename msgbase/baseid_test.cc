@@ -77,6 +77,22 @@ TEST(NormaliseBasePath, LongFileNamesStayWhole) {
   EXPECT_EQ(NormaliseBasePath(S + "srv" + S + Name + ".jdx").ToStdString(), "!" + S + "srv" + S + Name);
 }
 
+TEST(NormaliseBasePath, AnIdentifierThatDoesNotFitIsRefused) {
+  // Cut at 255 characters, these would lose their mask or their last
+  // letters and name another base.
+  std::string Dir = S + std::string(247, 'd');  // with the letter and "/*.msg": 255
+  std::string Over = Dir + "d";
+  EXPECT_EQ(NormaliseBasePath(Letter('F', Dir)).ToStdString(), Letter('F', Dir + S + "*.msg"));
+  EXPECT_EQ(NormaliseBasePath(Letter('F', Over)).ToStdString(), "");
+  EXPECT_EQ(NormaliseBasePath(Over).ToStdString(), "");  // the letter goes in front
+  EXPECT_EQ(NormaliseBasePath(Letter('S', std::string(300, 'a'))).ToStdString(), "");
+  tBaseKind Kind;
+  tShortString Path;
+  EXPECT_TRUE(SplitBaseId(Letter('F', Over), Kind, Path));
+  EXPECT_EQ(Kind, bkNone);
+  EXPECT_FALSE(OpenBase(Letter('F', Over), 0));
+}
+
 TEST(SplitBaseId, LettersAndPaths) {
   tBaseKind Kind;
   tShortString Path;
@@ -166,6 +182,26 @@ TEST(DeleteBase, SquishAndJamFilesGoCompanionsOfOtherBasesStay) {
 
   // Deleting what is no longer there is no failure.
   EXPECT_FALSE(DeleteBase(Letter('$', T / "AREA1")));
+}
+
+TEST(DeleteBase, FileNamesThatDoNotFitEraseNothing) {
+  // A base path of 252 characters: "AREA.sqd" would be cut to "AREA.sq",
+  // a file of someone else's, while the base's own files stayed.
+  tRuntimeTempDir T;
+  std::string Base = T.Path() + S;
+  Base += std::string(252 - Base.size(), 'b');
+  PutFile(Base + ".sq", "not ours");
+  PutFile(Base + ".jh", "not ours");
+  tSpyFileSystem Spy;
+  {
+    tFileSystemScope Scope(Spy);
+    EXPECT_TRUE(DeleteBase(Letter('S', Base)));
+    EXPECT_TRUE(DeleteBase(Letter('J', Base)));
+    EXPECT_TRUE(DeleteBase(Letter('F', Base + "d")));  // no room for the mask
+  }
+  EXPECT_EQ(Spy.Changes, 0);
+  EXPECT_EQ(GetFile(Base + ".sq"), "not ours");
+  EXPECT_EQ(GetFile(Base + ".jh"), "not ours");
 }
 
 TEST(DeleteBase, AFileHeldOpenElsewhereKeepsTheWholeBase) {

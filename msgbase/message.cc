@@ -36,11 +36,11 @@ constexpr std::string_view UpperExtNames[ExtFlagCount] = {
 };
 constexpr std::string_view UpperDummyName = "DUM ";
 
-// Removes every occurrence of Word from S, including occurrences that a
-// removal brings together.
-void RemoveAll(std::string& S, std::string_view Word) {
-  for (size_t At = S.find(Word); At != std::string::npos; At = S.find(Word)) S.erase(At, Word.size());
-}
+// Every mirrored bit of Attr.
+constexpr uint32_t MirroredBits = 0x8003FBFF;
+
+// Whether Word is Name without its trailing blank.
+bool IsName(std::string_view Word, std::string_view Name) { return Word == Name.substr(0, Name.size() - 1); }
 
 }  // namespace
 
@@ -83,12 +83,15 @@ void tMessage::ClearHeader() {
   NextUid = 0;
   for (uint8_t& F : AttrFlags) F = 0;
   for (uint8_t& F : ExtFlags) F = 0;
+  MirroredAttr_ = 0;
   State = msEmpty;
 }
 
 void tMessage::Clear() {
   HadMsgId = 0;
   HadIntl = 0;
+  OriginAddr.Clear();
+  Completed = 0;
   // Keep the text's memory: one message object is reused for every read.
   Text.Reset();
   Text.Seek(0);
@@ -106,29 +109,61 @@ void tMessage::AddVia(std::string_view ViaText) {
   RouteLines.Append(Line);
 }
 
+void tMessage::SetAttr(bool On, uint32_t Mask) {
+  Attr = On ? (Attr | Mask) : (Attr & ~Mask);
+  for (int I = 0; I < AttrFlagCount; ++I)
+    if (Mask & AttrFlagBits[I]) AttrFlags[I] = On;
+}
+
 void tMessage::SyncFlags(bool AfterRead) {
   if (AfterRead) {
-    // Built in a std::string: a FLAGS value of 255 characters plus the
-    // closing blank must not lose its last word to the 255-byte cut.
-    std::string S(Flags.View());
-    S += ' ';
-    for (char& C : S) C = UpperCase866(C);
-    for (int I = 0; I < NamedAttrCount; ++I)
-      if (S.find(UpperAttrNames[I]) != std::string::npos) Attr |= AttrFlagBits[I];
-    for (int I = 0; I < ExtFlagCount; ++I) ExtFlags[I] = S.find(UpperExtNames[I]) != std::string::npos;
-    // "DUM" is known only in that it leaves FlagsRest.
-    for (int I = 0; I < NamedAttrCount; ++I) RemoveAll(S, UpperAttrNames[I]);
-    for (int I = 0; I < ExtFlagCount; ++I) RemoveAll(S, UpperExtNames[I]);
-    RemoveAll(S, UpperDummyName);
-    FlagsRest = TrimBlanks(S);
-    for (int I = 0; I < AttrFlagCount; ++I) AttrFlags[I] = (Attr & AttrFlagBits[I]) != 0;
+    // Word by word: a name is a flag only as a whole word, so "XPVT" is
+    // an unknown word and no private flag.
+    std::string_view S = Flags.View();
+    tShortString Rest;
+    for (uint8_t& F : ExtFlags) F = 0;
+    size_t I = 0;
+    while (I < S.size()) {
+      while (I < S.size() && (S[I] == ' ' || S[I] == '\t')) ++I;
+      size_t Start = I;
+      while (I < S.size() && S[I] != ' ' && S[I] != '\t') ++I;
+      if (I == Start) break;
+      tShortString Word = UpperCase866(S.substr(Start, I - Start));
+      bool Known = IsName(Word, UpperDummyName);
+      for (int N = 0; N < NamedAttrCount && !Known; ++N)
+        if (IsName(Word, UpperAttrNames[N])) {
+          Attr |= AttrFlagBits[N];
+          Known = true;
+        }
+      for (int N = 0; N < ExtFlagCount && !Known; ++N)
+        if (IsName(Word, UpperExtNames[N])) {
+          ExtFlags[N] = 1;
+          Known = true;
+        }
+      if (Known) continue;
+      if (!Rest.Empty()) Rest += ' ';
+      Rest += Word;
+    }
+    FlagsRest = Rest;
+    for (int N = 0; N < AttrFlagCount; ++N) AttrFlags[N] = (Attr & AttrFlagBits[N]) != 0;
   } else {
-    for (int I = 0; I < AttrFlagCount; ++I) SetAttr(AttrFlags[I] != 0, AttrFlagBits[I]);
+    // Whichever side the caller changed since the two last agreed wins:
+    // a bit set with SetAttr or straight in Attr stays, and so does a
+    // mirror set or cleared by hand.
+    for (int N = 0; N < AttrFlagCount; ++N) {
+      uint32_t Bit = AttrFlagBits[N];
+      bool Mirror = AttrFlags[N] != 0;
+      if (Mirror != ((MirroredAttr_ & Bit) != 0))
+        Attr = Mirror ? (Attr | Bit) : (Attr & ~Bit);
+      else
+        AttrFlags[N] = (Attr & Bit) != 0;
+    }
   }
+  MirroredAttr_ = Attr & MirroredBits;
   // Flags: the set FLAGS-only names, upper case, in table order.
   tShortString NewFlags;
-  for (int I = 0; I < ExtFlagCount; ++I) {
-    if (ExtFlags[I]) NewFlags.Append(UpperExtNames[I]);
+  for (int N = 0; N < ExtFlagCount; ++N) {
+    if (ExtFlags[N]) NewFlags.Append(UpperExtNames[N]);
   }
   if (NewFlags.Last() == ' ') NewFlags.Truncate(NewFlags.Length() - 1);
   Flags = NewFlags;

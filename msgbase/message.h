@@ -66,6 +66,19 @@ enum : uint8_t {
   msWritten = 3,
 };
 
+// Bits of tMessage::Completed: values that CompleteHeader made up or took
+// from elsewhere because the message did not carry them. A writer stores no
+// line for them (a read and a write add nothing to a message), and kelvutil
+// show marks them. A caller that puts a value of its own into such a field
+// of a message it read clears the bit.
+enum : uint8_t {
+  cvMsgId = 0x01,       // MsgId made from the sender's address: no MSGID line
+  cvIntl = 0x02,        // Intl made from the two addresses: no INTL line
+  cvOrigPoint = 0x04,   // OrigPoint from the MSGID or 0 by default: no FMPT line
+  cvDate = 0x08,        // the date text held no date: DateWritten is the time of the read
+  cvOriginAddr = 0x10,  // the origin line named no address: none is added to it
+};
+
 // Replies holds ReplyCount numbers at indices 1..ReplyCount, as the formats
 // number them (Replies[1] is the first reply); index 0 is unused and zero.
 constexpr int ReplyCount = 66;
@@ -88,7 +101,9 @@ class tMessage {
   // alone (Clear empties those).
   void ClearHeader();
 
-  void SetAttr(bool On, uint32_t Mask) { Attr = On ? (Attr | Mask) : (Attr & ~Mask); }
+  // Sets or clears the bits of Mask in Attr and the mirrors in AttrFlags
+  // of those that have one.
+  void SetAttr(bool On, uint32_t Mask);
   bool HasAttr(uint32_t Mask) const { return (Attr & Mask) != 0; }
   // Appends SOH "Via " + Text to RouteLines.
   void AddVia(std::string_view Text);
@@ -97,11 +112,14 @@ class tMessage {
   tShortString ToStr() const { return To; }
   tShortString SubjectStr() const { return Subject; }
 
-  // AfterRead false (before a write): Attr's mirrored bits := AttrFlags,
-  // Flags := the set ExtFlags names in upper case, one space between.
-  // AfterRead true: the FLAGS text sets Attr bits it names and ExtFlags;
-  // FlagsRest := its unknown words; AttrFlags := Attr's bits; Flags rebuilt
-  // from ExtFlags.
+  // AfterRead false (before a write): Attr and AttrFlags are brought in
+  // step, each mirrored bit taking the side the caller changed since they
+  // last agreed (Attr when neither changed); Flags := the set ExtFlags
+  // names in upper case, one space between.
+  // AfterRead true: each whole word of the FLAGS text that names an Attr
+  // bit sets it, each that names an ExtFlags flag sets that; FlagsRest :=
+  // the other words (DUM aside) in upper case and their order; AttrFlags :=
+  // Attr's bits; Flags rebuilt from ExtFlags.
   void SyncFlags(bool AfterRead);
 
   // Header fields, in the order the formats know them.
@@ -145,6 +163,12 @@ class tMessage {
   uint8_t ExtFlags[ExtFlagCount] = {};
   uint8_t HadMsgId = 0;
   uint8_t HadIntl = 0;
+  // The end of the origin line as read, from its last "(" on (the address
+  // CompleteHeader took out of Origin); the writer puts it back unchanged,
+  // so a read and a write never change the origin line. Cleared, the
+  // writer gives the line the sender's address.
+  tShortString OriginAddr;
+  uint8_t Completed = 0;  // cv... bits, set by CompleteHeader
 
   // The body, lines ended by CR; grows in 4096-byte blocks.
   tMemoryStream Text;
@@ -153,6 +177,11 @@ class tMessage {
   tStringList PathLines;    // PATH values, without SOH "PATH: "
   tStringList SeenByLines;  // SEEN-BY values, without "SEEN-BY: "
   uint8_t State = msEmpty;
+
+ private:
+  // The mirrored bits of Attr as they stood when Attr and AttrFlags last
+  // agreed: SyncFlags(false) tells from it which side the caller changed.
+  uint32_t MirroredAttr_ = 0;
 };
 
 }  // namespace kelvane

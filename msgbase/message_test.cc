@@ -130,18 +130,52 @@ TEST(MessageTest, TheAttributeTableMatchesItsBits) {
   EXPECT_EQ(AttrFlagBits[10], 0x0800u);
 }
 
-TEST(SyncFlagsTest, BeforeWritingTheMirrorsDecide) {
+TEST(SyncFlagsTest, BeforeWritingTheSideTheCallerChangedDecides) {
+  // Attr and its mirrors agree after a read (here: Pvt and Hold set); the
+  // caller then changes one side or the other, and the write keeps that.
+  struct tCase {
+    const char* Name;
+    void (*Change)(tMessage&);
+    uint32_t Attr;
+  };
+  const tCase Cases[] = {
+      {"nothing changed", [](tMessage&) {}, maPrivate | maHold},
+      {"SetAttr sets", [](tMessage& M) { M.SetAttr(true, maKillSent | maDeleted); },
+       maPrivate | maHold | maKillSent | maDeleted},
+      {"SetAttr clears", [](tMessage& M) { M.SetAttr(false, maPrivate); }, maHold},
+      {"Attr set by hand", [](tMessage& M) { M.Attr |= maCrash | 0x00040000; },
+       maPrivate | maHold | maCrash | 0x00040000},
+      {"Attr cleared by hand", [](tMessage& M) { M.Attr &= ~maHold; }, maPrivate},
+      {"a mirror set", [](tMessage& M) { M.AttrFlags[7] = 1; }, maPrivate | maHold | maKillSent},
+      {"a mirror cleared", [](tMessage& M) { M.AttrFlags[0] = 0; }, maHold},
+      {"both sides, each its own bit",
+       [](tMessage& M) {
+         M.AttrFlags[17] = 1;
+         M.Attr |= maCrash;
+       },
+       maPrivate | maHold | maDeleted | maCrash},
+  };
+  for (const tCase& C : Cases) {
+    tMessage Msg;
+    Msg.Attr = maPrivate | maHold;
+    Msg.SyncFlags(true);
+    C.Change(Msg);
+    Msg.SyncFlags(false);
+    EXPECT_EQ(Msg.Attr, C.Attr) << C.Name;
+    for (int I = 0; I < AttrFlagCount; ++I)
+      EXPECT_EQ(Msg.AttrFlags[I], (C.Attr & AttrFlagBits[I]) != 0) << C.Name << " " << I;
+  }
+
+  // A message built from scratch: whatever was set, on either side, stays.
   tMessage Msg;
-  Msg.Attr = maCrash | maHold | 0x0400 | 0x00040000;  // two mirrored bits set, two bits without mirror
-  Msg.AttrFlags[0] = 1;                               // Pvt
-  Msg.AttrFlags[7] = 1;                               // K/s
-  Msg.AttrFlags[17] = 1;                              // deleted
+  Msg.Attr = maCrash | 0x0400;
+  Msg.AttrFlags[0] = 1;
   Msg.ExtFlags[efImmediate] = 1;
   Msg.ExtFlags[efDirect] = 1;
   Msg.ExtFlags[efConfirm] = 1;
   Msg.FlagsRest = "XYZ";
   Msg.SyncFlags(false);
-  EXPECT_EQ(Msg.Attr, maPrivate | maKillSent | maDeleted | 0x0400 | 0x00040000);
+  EXPECT_EQ(Msg.Attr, maCrash | 0x0400 | maPrivate);
   EXPECT_EQ(Msg.Flags, "DIR IMM CFM");
 
   tMessage None;
@@ -168,6 +202,9 @@ TEST(SyncFlagsTest, AfterReadingTheFlagsTextDecides) {
       {"DUM", 0, 0, "", ""},
       {"\tRRQ  unknown\tHLD FRQ ", 0, maReceiptReq | maHold | maFileRequest, "", "UNKNOWN"},
       {"NPD HUB", 0, 0, "HUB", "NPD"},
+      // Names count as whole words only; unknown words keep their order.
+      {"XPVT DDIR PVTX DIR", 0, 0, "DIR", "XPVT DDIR PVTX"},
+      {"zzz dir aaa DUM imm", 0, 0, "DIR IMM", "ZZZ AAA"},
       {"ARQ URQ RRC ATT TRS ORP RCV SNT LOC", 0,
        maAuditReq | maUpdateReq | maIsReceipt | maFileAttached | maInTransit | maOrphan | maReceived | maSent | maLocal,
        "", ""},

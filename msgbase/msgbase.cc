@@ -116,6 +116,9 @@ void tMsgBase::LinkReply(int32_t, int32_t) { AbstractCall(BaseTypeName, "LinkRep
 void tMsgBase::MarkRead(int32_t) { AbstractCall(BaseTypeName, "MarkRead"); }
 
 bool tMsgBase::PrepareBase(std::string_view ABasePath, int32_t Mode) {
+  // A path cut to 255 characters would be another base's: nothing is made
+  // or stored for it.
+  if (ABasePath.size() > tShortString::MaxLength) return true;
   // An empty directory part stands for the current directory, which exists.
   tShortString Dir = DirPart(ABasePath);
   if (!Dir.Empty() && !DirExists(Dir)) {

@@ -145,9 +145,9 @@ class tMsgBase {
 
   // Makes sure the directory of ABasePath exists (creating every missing
   // level), then stores Path := ABasePath, Closed := 1, OpenMode := Mode,
-  // Count := 0. When the directory cannot be created nothing is stored, so
-  // the stream opens that follow fail. Always returns true; formats ignore
-  // the result.
+  // Count := 0. When the directory cannot be created, or ABasePath does
+  // not fit 255 characters, nothing is stored (nor made), so the stream
+  // opens that follow fail. Always returns true; formats ignore the result.
   bool PrepareBase(std::string_view ABasePath, int32_t Mode);
 
   // A format's stream mode: Base OR OpenMode, as plain bits.

@@ -7,22 +7,23 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "msgbase/address.h"
 #include "msgbase/baseid.h"
+#include "msgbase/fts_writer.h"
 #include "msgbase/message.h"
 #include "runtime/coding.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
+#include "runtime/replacing_file.h"
 #include "runtime/stream.h"
 
 namespace kelvane {
 
 namespace {
 
-constexpr char Soh = 1;
-constexpr char Cr = 13;
 constexpr std::string_view LastReadName = "lastread.kvx";
 
 // The message number a directory entry stands for: the first dot-separated
@@ -36,63 +37,19 @@ int32_t NumberOfEntry(std::string_view Name) {
   return static_cast<int32_t>(Value);
 }
 
-void WriteLine(tStream& S, std::string_view Prefix, std::string_view Value) {
-  S.WriteStr(Prefix);
-  S.WriteStr(Value);
-  S.Write(&Cr, 1);
-}
-
-void WriteKludge(tStream& S, std::string_view Name, std::string_view Value) {
-  if (Value.empty()) return;
-  S.Write(&Soh, 1);
-  WriteLine(S, Name, Value);
-}
-
-// A point word worth an FMPT or TOPT line: neither 0 nor the unset mark,
-// which no address can carry.
-bool IsRealPoint(uint16_t Point) { return Point != 0 && Point != UnsetWord; }
+// An address word as the header stores it: an unknown one as 0, which is
+// how other tossers write an address they do not know (net 0 and node 0
+// read back as unknown).
+uint16_t HeaderWord(uint16_t W) { return W == UnsetWord ? 0 : W; }
 
 }  // namespace
 
 bool tFtsTextBase::WriteFtsText(tMessage* Msg, int32_t /*Position*/) {
   if (!DataStream || !Msg) return true;
-  tStream& S = *DataStream;
-
-  if (Msg->Area.Empty()) {
-    if (IsRealPoint(Msg->OrigPoint)) WriteKludge(S, "FMPT ", IntToStr(Msg->OrigPoint));
-    if (IsRealPoint(Msg->DestPoint)) WriteKludge(S, "TOPT ", IntToStr(Msg->DestPoint));
-    WriteKludge(S, "INTL ", Msg->Intl);
-  }
-  WriteKludge(S, "MSGID: ", Msg->MsgId);
-  WriteKludge(S, "REPLY: ", Msg->ReplyId);
-  WriteKludge(S, "FLAGS ", Msg->Flags);
-  WriteKludge(S, "PID: ", Msg->Pid);
-  WriteKludge(S, "TID: ", Msg->Tid);
-  for (const tShortString& Line : Msg->Kludges)
-    if (!Line.Empty()) WriteLine(S, "", Line);
-
   Msg->Text.Reset();
-  std::string_view Body = Msg->Text.View();
-  S.WriteStr(Body);
-
-  bool WantTear = !Msg->TearLine.Empty() && Msg->AddTearLine;
-  bool WantOrigin = Msg->AddOrigin && (!Msg->Origin.Empty() || !Msg->Area.Empty());
-  bool MoreLines = WantTear || WantOrigin || !Msg->SeenByLines.Empty() || !Msg->PathLines.Empty() ||
-                   !Msg->RouteLines.Empty();
-  // A body whose last line has no break would swallow the first control
-  // line behind it; give that line its CR.
-  if (MoreLines && !Body.empty() && Body.back() != Cr && Body.back() != '\n') S.Write(&Cr, 1);
-
-  if (WantTear) WriteLine(S, "---", Msg->TearLine);
-  if (WantOrigin) WriteLine(S, " * Origin: ", Msg->Origin + "(" + OrigAddrStr(*Msg) + ")");
-  for (const tShortString& Line : Msg->SeenByLines) WriteLine(S, "SEEN-BY: ", Line);
-  for (const tShortString& Line : Msg->PathLines) {
-    S.Write(&Soh, 1);
-    WriteLine(S, "PATH: ", Line);
-  }
-  for (const tShortString& Line : Msg->RouteLines)
-    if (!Line.Empty()) WriteLine(S, "", Line);
-  return S.Status != stOk;
+  WriteKludgeLines(*DataStream, *Msg, ksTextLines);
+  WriteBodyAndTail(*DataStream, *Msg, tpAll);
+  return DataStream->Status != stOk;
 }
 
 tMsgDirBase::tMsgDirBase() = default;
@@ -102,10 +59,16 @@ tMsgDirBase::~tMsgDirBase() = default;
 tShortString tMsgDirBase::DirName() const { return AddBackslash(DirPart(Path)); }
 
 tShortString tMsgDirBase::MessageFileName(int32_t N) const {
-  return DirName() + IntToStr(N) + "." + ExtensionOf(Path);
+  tShortString Name;
+  WholeName(Name, {DirName(), IntToStr(N), ".", ExtensionOf(Path)});
+  return Name;
 }
 
-tShortString tMsgDirBase::LastReadFileName() const { return DirName() + LastReadName; }
+tShortString tMsgDirBase::LastReadFileName() const {
+  tShortString Name;
+  WholeName(Name, {DirName(), LastReadName});
+  return Name;
+}
 
 void tMsgDirBase::ConvertHeader(bool ToMessage, tMessage* Msg) {
   if (!Msg) return;
@@ -132,25 +95,25 @@ void tMsgDirBase::ConvertHeader(bool ToMessage, tMessage* Msg) {
   PutTextField(H + mhFrom, MsgNameWidth, Msg->From, MsgNameWidth - 1);
   PutTextField(H + mhTo, MsgNameWidth, Msg->To, MsgNameWidth - 1);
   PutTextField(H + mhSubject, MsgSubjectWidth, Msg->Subject, MsgSubjectWidth - 1);
-  // The date text is made from DateWritten. A message that has no date
-  // (all zero) keeps a date text it brings; one that has neither is dated
-  // now, since "00  00  00:00:00" would be no date at all.
-  if (!(Msg->DateWritten == tDateTime()))
-    Msg->DateStr = DateTimeToStr(Msg->DateWritten);
-  else if (Msg->DateStr.Empty())
-    Msg->DateStr = DateTimeToStr(CurrentDateTime());
+  DateForWriting(*Msg);
   Msg->DateStr.Truncate(MsgDateWidth);
   PutTextField(H + mhDate, MsgDateWidth, Msg->DateStr, MsgDateWidth - 1);
   PutU16(H + mhTimesRead, Msg->TimesRead);
-  PutU16(H + mhDestNode, Msg->DestNode);
-  PutU16(H + mhOrigNode, Msg->OrigNode);
-  PutU16(H + mhOrigNet, Msg->OrigNet);
-  PutU16(H + mhDestNet, Msg->DestNet);
+  PutU16(H + mhDestNode, HeaderWord(Msg->DestNode));
+  PutU16(H + mhOrigNode, HeaderWord(Msg->OrigNode));
+  PutU16(H + mhOrigNet, HeaderWord(Msg->OrigNet));
+  PutU16(H + mhDestNet, HeaderWord(Msg->DestNet));
   PutU16(H + mhAttr, static_cast<uint16_t>(Msg->Attr));
   PutU16(H + mhNextReply, static_cast<uint16_t>(Msg->Replies[1]));
 }
 
 bool tMsgDirBase::OpenDir(std::string_view APath, int32_t Mode) {
+  // A path that does not fit is no base: cut, it would name another folder,
+  // which must not be created or read.
+  if (APath.size() > tShortString::MaxLength) {
+    Closed = cbFailed;
+    return true;
+  }
   PrepareBase(APath, Mode);
   AuxStream.reset();
   // PrepareBase leaves Path alone when it could not make the directory;
@@ -163,8 +126,10 @@ bool tMsgDirBase::OpenDir(std::string_view APath, int32_t Mode) {
   }
 
   tShortString LastRead = LastReadFileName();
-  uint16_t LastReadMode = StreamMode(FileExists(LastRead) ? smOpenReadWrite : smCreate);
-  AuxStream = std::make_unique<tBufStream>(LastRead, LastReadMode);
+  if (!LastRead.Empty()) {
+    uint16_t LastReadMode = StreamMode(FileExists(LastRead) ? smOpenReadWrite : smCreate);
+    AuxStream = std::make_unique<tBufStream>(LastRead, LastReadMode);
+  }
 
   Numbers_.clear();
   std::vector<tDirEntry> Entries;
@@ -185,7 +150,11 @@ bool tMsgDirBase::Open(std::string_view APath, int32_t Mode) { return OpenDir(AP
 
 bool tMsgDirBase::Create(std::string_view APath, int32_t Mode) { return OpenDir(APath, Mode); }
 
-bool tMsgDirBase::Exists(int32_t N) { return N >= 1 && FileExists(MessageFileName(N)); }
+bool tMsgDirBase::Exists(int32_t N) {
+  if (N < 1) return false;
+  tShortString Name = MessageFileName(N);
+  return !Name.Empty() && FileExists(Name);
+}
 
 void tMsgDirBase::DecodeDataStream(tMessage* Msg) {
   // A file shorter than the header leaves the rest of the header zero,
@@ -203,11 +172,13 @@ void tMsgDirBase::DecodeDataStream(tMessage* Msg) {
 bool tMsgDirBase::ReadMessage(int32_t N, tMessage* Msg) {
   tMsgBase::ReadMessage(N, Msg);
   if (Closed != cbOpen || !Msg || N < 1) return true;
+  tShortString Name = MessageFileName(N);
+  if (Name.Empty()) return true;
   // The file is opened straight away: asking first whether it exists would
   // cost a lookup for every message of a large folder. Only a failed open
   // asks, to tell a missing message (the record stays as it was) from one
   // that is there but cannot be read (the record is cleared).
-  DataStream = std::make_unique<tBufStream>(MessageFileName(N), StreamMode(smOpenRead));
+  DataStream = std::make_unique<tBufStream>(Name, StreamMode(smOpenRead));
   if (DataStream->Status != stOk) {
     DataStream.reset();
     if (Exists(N)) Msg->Clear();
@@ -239,29 +210,54 @@ bool tMsgDirBase::ReadThread(int32_t N, tMessage* Msg) {
   return true;
 }
 
+std::string tMsgDirBase::MessageImage(tMessage* Msg) {
+  if (!Msg) return std::string();
+  Msg->SyncFlags(false);
+  ConvertHeader(false, Msg);
+  auto Mem = std::make_unique<tMemoryStream>();
+  tMemoryStream* M = Mem.get();
+  std::unique_ptr<tStream> Kept = std::move(DataStream);
+  DataStream = std::move(Mem);
+  M->Write(HeaderBuf, MsgHeaderSize);
+  WriteFtsText(Msg, static_cast<int32_t>(M->GetPos()));
+  std::string Image = M->Status == stOk ? std::string(M->View()) : std::string();
+  DataStream = std::move(Kept);
+  return Image;
+}
+
 bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
   tMsgBase::WriteMessage(N, Msg);
   // Message files are numbered from 1; "0.msg" or "-1.msg" could never be
   // read back.
   if (Closed != cbOpen || !Msg || N < 1) return true;
-  Msg->SyncFlags(false);
-  ConvertHeader(false, Msg);
-
   tShortString Name = MessageFileName(N);
-  bool Existed = FileExists(Name);
-  auto File = std::make_unique<tBufStream>(Name, StreamMode(smCreate));
-  tBufStream* F = File.get();
-  if (F->Status != stOk) return true;
-  DataStream = std::move(File);
-  F->Write(HeaderBuf, MsgHeaderSize);
-  WriteFtsText(Msg, static_cast<int32_t>(F->GetPos()));
-  bool Failed = F->Status != stOk;
-  if (!F->Close()) Failed = true;
-  DataStream.reset();
-  if (Failed) {
-    // A message file that is not whole must not be read as a message.
-    if (!Existed) RemoveFile(Name);
-    return true;
+  if (Name.Empty()) return true;  // cut, it would be another message's name
+  // OR-ed with a mode that only opens (the netmail scan's 0x3D40), a create
+  // is an open for reading: such a base writes nothing.
+  uint16_t CreateMode = StreamMode(smCreate);
+  tOpenMode Decoded = DecodeOpenMode(CreateMode);
+  if (!Decoded.Valid || !Decoded.Create) return true;
+
+  std::string Image = MessageImage(Msg);
+  if (Image.empty()) return true;
+  if (FileExists(Name)) {
+    // A message that is there is replaced whole: the new file is written
+    // beside it, flushed, and put in its place in one step, so a write that
+    // fails leaves the old message byte for byte.
+    tReplacingFile File(Name);
+    File.Out().WriteStr(Image);
+    if (!File.Commit()) return true;
+  } else {
+    // A new message file is made new (never through a link, never over a
+    // file that appeared meanwhile); one that could not be written whole is
+    // removed again.
+    tBufStream File(Name, static_cast<uint16_t>(fmCreateNew | (CreateMode & 0x00FF)));
+    if (File.Status != stOk) return true;
+    File.WriteStr(Image);
+    if (!File.Close()) {
+      RemoveFile(Name);
+      return true;
+    }
   }
   Msg->State = msWritten;
   auto At = std::lower_bound(Numbers_.begin(), Numbers_.end(), N);

@@ -14,6 +14,7 @@
 #define KELVANE_MSGBASE_MSGDIR_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -50,8 +51,10 @@ class tFtsTextBase : public tMsgBase {
   // for netmail the FMPT, TOPT and INTL lines, then MSGID, REPLY, FLAGS,
   // PID, TID, the other kludges, the body, tear line, origin line, SEEN-BY
   // and PATH lines and the route lines, each ended by one CR; no closing
-  // NUL. Position is not used. Returns true when DataStream or Msg is
-  // absent or the stream reports an error afterwards, false otherwise.
+  // NUL (WriteKludgeLines and WriteBodyAndTail of fts_writer.h). Values a
+  // read completed get no line. Position is not used. Returns true when
+  // DataStream or Msg is absent or the stream reports an error afterwards,
+  // false otherwise.
   virtual bool WriteFtsText(tMessage* Msg, int32_t Position);
 };
 
@@ -86,10 +89,13 @@ class tMsgDirBase : public tFtsTextBase {
 
   bool ReadMessage(int32_t N, tMessage* Msg) override;
   bool ReadThread(int32_t N, tMessage* Msg) override;
-  // Writes (creates or empties) the file of message N; Count becomes the
-  // larger of Count and N. A file that cannot be created or written fails
-  // (true) with Count unchanged; a new file that could not be written
-  // whole is removed again.
+  // Writes the file of message N; Count becomes the larger of Count and N.
+  // An existing file is replaced whole in one step (tReplacingFile), a new
+  // one is created new; a base whose mode only opens (0x3D40) writes
+  // nothing. A file that cannot be written fails (true) with Count
+  // unchanged and the old file, if any, byte for byte as it was; a new file
+  // that could not be written whole is removed again. A file name that does
+  // not fit 255 characters is refused.
   bool WriteMessage(int32_t N, tMessage* Msg) override;
   // Erases the file of message N unless another process holds it open;
   // false even then. Count is not changed.
@@ -97,14 +103,20 @@ class tMsgDirBase : public tFtsTextBase {
 
   // The directory with its separator, derived from Path.
   tShortString DirName() const;
-  // The file of message N: directory + N + "." + the mask's extension.
+  // The file of message N: directory + N + "." + the mask's extension;
+  // empty when that does not fit 255 characters (no such message can be).
   tShortString MessageFileName(int32_t N) const;
+  // Empty, and no last-read file is held, when it does not fit.
   tShortString LastReadFileName() const;
 
   // Decodes the bytes of one *.MSG file held in memory into Msg exactly as
   // ReadMessage decodes a file, whatever the open state of the base (for
   // tools and the fuzzer). True only when Msg is absent.
   bool ReadImage(std::string_view Image, tMessage* Msg);
+  // The bytes of the *.MSG file that WriteMessage stores for Msg, after the
+  // same pre-write step (SyncFlags, the header built into HeaderBuf);
+  // empty when Msg is absent or memory failed.
+  std::string MessageImage(tMessage* Msg);
 
   // The native header of the message last read or written.
   uint8_t HeaderBuf[MsgHeaderSize] = {};

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "msgbase/address.h"
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
+#include "msgbase/test_corpus.h"
 #include "msgbase/test_fs.h"
 #include "runtime/coding.h"
 #include "runtime/path.h"
@@ -18,6 +21,7 @@
 namespace kelvane {
 namespace {
 
+using testing::FillNetmail;
 using testing::GetFile;
 using testing::IsFile;
 using testing::Letter;
@@ -53,39 +57,6 @@ std::string Header(std::string_view From, std::string_view To, std::string_view 
   PutU16(H + 186, Attr);
   PutU16(H + 188, NextReply);
   return std::string(reinterpret_cast<char*>(H), 190);
-}
-
-// A netmail message with a point on both sides and every kind of line.
-void FillNetmail(tMessage& M) {
-  M.Clear();
-  M.From = "Ivan Petrov";
-  M.To = "Test Sysop";
-  M.Subject = "\x8f\xe0\xa8\xa2\xa5\xe2 subject";  // cp866 bytes pass unchanged
-  M.DateWritten = tDateTime{2026, 12, 7, 19, 5, 8};
-  M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = 7;
-  M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 3;
-  M.Intl = "2:5020/1 2:5020/2";
-  M.MsgId = "2:5020/2.7 12345678";
-  M.ReplyId = "2:5020/1.3 87654321";
-  M.Pid = "kelvane 1";
-  M.Tid = "tosser 2";
-  M.Kludges.Append("\x01" "CHRS: CP866 2");
-  M.Kludges.Append("\x01" "TZUTC: 0300");
-  M.Text.WriteStr("First line\r\rThird line\r");
-  M.TearLine = " kelvane";
-  M.AddTearLine = 1;
-  M.Origin = "Test Station ";
-  M.AddOrigin = 1;
-  M.SeenByLines.Append("5020/1 2");
-  M.PathLines.Append("5020/2");
-  M.PathLines.Append("5020/1");
-  M.RouteLines.Append("\x01" "Via 2:5020/1 @20261207.190508 kelvane");
-  M.AttrFlags[0] = 1;  // Pvt
-  M.AttrFlags[7] = 1;  // K/s
-  M.ExtFlags[efDirect] = 1;
-  M.ExtFlags[efImmediate] = 1;
-  M.TimesRead = 3;
-  M.Replies[1] = 12;
 }
 
 std::vector<std::string> Lines(const tStringList& L) {
@@ -367,6 +338,108 @@ TEST(MsgDirBase, ForeignBytesAfterNulAndUnterminatedFields) {
   EXPECT_EQ(M.Text.View(), "Body\r");  // the closing NUL is not text
 }
 
+// A message read and written again gains no line, loses none and keeps
+// its origin line: stored texts as other software writes them.
+TEST(MsgDirBase, AReadAndAWriteAddNothing) {
+  using namespace std::string_literals;
+  struct tCase {
+    const char* Name;
+    uint16_t Net, Node;  // the header's origin net and node
+    std::string Stored;
+    std::string Written;  // empty: the text as stored, without its NUL
+    const char* Orig;
+  };
+  const tCase Cases[] = {
+      {"echomail as crashmail stores it: net 0 and node 0", 0, 0,
+       "\1MSGID: 2:5020/1.3 18b37601\rHello\r--- CrashWrite\r * Origin: Pointland (2:5020/1.3)\r"
+       "\1PATH: 5020/1\r\0"s,
+       "", "2:5020/1.3"},
+      {"an origin line in its own spelling", 0, 0, "Hi\r * Origin: Node One (2:5020/1.0@fidonet)\r"s, "", "2:5020/1"},
+      {"netmail without MSGID and INTL", 5020, 2, "\1CHRS: CP866 2\rBody\r\0"s, "", "2:5020/2"},
+      {"a point known from the MSGID only: no FMPT", 5020, 2, "\1MSGID: 2:5020/2.7 1\rBody\r"s, "", "2:5020/2.7"},
+      {"FLAGS: whole words, unknown ones kept", 5020, 2, "\1FLAGS XPVT dir zzz\rBody\r"s,
+       "\1FLAGS DIR XPVT ZZZ\rBody\r", "2:5020/2"},
+      {"lines an editor left after the NUL", 5020, 2, "Body\r\0-OLD.AREA\r"s, "Body\r", "2:5020/2"},
+      {"an LF text whose body begins with a blank line", 5020, 2, "\1PID: p\n\nBody\n"s, "", "2:5020/2"},
+  };
+  tRuntimeTempDir T;
+  auto Base = OpenDir(T);
+  for (const tCase& C : Cases) {
+    PutFile(T / "1.msg", Header("a", "b", "s", "07 Dec 26  19:05:08", C.Net, C.Node, 5020, 1, 0) + C.Stored);
+    tMessage M;
+    ASSERT_FALSE(Base->ReadMessage(1, &M)) << C.Name;
+    EXPECT_EQ(OrigAddrStr(M), C.Orig) << C.Name;
+    EXPECT_FALSE(M.HasAttr(maPrivate)) << C.Name;  // not from "XPVT"
+    ASSERT_FALSE(Base->WriteMessage(2, &M)) << C.Name;
+    std::string Want = C.Written.empty() ? C.Stored.substr(0, C.Stored.find('\0')) : C.Written;
+    EXPECT_EQ(GetFile(T / "2.msg").substr(190), Want) << C.Name;
+  }
+}
+
+// Attributes and dates the caller set, or the message lacks.
+TEST(MsgDirBase, AttributesSetByTheCallerAndMessagesWithoutADate) {
+  testing::tFixedClock Clock;
+  tRuntimeTempDir T;
+  auto Base = OpenDir(T);
+  PutFile(T / "1.msg", Header("a", "b", "s", "", 5020, 2, 5020, 1, maPrivate) + "Body\r");
+  tMessage M;
+  ASSERT_FALSE(Base->ReadMessage(1, &M));
+  EXPECT_TRUE(M.DateStr.Empty());  // no "00  00  00:00:00"
+  M.SetAttr(true, maKillSent);
+  M.Attr |= maLocal;
+  ASSERT_FALSE(Base->WriteMessage(2, &M));
+  tMessage R;
+  ASSERT_FALSE(Base->ReadMessage(2, &R));
+  EXPECT_EQ(R.Attr, maPrivate | maKillSent | maLocal);
+  EXPECT_EQ(R.DateStr, "04 May 31  03:02:01");  // dated when written
+
+  // The text an empty date became before is no date either.
+  tMessage Built;
+  Built.DateStr = "00  00  00:00:00";
+  ASSERT_FALSE(Base->WriteMessage(3, &Built));
+  EXPECT_EQ(GetFile(T / "3.msg").substr(144, 19), "04 May 31  03:02:01");
+}
+
+// Names cut at 255 characters would be other files: they are refused, and
+// nothing is created, written or read in their place.
+TEST(MsgDirBase, NamesThatDoNotFitAreRefused) {
+  tRuntimeTempDir T;
+  // A folder of 244 characters: "100000.msg" still fits behind it, and
+  // "1000000.msg" does not.
+  std::string Folder = T.Path();
+  while (Folder.size() < 244) {
+    size_t Need = 244 - Folder.size();
+    if (Need > 1) Folder += PathSeparator;
+    Folder += std::string(Need > 1 ? std::min<size_t>(100, Need - 1) : 1, 'd');
+  }
+  ASSERT_EQ(Folder.size(), 244u);
+  ASSERT_TRUE(std::filesystem::create_directories(Folder));
+  auto Base = OpenBase(Letter('F', Folder), 0);
+  ASSERT_TRUE(Base);
+  tMessage M;
+  FillNetmail(M);
+  ASSERT_FALSE(Base->WriteMessage(100000, &M));
+  std::string Small = GetFile(Folder + PathSeparator + "100000.msg");
+  ASSERT_GT(Small.size(), 190u);
+  M.Subject = "the big one";
+  EXPECT_TRUE(Base->WriteMessage(1000000, &M));
+  EXPECT_EQ(Base->Count, 100000);
+  EXPECT_EQ(GetFile(Folder + PathSeparator + "100000.msg"), Small);
+  EXPECT_FALSE(Base->Exists(1000000));
+  EXPECT_TRUE(Base->ReadMessage(1000000, &M));
+  EXPECT_TRUE(Base->DeleteMessage(1000000));
+  // 100000.msg alone: "lastread.kvx" does not fit behind this folder either.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder), std::filesystem::directory_iterator()), 1);
+
+  // A folder whose mask does not fit is no base, and is not made.
+  std::string Longer = Folder + PathSeparator + "eeeeee";  // 251: "\*.msg" makes 257
+  EXPECT_FALSE(OpenBase(Letter('F', Longer), 0));
+  EXPECT_FALSE(std::filesystem::exists(Longer));
+  tMsgDirBase Direct;
+  EXPECT_TRUE(Direct.Open(Longer + PathSeparator + "*.msg", 0));
+  EXPECT_FALSE(std::filesystem::exists(Longer));
+}
+
 TEST(MsgDirBase, ShortAndTruncatedFilesReadAsZeros) {
   tRuntimeTempDir T;
   auto Base = OpenDir(T);
@@ -418,13 +491,27 @@ TEST(MsgDirBase, FailedWritesAreReportedAndLeaveNoHalfFile) {
   EXPECT_NE(M.State, msWritten);
   EXPECT_FALSE(IsFile(T / "9.msg"));
 
+  // A message that is there stays byte for byte when its rewrite fails.
+  std::string Old = GetFile(T / "5.msg");
+  {
+    tFileSystemScope Scope(Spy);
+    EXPECT_TRUE(Base->WriteMessage(5, &M));
+  }
+  EXPECT_EQ(GetFile(T / "5.msg"), Old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(T.Path()), std::filesystem::directory_iterator()), 2)
+      << "a temporary file was left behind";
+  Spy.FailWrites = false;
+  ASSERT_FALSE(Base->WriteMessage(5, &M));
+  EXPECT_GT(GetFile(T / "5.msg").size(), 190u);
+
   // Opened for reading only (the mode of the netmail scan): a create turns
   // into an open of an existing file, and writing fails either way.
   auto ReadOnly = OpenDir(T, 0x3D40);
   EXPECT_TRUE(ReadOnly->WriteMessage(6, &M));
   EXPECT_FALSE(IsFile(T / "6.msg"));
+  std::string Kept = GetFile(T / "5.msg");
   EXPECT_TRUE(ReadOnly->WriteMessage(5, &M));
-  EXPECT_EQ(GetFile(T / "5.msg"), "old");
+  EXPECT_EQ(GetFile(T / "5.msg"), Kept);
   EXPECT_EQ(ReadOnly->Count, 5);
 }
 
@@ -454,47 +541,14 @@ TEST(MsgDirBase, LastReadFileOnlyWhereTheModeCreates) {
 // Interoperation with an independent tosser: crashmail tosses packets made
 // by crashwrite into a *.MSG netmail folder that we read, and exports a
 // message that we wrote into a packet that we parse.
-class CrashmailTest : public ::testing::Test {
+class CrashmailTest : public testing::tCrashmailTest {
  protected:
-  void SetUp() override {
-#ifdef _WIN32
-    GTEST_SKIP() << "crashmail runs on POSIX only";
-#else
-    if (std::system("command -v crashmail >/dev/null 2>&1 && command -v crashwrite >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "crashmail and crashwrite are not installed";
-    for (const char* D : {"in", "out", "tmp", "netmail", "bad"}) std::filesystem::create_directory(T / D);
-    std::string P = T.Path();
-    PutFile(T / "prefs",
-               "SYSOP \"Test Sysop\"\nLOGFILE \"" + P + "/log\"\nLOGLEVEL 6\nDUPEFILE \"" + P +
-                   "/dupes\" 200\nDUPEMODE IGNORE\nDEFAULTZONE 2\nINBOUND \"" + P + "/in\"\nOUTBOUND \"" + P +
-                   "/out\"\nTEMPDIR \"" + P + "/tmp\"\nCREATEPKTDIR \"" + P + "/tmp\"\nPACKETDIR \"" + P +
-                   "/out\"\nSTATSFILE \"" + P +
-                   "/stats\"\nAKA 2:5020/1\nDOMAIN \"fidonet\"\nAKA 2:5020/1.3\nDOMAIN \"fidonet\"\n"
-                   "NODE 2:5020/2 \"\" \"\"\nROUTE \"2:5020/2.*\" \"2:5020/2\" 2:5020/1\n"
-                   "NETMAIL \"NETMAIL\" 2:5020/1 MSG \"" +
-                   P + "/netmail\"\nAREA \"BAD\" 2:5020/1 MSG \"" + P + "/bad\"\n");
-#endif
-  }
-
-  int Run(const std::string& Command) { return std::system((Command + " >>" + T.Path() + "/run.log 2>&1").c_str()); }
-
-  tRuntimeTempDir T;
+  CrashmailTest() : tCrashmailTest(false) {}
 };
 
 TEST_F(CrashmailTest, TossedNetmailReadsBack) {
-  PutFile(T / "a.txt", "\x01" "CHRS: CP866 2\rHello line one\r\rsecond line\r--- their tear\r");
-  PutFile(T / "b.txt", "Cross-zone body\r");
-  ASSERT_EQ(Run("crashwrite DIR " + T.Path() + "/in TEXT " + T.Path() +
-                "/a.txt FROMNAME 'Ivan Petrov' FROMADDR 2:5020/2.7 TONAME 'Test Sysop' TOADDR 2:5020/1.3 "
-                "SUBJECT $(printf '\\217\\340\\250\\242\\245\\342')"),
-            0);
-  ASSERT_EQ(Run("crashwrite DIR " + T.Path() + "/in TEXT " + T.Path() +
-                "/b.txt FROMNAME 'John Smith' FROMADDR 1:234/5 TONAME 'Test Sysop' TOADDR 2:5020/1 "
-                "SUBJECT 'From zone one'"),
-            0);
-  ASSERT_EQ(Run("crashmail SETTINGS " + T.Path() + "/prefs TOSS"), 0);
-
-  auto Base = OpenBase(Letter('F', T / "netmail"), 0x3D40);
+  ASSERT_TRUE(Node.WriteCorpus()) << Node.Log();
+  auto Base = OpenBase(Letter('F', Node / "netmail"), 0x3D40);
   ASSERT_TRUE(Base);
   int Found = 0;
   tMessage M;
@@ -512,15 +566,23 @@ TEST_F(CrashmailTest, TossedNetmailReadsBack) {
       EXPECT_EQ(Lines(M.Kludges), (std::vector<std::string>{"\x01" "CHRS: CP866 2"}));
       EXPECT_EQ(M.Text.View(), "Hello line one\r\rsecond line\r");
       EXPECT_EQ(M.TearLine, " their tear");
-    } else {
-      EXPECT_EQ(M.From, "John Smith");
+    } else if (M.From == "John Smith") {
       EXPECT_EQ(M.Subject, "From zone one");
       EXPECT_EQ(OrigAddrStr(M), "1:234/5");
       EXPECT_EQ(DestAddrStr(M), "2:5020/1");
       EXPECT_EQ(M.Text.View(), "Cross-zone body\r");
+    } else {
+      // No MSGID: one is completed for readers, and marked so.
+      EXPECT_EQ(M.From, "Hand Made");
+      EXPECT_EQ(OrigAddrStr(M), "2:5020/2");
+      EXPECT_EQ(M.HadMsgId, 0);
+      EXPECT_TRUE(M.Completed & cvMsgId);
+      EXPECT_EQ(M.Pid, "hand 1");
+      EXPECT_EQ(M.Flags, "DIR");
+      EXPECT_EQ(M.FlagsRest, "XPVT");
     }
   }
-  EXPECT_EQ(Found, 2) << GetFile(T / "run.log");
+  EXPECT_EQ(Found, 3) << Node.Log();
 }
 
 // The strings of a packed message: NUL-ended, at Pos, which moves past it.
@@ -533,7 +595,7 @@ std::string PacketString(const std::string& Pkt, size_t& Pos) {
 }
 
 TEST_F(CrashmailTest, OurNetmailIsExportedByCrashmail) {
-  auto Base = OpenBase(Letter('F', T / "netmail"), 0);
+  auto Base = OpenBase(Letter('F', Node / "netmail"), 0);
   ASSERT_TRUE(Base);
   tMessage M;
   M.From = "Test Sysop";
@@ -551,12 +613,11 @@ TEST_F(CrashmailTest, OurNetmailIsExportedByCrashmail) {
   // crashmail keeps 1.msg for a high-water mark and scans from 2.msg on.
   ASSERT_FALSE(Base->WriteMessage(2, &M));
   Base.reset();
-  ASSERT_EQ(Run("crashmail SETTINGS " + T.Path() + "/prefs SCAN"), 0);
+  ASSERT_TRUE(Node.Scan());
 
   std::string Pkt;
-  for (const auto& E : std::filesystem::directory_iterator(T / "out"))
-    if (E.is_regular_file()) Pkt = GetFile(E.path().string());
-  ASSERT_GT(Pkt.size(), 58u + 14u) << GetFile(T / "run.log");
+  for (const std::string& File : Node.Files("out")) Pkt = GetFile(File);
+  ASSERT_GT(Pkt.size(), 58u + 14u) << Node.Log();
   const uint8_t* P = reinterpret_cast<const uint8_t*>(Pkt.data());
   EXPECT_EQ(GetU16(P + 18), 2);  // packet type 2
   EXPECT_EQ(GetU16(P + 58), 2);  // a packed message
@@ -573,7 +634,7 @@ TEST_F(CrashmailTest, OurNetmailIsExportedByCrashmail) {
   for (const char* Line : {"\x01" "FMPT 3\r", "\x01" "TOPT 7\r", "\x01" "INTL 2:5020/2 2:5020/1\r",
                            "\x01" "MSGID: 2:5020/1.3 0badcafe\r", "\x01" "CHRS: CP866 2\r", "Our body line\r"})
     EXPECT_NE(Text.find(Line), std::string::npos) << Line;
-  EXPECT_NE(GetFile(T / "log").find("at 2:5020/2.7"), std::string::npos) << GetFile(T / "log");
+  EXPECT_NE(Node.Log().find("at 2:5020/2.7"), std::string::npos) << Node.Log();
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "msgbase/control_line.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
-#include "runtime/case866.h"
 #include "runtime/collection.h"
 #include "runtime/short_string.h"
 #include "runtime/stream.h"
@@ -38,15 +38,6 @@ constexpr size_t IndexFrom = 16;
 
 inline bool IsBreak(uint8_t C) { return C == Cr || C == Lf; }
 inline uint8_t PartnerOf(uint8_t C) { return C == Cr ? Lf : Cr; }
-
-// Whether Line begins with Prefix, compared in upper case; Prefix is given
-// in upper case.
-bool HasPrefix(std::string_view Line, std::string_view Prefix) {
-  if (Line.size() < Prefix.size()) return false;
-  for (size_t I = 0; I < Prefix.size(); ++I)
-    if (UpperCase866(Line[I]) != Prefix[I]) return false;
-  return true;
-}
 
 // A decimal number from the rest of a TOPT or FMPT line, modulo 65536;
 // 0 when it is no number. Blanks at both ends are allowed.
@@ -129,82 +120,57 @@ struct tIndexes {
 // line on, so an SOH line of that kind falls to the last row and is kept in
 // Kludges.
 bool ApplyRows(tMessage& Msg, std::string_view Line, bool Backward, tIndexes& Ix) {
-  if (!Backward && !Line.empty() && Line[0] == '\001') {
-    if (HasPrefix(Line, "\001INTL ")) {
-      Msg.Intl = Line.substr(6);
-      return true;
-    }
-    if (HasPrefix(Line, "\001TOPT ")) {
-      Msg.DestPoint = PointNumber(Line.substr(6));
-      return true;
-    }
-    if (HasPrefix(Line, "\001FMPT ")) {
-      Msg.OrigPoint = PointNumber(Line.substr(6));
-      return true;
-    }
-    if (HasPrefix(Line, "\001MSGID: ")) {
-      Msg.MsgId = Line.substr(8);
-      return true;
-    }
-    if (HasPrefix(Line, "\001REPLY: ")) {
-      Msg.ReplyId = Line.substr(8);
-      return true;
-    }
-    if (HasPrefix(Line, "\001FLAGS ")) {
-      Msg.Flags = Line.substr(7);
-      return true;
-    }
-    if (HasPrefix(Line, "\001PID: ")) {
-      Msg.Pid = Line.substr(6);
-      return true;
-    }
-    if (HasPrefix(Line, "\001TID: ")) {
-      Msg.Tid = Line.substr(6);
-      return true;
-    }
-  }
-  if (HasPrefix(Line, "---")) {
-    if (Msg.TearLine.Empty()) {
-      std::string_view Rest = Line.substr(3);
-      Msg.TearLine = Rest.empty() ? std::string_view(" ") : Rest;
+  tControlLine C = ClassifyControlLine(Line);
+  if (Backward && !IsTailKind(C.Kind)) return false;
+  switch (C.Kind) {
+    case ckIntl: Msg.Intl = C.Rest; return true;
+    case ckTopt: Msg.DestPoint = PointNumber(C.Rest); return true;
+    case ckFmpt: Msg.OrigPoint = PointNumber(C.Rest); return true;
+    case ckMsgId: Msg.MsgId = C.Rest; return true;
+    case ckReply: Msg.ReplyId = C.Rest; return true;
+    case ckFlags: Msg.Flags = C.Rest; return true;
+    case ckPid: Msg.Pid = C.Rest; return true;
+    case ckTid: Msg.Tid = C.Rest; return true;
+    case ckTearLine:
+      if (!Msg.TearLine.Empty()) return false;
+      Msg.TearLine = C.Rest.empty() ? std::string_view(" ") : C.Rest;
       Msg.AddTearLine = 1;
       return true;
-    }
-  } else if (HasPrefix(Line, " * ORIGIN: ")) {
-    if (Msg.Origin.Empty()) {
-      Msg.Origin = Line.substr(11);
+    case ckOrigin:
+      if (!Msg.Origin.Empty()) return false;
+      Msg.Origin = C.Rest;
       Msg.AddOrigin = 1;
       return true;
-    }
-  } else if (!Line.empty() && Line[0] == '\001') {
-    // Routing lines are kept whole, with their prefix in its usual case.
-    static constexpr std::string_view RoutePrefixes[][2] = {
-        {"\001VIA ", "\001Via "}, {"\001RECD ", "\001Recd "}, {"\001FORWARDED ", "\001Forwarded "}};
-    for (const auto& Prefix : RoutePrefixes) {
-      if (!HasPrefix(Line, Prefix[0])) continue;
+    case ckVia:
+    case ckRecd:
+    case ckForwarded:
+      // Routing lines are kept whole, with their prefix in its usual case.
       if (!Ix.Route.Full() && !Ix.Route.Contains(Line)) {
-        Ix.Route.Add(tShortString(Prefix[1]) + Line.substr(Prefix[1].size()), Backward);
+        Ix.Route.Add(ControlPrefix(C.Kind) + tShortString(C.Rest), Backward);
         return true;
       }
       break;
-    }
-    if (HasPrefix(Line, "\001PATH: ")) {
+    case ckPath:
       if (!Ix.Path.Full() && !Ix.Path.Contains(Line)) {
-        Ix.Path.Add(tShortString(Line.substr(7)), Backward);
+        Ix.Path.Add(tShortString(C.Rest), Backward);
         return true;
       }
-    }
-  } else if (HasPrefix(Line, "SEEN-BY: ")) {
-    if (!Ix.SeenBy.Full() && !Ix.SeenBy.Contains(Line)) {
-      Ix.SeenBy.Add(tShortString(Line.substr(9)), Backward);
-      return true;
-    }
+      break;
+    case ckSeenBy:
+      if (!Ix.SeenBy.Full() && !Ix.SeenBy.Contains(Line)) {
+        Ix.SeenBy.Add(tShortString(C.Rest), Backward);
+        return true;
+      }
+      return false;
+    case ckKludge:
+    case ckArea:
+    case ckNone:
+      break;
   }
-  if (!Backward && !Line.empty() && Line[0] == '\001') {
-    if (!Ix.Kludges.Full() && !Ix.Kludges.Contains(Line)) {
-      Ix.Kludges.Add(tShortString(Line), false);
-      return true;
-    }
+  // Any SOH line that no row took: the kludge list, at the head only.
+  if (!Backward && !Line.empty() && Line[0] == '\001' && !Ix.Kludges.Full() && !Ix.Kludges.Contains(Line)) {
+    Ix.Kludges.Add(tShortString(Line), false);
+    return true;
   }
   return false;
 }
@@ -224,40 +190,23 @@ size_t ReadLineForward(std::string_view Bytes, size_t Pos, size_t Limit, tShortS
   return Pos;
 }
 
-// The same over a stream, from its position up to Limit. After a stream
-// error the status is cleared and the position put at the end of the
-// stream; the line read so far still counts, and the result is false so
-// that the scan ends after it.
-bool ReadLineForward(tStream& S, int64_t Limit, tShortString& Line) {
-  Line.Clear();
-  auto Fail = [&S]() {
-    S.Reset();
-    S.Seek(S.GetSize());
-    return false;
-  };
-  int64_t Pos = S.GetPos();
-  uint8_t C = 0;
-  bool Broke = false;
-  while (Pos < Limit) {
-    S.Read(&C, 1);
-    if (S.Status != stOk) return Fail();
-    ++Pos;
-    if (IsBreak(C)) {
-      Broke = true;
-      break;
-    }
-    Line.Append(static_cast<char>(C));
-  }
-  if (Broke && Pos < Limit) {
-    uint8_t Next = 0;
-    S.Read(&Next, 1);
-    if (S.Status != stOk) return Fail();
-    if (Next != PartnerOf(C)) S.Seek(Pos);
-  }
-  return true;
-}
-
 using tSpan = std::pair<size_t, size_t>;  // [first, second)
+
+// Where the line break that holds the break character Bytes[I] begins,
+// paired as the forward reading pairs it: in a run of alternating CR and LF
+// two at a time from the run's start, so that "CR LF CR" is a CR LF and a
+// CR, never a CR and an LF CR. Run caches the run last found (the backward
+// scan moves down through it), so each run is measured once.
+size_t BreakStart(std::string_view Bytes, size_t I, tSpan& Run) {
+  if (I < Run.first || I >= Run.second) {
+    size_t Start = I;
+    while (Start > 0 && IsBreak(static_cast<uint8_t>(Bytes[Start - 1])) &&
+           static_cast<uint8_t>(Bytes[Start - 1]) == PartnerOf(static_cast<uint8_t>(Bytes[Start])))
+      --Start;
+    Run = {Start, I + 1};
+  }
+  return Run.first + ((I - Run.first) & ~static_cast<size_t>(1));
+}
 
 // Adds [From, To) to the marks, joined to the last mark when that ends
 // exactly at From.
@@ -279,11 +228,12 @@ bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
   tShortString Line;
 
   if (HeaderOnly) {
-    // Only the leading control lines, read in place; nothing is copied.
+    // Only the leading control lines, read in place up to To or the first
+    // NUL; nothing is copied.
     DataStream->Seek(From);
     bool Consumed = false, Readable = true;
     do {
-      Readable = ReadLineForward(*DataStream, To, Line);
+      Readable = ReadStreamLine(*DataStream, To, Line);
       Consumed = ApplyRows(*Msg, Line.View(), false, Ix);
     } while (Readable && (Line.Empty() || Consumed) && DataStream->GetPos() < To);
     DataStream->Reset();
@@ -291,7 +241,7 @@ bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
     return false;
   }
 
-  // The stored text into Text, without the zero bytes that pad it.
+  // The stored text into Text, cut at its first NUL below.
   tMemoryStream& Text = Msg->Text;
   DataStream->Seek(From);
   Text.Reset();
@@ -304,9 +254,10 @@ bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
   Text.Seek(Copied);
   Text.Truncate();
   DataStream->Reset();
+  // A stored text ends at its first NUL, as every other reader takes it:
+  // what an editor or a fixed-size record left behind it is not text.
   std::string_view Bytes = Text.View();
-  size_t Limit = Bytes.size();
-  while (Limit > 0 && Bytes[Limit - 1] == 0) --Limit;
+  size_t Limit = std::min(Bytes.find('\0'), Bytes.size());
   Bytes = Bytes.substr(0, Limit);
 
   // Forward scan: up to the first line that is neither empty nor consumed.
@@ -337,24 +288,15 @@ bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
   bool AnyTail = false;
   size_t TailStart = 0, TailEnd = 0;
   bool TailAtBreak = false;
+  tSpan Run{0, 0};
   Pos = Limit;
   while (Pos > 1 && Pos > Floor) {
     size_t ReadStart = Pos;
     size_t LineBegin = Pos;
     while (LineBegin > 0 && !IsBreak(static_cast<uint8_t>(Bytes[LineBegin - 1]))) --LineBegin;
     bool AtBreak = LineBegin > 0;
-    if (AtBreak) {
-      size_t Break = LineBegin - 1;
-      Pos = (Break > 0 && static_cast<uint8_t>(Bytes[Break - 1]) == PartnerOf(static_cast<uint8_t>(Bytes[Break])))
-                ? Break - 1
-                : Break;
-    } else {
-      Pos = 0;
-    }
-    size_t B = LineBegin, E = ReadStart;
-    while (B < E && Bytes[B] == 0) ++B;
-    while (E > B && Bytes[E - 1] == 0) --E;
-    Line.Assign(Bytes.substr(B, E - B));
+    Pos = AtBreak ? BreakStart(Bytes, LineBegin - 1, Run) : 0;
+    Line.Assign(Bytes.substr(LineBegin, ReadStart - LineBegin));
     bool Consumed = ApplyRows(*Msg, Line.View(), true, Ix);
     if (!Consumed && Line.Empty()) Consumed = Msg->Origin.Empty() && Msg->TearLine.Empty();
     if (Consumed) {
@@ -373,7 +315,7 @@ bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
     if (TailStart < TailEnd) Marks.emplace_back(TailStart, TailEnd);
   }
 
-  // Rebuild the body without the marked stretches and the padding.
+  // Rebuild the body without the marked stretches and what follows the NUL.
   if (Marks.empty()) {
     Text.Seek(static_cast<int64_t>(Limit));
     Text.Truncate();

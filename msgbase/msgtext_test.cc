@@ -11,11 +11,14 @@
 
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/test_fs.h"
 #include "runtime/stream.h"
 #include "runtime/test_dir.h"
 
 namespace kelvane {
 namespace {
+
+using testing::tFailingStream;
 
 // A base over an in-memory DataStream: ReadText needs nothing else.
 class tTextBase : public tMsgBase {
@@ -213,21 +216,37 @@ TEST(ReadTextTest, BlankLinesAtTheTail) {
   }
 }
 
-TEST(ReadTextTest, ZeroBytesAfterTheTextArePadding) {
-  tMessage Msg;
-  Parse(std::string("Body\r--- t\r\0\0\0\0", 15), Msg);
-  EXPECT_EQ(TextOf(Msg), "Body\r");
-  EXPECT_EQ(Msg.TearLine, " t");
-  // Zero bytes at the ends of a trailing line do not hide it.
-  Parse(std::string("Body\r\0--- t\0\r", 13), Msg);
-  EXPECT_EQ(Msg.TearLine, " t");
-  EXPECT_EQ(TextOf(Msg), "Body\r");
-  // Zero bytes inside the body stay.
-  Parse(std::string("Bo\0dy\r\0\0", 8), Msg);
-  EXPECT_EQ(TextOf(Msg), std::string("Bo\0dy\r", 6));
-  // A text of nothing but padding leaves an empty body.
-  Parse(std::string("\0\0\0", 3), Msg);
-  EXPECT_EQ(TextOf(Msg), "");
+TEST(ReadTextTest, TheTextEndsAtItsFirstNul) {
+  using namespace std::string_literals;
+  struct tCase {
+    const char* Name;
+    std::string Stored;
+    const char* Body;
+    const char* Tear;
+  };
+  const tCase Cases[] = {
+      {"padding after the last line", "Body\r--- t\r\0\0\0\0"s, "Body\r", " t"},
+      {"padding after a last line with no break", "Body\r--- t\0\0"s, "Body\r", " t"},
+      {"stale lines an editor left behind", "Body\r\0-OLD.AREA\r--- old\r"s, "Body\r", ""},
+      {"a NUL inside a line", "Bo\0dy\r"s, "Bo", ""},
+      {"nothing but padding", "\0\0\0"s, "", ""},
+  };
+  for (const tCase& C : Cases) {
+    tMessage Msg;
+    Parse(C.Stored, Msg);
+    EXPECT_EQ(TextOf(Msg), C.Body) << C.Name;
+    EXPECT_EQ(Msg.TearLine, C.Tear) << C.Name;
+  }
+  // The head alone stops there too, in place.
+  std::string Stored = "\1PID: p\0\1TID: t\r"s;
+  for (uint8_t HeaderOnly : {0, 1}) {
+    tTextBase Base(Stored);
+    Base.HeaderOnly = HeaderOnly;
+    tMessage Msg;
+    ASSERT_FALSE(Base.ReadText(&Msg, 0, static_cast<int32_t>(Stored.size())));
+    EXPECT_EQ(Msg.Pid, "p") << int(HeaderOnly);
+    EXPECT_TRUE(Msg.Tid.Empty()) << int(HeaderOnly);
+  }
 }
 
 TEST(ReadTextTest, ATextOfControlLinesOnlyListsEachLineOnce) {
@@ -303,22 +322,6 @@ TEST(ReadTextTest, HeaderOnlyParsesTheHeadInPlace) {
   EXPECT_EQ(Items(Msg3.Kludges), std::vector<std::string>({"\1MSGID:"}));
 }
 
-// A stream whose reads fail from a given position on.
-class tFailingStream : public tMemoryStream {
- public:
-  explicit tFailingStream(int64_t FailAt) : FailAt_(FailAt) {}
-  uint32_t Read(void* Buf, uint32_t Count) override {
-    if (GetPos() + Count > FailAt_) {
-      Error(stReadError, 0);
-      std::memset(Buf, 0, Count);
-      return 0;
-    }
-    return tMemoryStream::Read(Buf, Count);
-  }
-
- private:
-  int64_t FailAt_;
-};
 
 TEST(ReadTextTest, AStreamErrorEndsTheScanCleanly) {
   std::string Stored = "\1PID: p\r\1TID: t\rBody\r";
@@ -456,6 +459,13 @@ TEST(MsgBaseTest, PrepareBaseCreatesTheDirectoryChain) {
   Blocked.PrepareBase(Dir / "file" + PathSeparator + "sub" + PathSeparator + "*.msg", 0);
   EXPECT_TRUE(Blocked.Path.Empty());
   EXPECT_EQ(Blocked.OpenMode, -1);
+
+  // Nor for a path that does not fit 255 characters.
+  tMsgBase Long;
+  std::string LongDir = Dir / std::string(250, 'l');
+  Long.PrepareBase(LongDir + PathSeparator + "*.msg", 0);
+  EXPECT_TRUE(Long.Path.Empty());
+  EXPECT_FALSE(std::filesystem::exists(LongDir));
 }
 
 TEST(MsgBaseTest, DosDatesPackAndUnpack) {

@@ -32,17 +32,6 @@ void PrintOverview(FILE* To) {
 
 }  // namespace
 
-bool WantsHelp(int Argc, char** Args) {
-  for (int I = 1; I < Argc; ++I)
-    if (std::strcmp(Args[I], "--help") == 0 || std::strcmp(Args[I], "-h") == 0) return true;
-  return false;
-}
-
-int Fail(const char* Name, const char* Message) {
-  std::fprintf(stderr, "kelvutil %s: %s\n", Name, Message);
-  return 1;
-}
-
 }  // namespace kelvane
 
 int main(int Argc, char** Argv) {

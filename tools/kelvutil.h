@@ -7,7 +7,11 @@
 #ifndef KELVANE_TOOLS_KELVUTIL_H_
 #define KELVANE_TOOLS_KELVUTIL_H_
 
+#include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace kelvane {
 
@@ -23,6 +27,11 @@ struct tSubcommand {
 bool WantsHelp(int Argc, char** Args);
 // Prints "kelvutil NAME: " + Message on standard error and returns 1.
 int Fail(const char* Name, const char* Message);
+// Text as it may go to a terminal and into one-record-a-line output: every
+// control byte (0x00 to 0x1F, and 0x7F) in caret notation ("^A", "^I",
+// "^[", "^?"), so that no byte of a message moves the cursor, retitles or
+// clears the sysop's terminal, or breaks a line or a field.
+std::string Escaped(std::string_view Text);
 
 // The subcommands, in the order of the table.
 int RunRegexCommand(int Argc, char** Args);
@@ -39,6 +48,10 @@ extern const char ShowHelp[];
 // the reason on standard error and yields nothing when it cannot.
 class tMsgBase;
 std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, const char* Identifier);
+// What list prints for a base, and show for message N (false when there is
+// no such message), to Out.
+void PrintMessageList(std::FILE* Out, tMsgBase& Base);
+bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t N);
 
 }  // namespace kelvane
 

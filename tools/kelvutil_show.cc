@@ -1,6 +1,7 @@
 // kelvutil show BASEID N: one message with every field the library read
 // from it, its kludge, route, SEEN-BY and PATH lines, then the body, so
-// what a request looked like to kelvane can be checked line by line.
+// what a request looked like to kelvane can be checked line by line. Values
+// the reader completed are marked; control bytes are escaped.
 #include <cstdio>
 #include <memory>
 
@@ -14,59 +15,99 @@ namespace kelvane {
 
 extern const char ShowHelp[] =
     "Shows message N of a message base: one header field a line (name, a\n"
-    "tab, the value), the kludge lines, route lines, SEEN-BY and PATH lines\n"
-    "(the SOH that starts a kludge shown as ^A), an empty line, then the body\n"
-    "with its line breaks. Text is printed as stored (code page 866).\n\n"
+    "tab, the value), the kludge lines, route lines, SEEN-BY and PATH lines,\n"
+    "an empty line, then the body with its line breaks. A value the message\n"
+    "does not carry and the reader completed (a MSGID or INTL made from the\n"
+    "addresses, the time of reading for a date text with no date) is\n"
+    "followed by a tab and \"(completed)\"; it is never written back. Text is\n"
+    "printed as stored (code page 866), except that control characters show\n"
+    "as ^ and a letter (^A the SOH that starts a kludge, ^[ an escape), so\n"
+    "that no message can change the terminal.\n\n"
     "BASEID is as for list; the base is opened for reading only.\n";
 
 namespace {
 
-// A stored line printed on one line of output: SOH as ^A, other control
-// characters as blanks.
-void PutLine(const char* Name, const tShortString& Text) {
-  std::printf("%s\t", Name);
-  for (size_t I = 0; I < Text.Length(); ++I) {
-    uint8_t C = Text.Byte(I);
-    if (C == 1)
-      std::fputs("^A", stdout);
-    else
-      std::putchar(C < 0x20 ? ' ' : C);
-  }
-  std::putchar('\n');
+constexpr const char* CompletedMark = "\t(completed)";
+
+// One field: its name, a tab, its value with every control byte escaped,
+// and the mark of a completed value.
+void PutLine(std::FILE* Out, const char* Name, std::string_view Text, bool Completed = false) {
+  std::fprintf(Out, "%s\t%s%s\n", Name, Escaped(Text).c_str(), Completed ? CompletedMark : "");
 }
 
-void PutNumber(const char* Name, long long Value) { std::printf("%s\t%lld\n", Name, Value); }
+void PutNumber(std::FILE* Out, const char* Name, long long Value) { std::fprintf(Out, "%s\t%lld\n", Name, Value); }
 
-void PutDate(const char* Name, const tDateTime& T) {
-  std::printf("%s\t%04d-%02d-%02d %02d:%02d:%02d\n", Name, static_cast<int>(T.Year), static_cast<int>(T.Month),
-              static_cast<int>(T.Day), static_cast<int>(T.Hour), static_cast<int>(T.Min), static_cast<int>(T.Sec));
+void PutDate(std::FILE* Out, const char* Name, const tDateTime& T, bool Completed = false) {
+  std::fprintf(Out, "%s\t%04d-%02d-%02d %02d:%02d:%02d%s\n", Name, static_cast<int>(T.Year), static_cast<int>(T.Month),
+               static_cast<int>(T.Day), static_cast<int>(T.Hour), static_cast<int>(T.Min), static_cast<int>(T.Sec),
+               Completed ? CompletedMark : "");
 }
 
 // The attribute word and the names of its known bits and FLAGS-only flags.
-void PutAttributes(const tMessage& Msg) {
-  std::printf("Attr\t0x%08lx", static_cast<unsigned long>(Msg.Attr));
+void PutAttributes(std::FILE* Out, const tMessage& Msg) {
+  std::fprintf(Out, "Attr\t0x%08lx", static_cast<unsigned long>(Msg.Attr));
   for (int I = 0; I < NamedAttrCount; ++I)
-    if (Msg.HasAttr(AttrFlagBits[I])) std::printf(" %.3s", AttrFlagNames[I]);
-  if (Msg.HasAttr(maDeleted)) std::fputs(" deleted", stdout);
-  std::putchar('\n');
+    if (Msg.HasAttr(AttrFlagBits[I])) std::fprintf(Out, " %.3s", AttrFlagNames[I]);
+  if (Msg.HasAttr(maDeleted)) std::fputs(" deleted", Out);
+  std::fputc('\n', Out);
 }
 
-// The body: CR, LF and either pair of them each end one line.
-void PutBody(tMemoryStream& Text) {
-  std::string_view Body = Text.View();
-  for (size_t I = 0; I < Body.size(); ++I) {
-    char C = Body[I];
-    if (C == '\r' || C == '\n') {
-      std::putchar('\n');
-      if (I + 1 < Body.size() && (Body[I + 1] == '\r' || Body[I + 1] == '\n') && Body[I + 1] != C) ++I;
-    } else {
-      std::putchar(C);
-    }
+// The body: CR, LF and either pair of them each end one line; every other
+// control byte is escaped.
+void PutBody(std::FILE* Out, std::string_view Body) {
+  size_t Start = 0;
+  for (size_t I = 0; I <= Body.size(); ++I) {
+    if (I < Body.size() && Body[I] != '\r' && Body[I] != '\n') continue;
+    if (I == Body.size() && Start == I) break;
+    std::fprintf(Out, "%s\n", Escaped(Body.substr(Start, I - Start)).c_str());
+    if (I + 1 < Body.size() && (Body[I + 1] == '\r' || Body[I + 1] == '\n') && Body[I + 1] != Body[I]) ++I;
+    Start = I + 1;
   }
-  if (!Body.empty() && Body.back() != '\r' && Body.back() != '\n') std::putchar('\n');
 }
 
 }  // namespace
+
+bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t Number) {
+  tMessage Msg;
+  if (!Base.Exists(Number) || Base.ReadMessage(Number, &Msg)) return false;
+  bool DateMade = Msg.Completed & cvDate;
+  PutNumber(Out, "Number", Number);
+  PutLine(Out, "From", Msg.From);
+  PutLine(Out, "FromAddr", OrigAddrStr(Msg));
+  PutLine(Out, "FromDomain", Msg.OrigDomain);
+  PutLine(Out, "To", Msg.To);
+  PutLine(Out, "ToAddr", DestAddrStr(Msg));
+  PutLine(Out, "ToDomain", Msg.DestDomain);
+  PutLine(Out, "Subject", Msg.Subject);
+  PutLine(Out, "Date", Msg.DateStr, DateMade);
+  PutDate(Out, "Written", Msg.DateWritten, DateMade);
+  PutDate(Out, "Arrived", Msg.DateArrived);
+  PutAttributes(Out, Msg);
+  PutLine(Out, "Flags", Msg.Flags);
+  PutLine(Out, "FlagsRest", Msg.FlagsRest);
+  PutLine(Out, "Area", Msg.Area);
+  PutLine(Out, "MsgId", Msg.MsgId, Msg.Completed & cvMsgId);
+  PutLine(Out, "ReplyId", Msg.ReplyId);
+  PutLine(Out, "Intl", Msg.Intl, Msg.Completed & cvIntl);
+  PutLine(Out, "Pid", Msg.Pid);
+  PutLine(Out, "Tid", Msg.Tid);
+  PutNumber(Out, "TimesRead", Msg.TimesRead);
+  PutNumber(Out, "Cost", Msg.Cost);
+  PutNumber(Out, "ReplyTo", Msg.ReplyTo);
+  for (int I = 1; I <= ReplyCount; ++I)
+    if (Msg.Replies[I] != 0) PutNumber(Out, "Reply", Msg.Replies[I]);
+  PutNumber(Out, "MsgNum", Msg.MsgNum);
+  PutLine(Out, "TearLine", Msg.AddTearLine ? Msg.TearLine : tShortString());
+  PutLine(Out, "Origin", Msg.AddOrigin ? Msg.Origin : tShortString());
+  PutLine(Out, "OriginAddr", Msg.AddOrigin ? Msg.OriginAddr : tShortString());
+  for (const tShortString& L : Msg.Kludges) PutLine(Out, "Kludge", L);
+  for (const tShortString& L : Msg.RouteLines) PutLine(Out, "Route", L);
+  for (const tShortString& L : Msg.SeenByLines) PutLine(Out, "SeenBy", L);
+  for (const tShortString& L : Msg.PathLines) PutLine(Out, "Path", L);
+  std::fputc('\n', Out);
+  PutBody(Out, Msg.Text.View());
+  return true;
+}
 
 int RunShowCommand(int Argc, char** Args) {
   if (Argc != 3) return Fail("show", "usage: kelvutil show BASEID N");
@@ -75,46 +116,10 @@ int RunShowCommand(int Argc, char** Args) {
   auto Base = OpenBaseForReading("show", Args[1]);
   if (!Base) return 1;
   int32_t Number = static_cast<int32_t>(N);
-  tMessage Msg;
-  if (!Base->Exists(Number) || Base->ReadMessage(Number, &Msg)) {
-    std::fprintf(stderr, "kelvutil show: no message %d in %s\n", static_cast<int>(Number), Args[1]);
+  if (!PrintMessage(stdout, *Base, Number)) {
+    std::fprintf(stderr, "kelvutil show: no message %d in %s\n", static_cast<int>(Number), Escaped(Args[1]).c_str());
     return 1;
   }
-
-  PutNumber("Number", Number);
-  PutLine("From", Msg.From);
-  PutLine("FromAddr", OrigAddrStr(Msg));
-  PutLine("FromDomain", Msg.OrigDomain);
-  PutLine("To", Msg.To);
-  PutLine("ToAddr", DestAddrStr(Msg));
-  PutLine("ToDomain", Msg.DestDomain);
-  PutLine("Subject", Msg.Subject);
-  PutLine("Date", Msg.DateStr);
-  PutDate("Written", Msg.DateWritten);
-  PutDate("Arrived", Msg.DateArrived);
-  PutAttributes(Msg);
-  PutLine("Flags", Msg.Flags);
-  PutLine("FlagsRest", Msg.FlagsRest);
-  PutLine("Area", Msg.Area);
-  PutLine("MsgId", Msg.MsgId);
-  PutLine("ReplyId", Msg.ReplyId);
-  PutLine("Intl", Msg.Intl);
-  PutLine("Pid", Msg.Pid);
-  PutLine("Tid", Msg.Tid);
-  PutNumber("TimesRead", Msg.TimesRead);
-  PutNumber("Cost", Msg.Cost);
-  PutNumber("ReplyTo", Msg.ReplyTo);
-  for (int I = 1; I <= ReplyCount; ++I)
-    if (Msg.Replies[I] != 0) PutNumber("Reply", Msg.Replies[I]);
-  PutNumber("MsgNum", Msg.MsgNum);
-  PutLine("TearLine", Msg.AddTearLine ? Msg.TearLine : tShortString());
-  PutLine("Origin", Msg.AddOrigin ? Msg.Origin : tShortString());
-  for (const tShortString& L : Msg.Kludges) PutLine("Kludge", L);
-  for (const tShortString& L : Msg.RouteLines) PutLine("Route", L);
-  for (const tShortString& L : Msg.SeenByLines) PutLine("SeenBy", L);
-  for (const tShortString& L : Msg.PathLines) PutLine("Path", L);
-  std::putchar('\n');
-  PutBody(Msg.Text);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

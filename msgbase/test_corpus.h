@@ -1,0 +1,127 @@
+// Test support: a FidoNet node run by crashmail, an independent tosser, in
+// a temporary folder. crashwrite makes a packet of each message, crashmail
+// tosses them into *.MSG netmail and echo folders (the corpus: real files
+// from other software, which the library must read and write again
+// faithfully) and exports the netmail it finds there. POSIX only: the
+// Win32 build has no crashmail, and the tests that need it skip.
+#ifndef KELVANE_MSGBASE_TEST_CORPUS_H_
+#define KELVANE_MSGBASE_TEST_CORPUS_H_
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runtime/test_dir.h"
+
+namespace kelvane::testing {
+
+class tCrashmailNode {
+ public:
+  // True when crashmail and crashwrite can run here.
+  static bool Available() {
+#ifdef _WIN32
+    return false;
+#else
+    return std::system("command -v crashmail >/dev/null 2>&1 && command -v crashwrite >/dev/null 2>&1") == 0;
+#endif
+  }
+
+  // A node whose addresses are Own and Own.3, with one link, Link, to which
+  // the netmail for Link and its points is routed. Folders: in, out,
+  // netmail (area NETMAIL), echo (area ECHO.ONE, linked to Link), bad.
+  explicit tCrashmailNode(const std::string& Own = "2:5020/1", const std::string& Link = "2:5020/2") {
+    for (const char* D : {"in", "out", "tmp", "netmail", "echo", "bad"}) std::filesystem::create_directory(T / D);
+    std::string P = T.Path();
+    PutFile(T / "prefs",
+            "SYSOP \"Test Sysop\"\nLOGFILE \"" + P + "/log\"\nLOGLEVEL 6\nDUPEFILE \"" + P +
+                "/dupes\" 200\nDUPEMODE IGNORE\nDEFAULTZONE 2\nIMPORTSEENBY\nINBOUND \"" + P + "/in\"\nOUTBOUND \"" + P +
+                "/out\"\nTEMPDIR \"" + P + "/tmp\"\nCREATEPKTDIR \"" + P + "/tmp\"\nPACKETDIR \"" + P +
+                "/out\"\nSTATSFILE \"" + P + "/stats\"\nAKA " + Own + "\nDOMAIN \"fidonet\"\nAKA " + Own +
+                ".3\nDOMAIN \"fidonet\"\nNODE " + Link + " \"\" \"\"\nROUTE \"" + Link + ".*\" \"" + Link + "\" " +
+                Own + "\nNETMAIL \"NETMAIL\" " + Own + " MSG \"" + P + "/netmail\"\nAREA \"BAD\" " + Own +
+                " MSG \"" + P + "/bad\"\nAREA \"ECHO.ONE\" " + Own + " MSG \"" + P + "/echo\"\nEXPORT " + Link +
+                "\n");
+  }
+
+  std::string Path() const { return T.Path(); }
+  std::string operator/(const std::string& Name) const { return T / Name; }
+
+  // Runs a shell command, its output going to run.log; its exit code.
+  int Run(const std::string& Command) const {
+    return std::system((Command + " >>" + T.Path() + "/run.log 2>&1").c_str());
+  }
+
+  // A packet of one message in the inbound: Text is the message text (CR
+  // ends lines), Args the rest of crashwrite's arguments (FROMNAME ...).
+  bool Write(const std::string& Text, const std::string& Args) {
+    std::string File = T / ("text" + std::to_string(++Texts_));
+    PutFile(File, Text);
+    return Run("crashwrite DIR " + T.Path() + "/in TEXT " + File + " " + Args) == 0;
+  }
+  bool Toss() const { return Run("crashmail SETTINGS " + T.Path() + "/prefs TOSS") == 0; }
+  bool Scan() const { return Run("crashmail SETTINGS " + T.Path() + "/prefs SCAN") == 0; }
+  std::string Log() const { return GetFile(T / "run.log") + GetFile(T / "log"); }
+
+  // The files of a folder of the node, in name order.
+  std::vector<std::string> Files(const std::string& Folder) const {
+    std::vector<std::string> Out;
+    for (const auto& E : std::filesystem::directory_iterator(T / Folder))
+      if (E.is_regular_file()) Out.push_back(E.path().string());
+    std::sort(Out.begin(), Out.end());
+    return Out;
+  }
+
+  // Writes and tosses the corpus (node 2:5020/1 with link 2:5020/2):
+  // netmail from a point to a point with a CP866 subject and a CHRS line,
+  // from another zone, and one without MSGID that brings kludges of its
+  // own; echomail from 2:5020/1 and from its point 2:5020/1.3, one of them
+  // with LF line ends (crashwrite makes them CR), stored by crashmail with
+  // net 0 and node 0 in the header.
+  bool WriteCorpus() {
+    bool Ok = Write("\x01" "CHRS: CP866 2\rHello line one\r\rsecond line\r--- their tear\r",
+                    "FROMNAME 'Ivan Petrov' FROMADDR 2:5020/2.7 TONAME 'Test Sysop' TOADDR 2:5020/1.3 "
+                    "SUBJECT $(printf '\\217\\340\\250\\242\\245\\342')") &&
+              Write("Cross-zone body\r",
+                    "FROMNAME 'John Smith' FROMADDR 1:234/5 TONAME 'Test Sysop' TOADDR 2:5020/1 "
+                    "SUBJECT 'From zone one'") &&
+              Write("\x01" "PID: hand 1\r\x01" "FLAGS DIR XPVT\r\x8f\xe0\xa8\xa2\xa5\xe2 body\r",
+                    "FROMNAME 'Hand Made' FROMADDR 2:5020/2 TONAME 'Test Sysop' TOADDR 2:5020/1 "
+                    "SUBJECT 'no msgid' NOMSGID") &&
+              Write("Hello echo\r\rline two\r",
+                    "FROMNAME 'Sysop' FROMADDR 2:5020/1 TONAME 'All' TOADDR 2:5020/1 SUBJECT 'echo one' "
+                    "AREA ECHO.ONE ORIGIN 'Node One' PKTFROMADDR 2:5020/2 PKTTOADDR 2:5020/1") &&
+              Write("LF line one\nLF line two\n\x8f\xe0\xa8\xa2\xa5\xe2\n",
+                    "FROMNAME 'Point Three' FROMADDR 2:5020/1.3 TONAME 'All' TOADDR 2:5020/1 SUBJECT '' "
+                    "AREA ECHO.ONE ORIGIN 'Pointland' PKTFROMADDR 2:5020/2 PKTTOADDR 2:5020/1");
+    return Ok && Toss();
+  }
+
+ private:
+  tRuntimeTempDir T;
+  int Texts_ = 0;
+};
+
+// A test that needs crashmail (skipped where it cannot run), on a node that
+// holds the corpus when WithCorpus says so.
+class tCrashmailTest : public ::testing::Test {
+ protected:
+  explicit tCrashmailTest(bool WithCorpus = true) : WithCorpus_(WithCorpus) {}
+  void SetUp() override {
+    if (!tCrashmailNode::Available()) GTEST_SKIP() << "crashmail and crashwrite are not here (POSIX only)";
+    if (WithCorpus_) {
+      ASSERT_TRUE(Node.WriteCorpus()) << Node.Log();
+    }
+  }
+  tCrashmailNode Node;
+
+ private:
+  bool WithCorpus_;
+};
+
+}  // namespace kelvane::testing
+
+#endif  // KELVANE_MSGBASE_TEST_CORPUS_H_

@@ -1,0 +1,138 @@
+// kelvutil list and show: control bytes never reach the terminal, the
+// corpus echomail is listed with the addresses of its origin lines, values
+// the reader completed are marked, and two runs print the same.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "msgbase/baseid.h"
+#include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
+#include "msgbase/test_corpus.h"
+#include "runtime/coding.h"
+#include "runtime/test_dir.h"
+#include "tools/kelvutil.h"
+
+namespace kelvane {
+namespace {
+
+using testing::GetFile;
+using testing::PutFile;
+using testing::tRuntimeTempDir;
+
+// What Print writes to a file.
+std::string Printed(const std::function<void(std::FILE*)>& Print) {
+  tRuntimeTempDir T;
+  std::string Name = T / "out.txt";
+  std::FILE* F = std::fopen(Name.c_str(), "wb");
+  EXPECT_TRUE(F);
+  if (!F) return std::string();
+  Print(F);
+  std::fclose(F);
+  return GetFile(Name);
+}
+
+std::string List(tMsgBase& Base) {
+  return Printed([&](std::FILE* F) { PrintMessageList(F, Base); });
+}
+std::string Show(tMsgBase& Base, int32_t N) {
+  return Printed([&](std::FILE* F) { EXPECT_TRUE(PrintMessage(F, Base, N)) << N; });
+}
+
+std::unique_ptr<tMsgBase> OpenFolder(const std::string& Path) {
+  std::string Id = "F" + Path;
+  auto Base = OpenBase(Id, smOpenRead);
+  EXPECT_TRUE(Base) << Path;
+  return Base;
+}
+
+std::vector<std::string> Fields(const std::string& Line) {
+  std::vector<std::string> Out(1);
+  for (char C : Line)
+    if (C == '\t')
+      Out.emplace_back();
+    else
+      Out.back() += C;
+  return Out;
+}
+
+TEST(KelvutilTest, ControlBytesAreEscaped) {
+  EXPECT_EQ(Escaped("\x1b]0;owned\x07\x1b[2J"), "^[]0;owned^G^[[2J");
+  EXPECT_EQ(Escaped("a\tb\rc\nd\x01\x7f\x1f"), "a^Ib^Mc^Jd^A^?^_");
+  EXPECT_EQ(Escaped("\x8f\xe0\xa8\xa2\xa5\xe2 ~"), "\x8f\xe0\xa8\xa2\xa5\xe2 ~");  // CP866 text stays
+
+  // A hostile netmail: escape sequences that would retitle and clear the
+  // terminal, in every field and line kelvutil prints.
+  tRuntimeTempDir T;
+  uint8_t H[190] = {};
+  PutTextField(H + 0, 36, "Evil\x1b]0;pwned\x07", 35);
+  PutTextField(H + 36, 36, "Sysop\tTab", 35);
+  PutTextField(H + 72, 72, "Subj\x1b[2J\x08\x7f", 71);
+  PutTextField(H + 144, 20, "07 Dec 26\x1b  19:05", 19);
+  PutU16(H + 172, 5020);
+  PutU16(H + 168, 2);
+  std::string Text = "\x01MSGID: 2:5020/2 1\x1b[H\r\x01X-EVIL: \x1b[31m\r\x01PID: \x9b" "2J\rLine\x1b[2J\tend\x07\r"
+                     "--- tear\x1b\r * Origin: o\x1b (2:5020/2)\rSEEN-BY: 5020/1\x1b\r\x01PATH: 5020/2\x1b\r";
+  PutFile(T / "1.msg", std::string(reinterpret_cast<char*>(H), 190) + Text);
+  auto Base = OpenFolder(T.Path());
+  for (const std::string& Out : {List(*Base), Show(*Base, 1)}) {
+    for (char C : Out) {
+      uint8_t B = static_cast<uint8_t>(C);
+      EXPECT_TRUE(B >= 0x20 ? B != 0x7F : (C == '\n' || C == '\t')) << "byte " << int(B) << " in\n" << Out;
+    }
+    EXPECT_NE(Out.find("Evil^[]0;pwned^G"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Subj^[[2J^H^?"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Sysop^ITab"), std::string::npos) << Out;
+  }
+  std::string Shown = Show(*Base, 1);
+  for (const char* Line : {"Kludge\t^AX-EVIL: ^[[31m\n", "Line^[[2J^Iend^G\n", "TearLine\t tear^[\n",
+                           "SeenBy\t5020/1^[\n", "Path\t5020/2^[\n", "MsgId\t2:5020/2 1^[[H\n"})
+    EXPECT_NE(Shown.find(Line), std::string::npos) << Line << " in\n" << Shown;
+  // A list line stays one record of seven fields.
+  std::string Listed = List(*Base);
+  EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n'))).size(), 7u) << Listed;
+}
+
+class KelvutilCorpusTest : public testing::tCrashmailTest {};
+
+TEST_F(KelvutilCorpusTest, EchomailIsListedFromItsOriginLines) {
+  auto Base = OpenFolder(Node / "echo");
+  std::vector<std::string> Senders;
+  std::string Listed = List(*Base);
+  for (size_t Start = 0, End; (End = Listed.find('\n', Start)) != std::string::npos; Start = End + 1) {
+    std::vector<std::string> F = Fields(Listed.substr(Start, End - Start));
+    ASSERT_EQ(F.size(), 7u) << Listed;
+    Senders.push_back(F[1] + " " + F[2]);
+  }
+  EXPECT_EQ(Senders, (std::vector<std::string>{"Sysop 2:5020/1", "Point Three 2:5020/1.3"})) << Listed;
+}
+
+TEST_F(KelvutilCorpusTest, ShowMarksCompletedValuesAndPrintsTheSameEveryTime) {
+  int NoMsgId = 0;
+  for (const char* Folder : {"netmail", "echo"}) {
+    for (const std::string& File : Node.Files(Folder)) {
+      std::string Name = File.substr(File.rfind('/') + 1);
+      int32_t N = std::stoi(Name);
+      // Two runs of show: two bases, two reads.
+      std::string First = Show(*OpenFolder(Node / Folder), N);
+      std::string Second = Show(*OpenFolder(Node / Folder), N);
+      EXPECT_EQ(First, Second) << Folder << " " << N;
+      // The message that came without a MSGID shows a completed one.
+      bool Made = First.find("\nMsgId\t") != std::string::npos &&
+                  First.find("\t(completed)\n", First.find("\nMsgId\t")) < First.find("\nReplyId\t");
+      if (First.find("From\tHand Made\n") != std::string::npos) {
+        EXPECT_TRUE(Made) << First;
+        ++NoMsgId;
+      } else {
+        EXPECT_FALSE(Made) << First;
+      }
+    }
+  }
+  EXPECT_EQ(NoMsgId, 1);
+}
+
+}  // namespace
+}  // namespace kelvane
