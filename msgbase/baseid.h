@@ -63,6 +63,24 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 
+// Whether OpenBase constructs the format's object (the library reads and
+// writes the format), and the format's name for a sysop ("*.MSG",
+// "Squish", "JAM", "packet").
+bool FormatBuilt(tBaseKind Kind);
+const char* FormatName(tBaseKind Kind);
+
+// The identifier of a bare path: the type letter its extension names,
+// then the path as it stands, whatever its first character is (so
+// "jam/echo.jhr" is "!jam/echo.jhr", not the letter J and "am/echo.jhr").
+// Empty when the extension names no format or the result does not fit.
+tShortString BarePathId(std::string_view Path);
+
+// Whether two identifiers name one base: the same format on the same path
+// (full paths, compared without regard to case as Windows finds names).
+bool SameBase(std::string_view A, std::string_view B);
+// Whether two paths name the same file or folder in that way.
+bool SamePath(std::string_view A, std::string_view B);
+
 // The files of a base that exist now: those DeleteBase removes (below).
 // Returns true for an identifier that names no base (empty, or a letter
 // with no path after it) and for one that does not fit 255 characters, or
