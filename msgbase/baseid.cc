@@ -142,7 +142,8 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
   return false;
 }
 
-std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
+std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
+                                   const std::function<void(tMsgBase&)>& Prepare) {
   tBaseKind Kind;
   tShortString Path;
   if (SplitBaseId(Identifier, Kind, Path)) return nullptr;
@@ -156,6 +157,7 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
       // Squish, JAM and packet bases are not opened by this library yet.
       return nullptr;
   }
+  if (Prepare) Prepare(*Base);
   if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {
     if (Base->Create(Path, Mode)) return nullptr;
   }

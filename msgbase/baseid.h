@@ -19,6 +19,7 @@
 #define KELVANE_MSGBASE_BASEID_H_
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string_view>
@@ -60,8 +61,10 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // (and creates nothing) for an identifier of one character or none, one
 // that does not fit, a letter that names no format, a format this library
 // cannot open yet (Squish, JAM, packets), or an open and a create that both
-// failed.
-std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
+// failed. Prepare, when given, is run on the new object before it is
+// opened (a packet's addresses and password, which its Create writes).
+std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
+                                   const std::function<void(tMsgBase&)>& Prepare = {});
 
 // Whether OpenBase constructs the format's object (the library reads and
 // writes the format), and the format's name for a sysop ("*.MSG",
