@@ -19,7 +19,12 @@ const char* const PartNames[mpPartCount] = {
     "TearLine", "Origin",  "Kludge", "Route",    "SeenBy",  "Path",    "Text",
 };
 
-std::string Quoted(std::string_view S) { return "\"" + std::string(S) + "\""; }
+std::string Quoted(std::string_view S) {
+  std::string Q(1, '"');
+  Q += S;
+  Q += '"';
+  return Q;
+}
 
 std::string Number(long long V) { return IntToStr(V).ToStdString(); }
 
@@ -33,14 +38,20 @@ std::string DateText(const tDateTime& T) {
 
 std::string AddressText(const tShortString& Addr, const tShortString& Domain) {
   std::string S = Addr.ToStdString();
-  if (!Domain.Empty()) S += "@" + Domain.ToStdString();
+  if (!Domain.Empty()) {
+    S += '@';
+    S += Domain.View();
+  }
   return S;
 }
 
 std::string ReplyList(const tMessage& M) {
   std::string S;
   for (int I = 1; I <= ReplyCount; ++I)
-    if (M.Replies[I] != 0) S += (S.empty() ? "" : " ") + Number(M.Replies[I]);
+    if (M.Replies[I] != 0) {
+      if (!S.empty()) S += ' ';
+      S += Number(M.Replies[I]);
+    }
   return S;
 }
 

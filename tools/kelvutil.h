@@ -99,7 +99,8 @@ tShortString BaseIdOfArgument(std::string_view Arg);
 // none.
 bool ResolveBaseArgument(std::string_view Arg, tShortString& Id, tBaseKind& Kind, tShortString& Path,
                          std::string& Why);
-// "Squish bases are not supported yet", "packets are not supported yet".
+// "Squish bases", "packets"; and "... are not supported yet".
+std::string BasesOf(tBaseKind Kind);
 std::string NotSupportedYet(tBaseKind Kind);
 // Opens the base an argument names for reading only, as list, show, copy
 // and plan do; prints the reason on Err() and yields nothing when it

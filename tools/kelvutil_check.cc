@@ -69,8 +69,7 @@ int RunCheckCommand(int Argc, char** Args) {
     } else if (tBaseChecker Check = CheckerOf(Kind)) {
       Result = Check(Path, Findings, Why);
     } else {
-      Why = (Kind == bkPacket ? std::string("packets") : std::string(FormatName(Kind)) + " bases") +
-            " cannot be checked yet";
+      Why = BasesOf(Kind) + " cannot be checked yet";
     }
     if (Result == crUnreadable)
       Out().Record({"checked", Args[I], "cannot be read: " + Why});

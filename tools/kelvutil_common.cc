@@ -174,10 +174,11 @@ bool ResolveBaseArgument(std::string_view Arg, tShortString& Id, tBaseKind& Kind
   return false;
 }
 
-std::string NotSupportedYet(tBaseKind Kind) {
-  return (Kind == bkPacket ? std::string("packets") : std::string(FormatName(Kind)) + " bases") +
-         " are not supported yet";
+std::string BasesOf(tBaseKind Kind) {
+  return Kind == bkPacket ? std::string("packets") : std::string(FormatName(Kind)) + " bases";
 }
+
+std::string NotSupportedYet(tBaseKind Kind) { return BasesOf(Kind) + " are not supported yet"; }
 
 std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, std::string_view Arg) {
   tShortString Id, Path;
