@@ -12,6 +12,9 @@ echo
 echo "== the request in the netmail folder:"
 "$build/tools/kelvutil" show "F$node/netmail" 3 | sed 's/^/   /'
 echo
+echo "== what kelvane would do (kelvutil plan, which changes nothing):"
+(cd "$node" && "$build/tools/kelvutil" plan) | sed 's/^/   /'
+echo
 echo "== running kelvane in $node:"
 (cd "$node" && "$build/app/kelvane") || echo "(kelvane ended with exit code $?)"
 echo
