@@ -21,6 +21,7 @@ constexpr int32_t NetmailOpenMode = 0x3D40;
 }  // namespace
 
 tScanListener::~tScanListener() = default;
+void tScanListener::NetmailOpened(const tShortString&, const tMsgBase&) {}
 void tScanListener::NetmailUnopened(const tShortString&) {}
 void tScanListener::MessageRead(int64_t, const tMessage&, tCondition) {}
 void tScanListener::MessageUnreadable(int64_t) {}
@@ -36,7 +37,10 @@ bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::uniqu
   // A folder that is not there is not made: a mistyped path must not give
   // a quiet run that reads nothing and leaves an empty folder behind.
   if (DirExists(NetmailDir)) Netmail = OpenBase(tShortString("F") + NetmailDir, NetmailOpenMode);
-  if (!Netmail) Listener.NetmailUnopened(NetmailDir);  // the walk goes on as over an empty folder
+  if (Netmail)
+    Listener.NetmailOpened(NetmailDir, *Netmail);
+  else
+    Listener.NetmailUnopened(NetmailDir);  // the walk goes on as over an empty folder
   const int32_t Count = Netmail ? Netmail->Count : 0;
   // The numbers are walked from 0 to Count, but only those with a message
   // file when the walk began are asked about: a stray file with a huge

@@ -27,8 +27,10 @@ class tMsgBase;
 class tScanListener {
  public:
   virtual ~tScanListener();
-  // FastEcho's netmail folder Dir is not there or cannot be opened: no
-  // message is walked.
+  // FastEcho's netmail folder Dir was opened as Base, whose messages are
+  // walked next.
+  virtual void NetmailOpened(const tShortString& Dir, const tMsgBase& Base);
+  // Dir is not there or cannot be opened: no message is walked.
   virtual void NetmailUnopened(const tShortString& Dir);
   // Message N was read; Failed is the first condition it fails, rcRequest
   // for a request (whose lines follow).

@@ -342,7 +342,7 @@ TEST(KelvutilPlan, EveryDecisionOfTheRun) {
                               "control\tkelv.ctl",
                               "wrong-line\t6",
                               "config\tsetup.cfg\t6 areas\t1 node\t" + std::to_string(Bytes) + " bytes",
-                              "netmail\tnetmail\\",
+                              "netmail\tnetmail\\\tmessages up to number 2",
                               "message\t1\tnot a request\tToName\tSysop",
                               "message\t2\trequest\tSysop (2:5020/2) -> Robot (2:5020/1)",
                               "line\t2\t1\thello",

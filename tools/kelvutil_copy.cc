@@ -35,7 +35,8 @@ extern const char CopyHelp[] =
     "in when the copy was read back from DST: \"From: cut to 35 of 40\n"
     "characters\", \"Arrived: not kept (...)\". The part names are those of\n"
     "kelvutil show. A message that cannot be read gives \"N<tab>not read\" and\n"
-    "is skipped; one that cannot be written ends the copy. At the end:\n"
+    "is skipped, as is one written but not read back; one that cannot be\n"
+    "written ends the copy. At the end:\n"
     "\n"
     "  copied K of T messages   (T: those in the range)\n"
     "  lost PART M WHY          for each part that did not come back, in how\n"
@@ -43,6 +44,7 @@ extern const char CopyHelp[] =
     "                           place for\n"
     "\n" KELV_BASEID_HELP
     "\n"
+    "A format this build does not read and write yet is refused plainly.\n"
     "Exit code 0 when every message was copied, whatever was lost on the way;\n"
     "1 when a message could not be read or written, or nothing could start.\n";
 
@@ -163,11 +165,14 @@ int RunCopyCommand(int Argc, char** Args) {
       break;
     }
     std::vector<std::string> Line{Number, IntToStr(Target).ToStdString()};
+    if (Dst->ReadMessage(static_cast<int32_t>(Target), &Back)) {
+      Line.push_back("written, but it cannot be read back");
+      Out().Record(Line);
+      Failed = true;
+      continue;
+    }
     Changes.clear();
-    if (Dst->ReadMessage(static_cast<int32_t>(Target), &Back))
-      Changes.push_back({mpText, "written, but it cannot be read back"});
-    else
-      CompareMessages(Msg, Back, Changes);
+    CompareMessages(Msg, Back, Changes);
     for (const tPartChange& C : Changes) {
       Line.push_back(std::string(MessagePartName(C.Part)) + ": " + C.Detail);
       ++Lost[C.Part];

@@ -36,7 +36,8 @@ extern const char PlanHelp[] =
     "  control FILE                   the control file read\n"
     "  wrong-line N [REASON]          a line kelvane would report\n"
     "  config FILE AREAS NODES BYTES  FastEcho's configuration\n"
-    "  netmail FOLDER [WHY]           the netmail folder (why none is read)\n"
+    "  netmail FOLDER WHAT            the netmail folder: the highest message\n"
+    "                                 number in it, or why none is read\n"
     "  message N request FROM -> TO   a request, as kelvane's valid msg line\n"
     "  message N not a request CONDITION VALUE\n"
     "                                 the first condition it fails (FromName,\n"
@@ -110,6 +111,9 @@ class tPlanScan : public tScanListener {
  public:
   tPlanScan(tTextOut& To, const tFastEchoConfig& Config) : To_(To), Config_(Config) {}
 
+  void NetmailOpened(const tShortString& Dir, const tMsgBase& Base) override {
+    To_.Record({"netmail", Dir, "messages up to number " + Num(Base.Count)});
+  }
   void NetmailUnopened(const tShortString& Dir) override {
     To_.Record({"netmail", Dir, "cannot be opened: no requests are read"});
   }
@@ -210,7 +214,6 @@ int RunPlanCommand(int Argc, char** Args) {
   const int64_t BytesBefore = BytesOf(Config);
   To.Record({"config", S.ConfigPath, Counted(static_cast<long long>(AreasBefore), "area"),
              Counted(static_cast<long long>(Config.Nodes.Count()), "node"), Counted(BytesBefore, "byte")});
-  To.Record({"netmail", Config.NetmailPath()});
 
   const tRemovalRules Rules(S, ControlFile, Config.NetmailPath());
   std::unique_ptr<tMsgBase> Netmail;
