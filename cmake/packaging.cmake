@@ -18,8 +18,7 @@ if(WIN32)
   install(FILES ${KelvReadmeTxt} DESTINATION .)
 else()
   install(TARGETS kelvane kelvutil RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_BINARY_DIR}/doc/man/kelvane.1 ${CMAKE_BINARY_DIR}/doc/man/kelvutil.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${KELVANE_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 

@@ -11,6 +11,7 @@ kelvane(1) and kelvutil's list of commands agree.
 
 Usage: package_test.py CPACK CPACK_CONFIG VERSION README [--wine]
 """
+import gzip
 import os
 import re
 import shutil
@@ -26,8 +27,8 @@ import e2e_test as e2e  # noqa: E402
 CPACK = CONFIG = VERSION = README = None
 WINE = False
 
-DEB_FILES = {"usr/bin/kelvane", "usr/bin/kelvutil", "usr/share/man/man1/kelvane.1",
-             "usr/share/man/man1/kelvutil.1", "usr/share/doc/kelvane/README.md"}
+DEB_FILES = {"usr/bin/kelvane", "usr/bin/kelvutil", "usr/share/man/man1/kelvane.1.gz",
+             "usr/share/man/man1/kelvutil.1.gz", "usr/share/doc/kelvane/README.md"}
 ZIP_FILES = {"kelvane.exe", "kelvutil.exe", "README.txt"}
 # What a program built with g++ and linked with the system's libraries needs.
 RUNTIME_PACKAGES = {"libc6", "libgcc-s1", "libstdc++6"}
@@ -111,8 +112,8 @@ class Package(unittest.TestCase):
         return run.stdout.decode("cp866").replace("\r\n", "\n")
 
     def page(self, name):
-        with open(os.path.join(self.root, "usr/share/man/man1", name + ".1"), encoding="utf-8") as f:
-            return f.read()
+        with gzip.open(os.path.join(self.root, "usr/share/man/man1", name + ".1.gz")) as f:
+            return f.read().decode("utf-8")
 
     def readme(self):
         with open(README, "rb") as f:
@@ -179,8 +180,7 @@ class Package(unittest.TestCase):
         if WINE:
             self.skipTest("the zip holds no manual pages")
         for name in ("kelvane", "kelvutil"):
-            path = os.path.join(self.root, "usr/share/man/man1", name + ".1")
-            shown = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-z", path],
+            shown = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-z"], input=self.page(name),
                                    capture_output=True, text=True)
             self.assertEqual((shown.returncode, shown.stderr), (0, ""), name)
             got = list(sections(self.page(name), ".SH"))
