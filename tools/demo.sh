@@ -10,10 +10,7 @@ kelvutil=$build/tools/kelvutil
 # kelvane runs inside the node, where kelv.ctl is: its path from there.
 case "$build" in
   /*) kelvane=$build/app/kelvane ;;
-  *) case "$node" in
-       /*) kelvane=$(cd "$build" && pwd)/app/kelvane ;;
-       *) kelvane=$(echo "$node" | sed 's|/*$||; s|[^/][^/]*|..|g')/$build/app/kelvane ;;
-     esac ;;
+  *) kelvane=$(realpath -m --relative-to="$node" "$build/app/kelvane") ;;
 esac
 
 run() {  # run COMMAND...: show it, run it, indent its output; its exit code
