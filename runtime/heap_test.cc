@@ -14,10 +14,11 @@ namespace {
 // Hands a fresh allocation to a volatile store: a compiler may otherwise
 // leave out a new/delete pair whose memory nobody looks at (clang does),
 // and the count would rightly see nothing.
+void* volatile HeldSink = nullptr;
+
 template <class T>
 T* Held(T* P) {
-  static T* volatile Sink;
-  Sink = P;
+  HeldSink = P;
   return P;
 }
 
