@@ -173,15 +173,21 @@ bool tSquishBase::OpenStreams(std::unique_ptr<tStream> Data, std::unique_ptr<tSt
   return false;
 }
 
-bool tSquishBase::Open(std::string_view APath, int32_t Mode) {
+bool tSquishBase::StartOver(std::string_view APath, int32_t Mode) {
   PrepareBase(APath, Mode);
   AuxStream.reset();
   DataStream.reset();
   IndexStream.reset();
-  if (Path != APath) {
-    Closed = cbFailed;
-    return true;
-  }
+  Index_.clear();
+  Count = 0;
+  Closed = cbFailed;
+  // PrepareBase stores nothing for a path that does not fit or whose
+  // folder cannot be made.
+  return Path == APath;
+}
+
+bool tSquishBase::Open(std::string_view APath, int32_t Mode) {
+  if (!StartOver(APath, Mode)) return true;
   tShortString DataName = Path + ".sqd", IndexName = Path + ".sqi", LastReadName = Path + ".sql";
   // A base the process may not write (a read-only file or medium) still
   // reads; its writes then fail and say so.
@@ -199,14 +205,7 @@ bool tSquishBase::Open(std::string_view APath, int32_t Mode) {
 }
 
 bool tSquishBase::Create(std::string_view APath, int32_t Mode) {
-  PrepareBase(APath, Mode);
-  AuxStream.reset();
-  DataStream.reset();
-  IndexStream.reset();
-  Index_.clear();
-  Count = 0;
-  Closed = cbFailed;
-  if (Path != APath) return true;
+  if (!StartOver(APath, Mode)) return true;
   // A mode that only opens (0x3D40 OR-ed into the create) makes nothing.
   uint16_t CreateMode = StreamMode(smCreate);
   tOpenMode Decoded = DecodeOpenMode(CreateMode);

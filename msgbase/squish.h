@@ -175,6 +175,9 @@ class tSquishBase : public tMsgBase {
 
  private:
   uint32_t IndexField(int32_t N, uint32_t Field) const;
+  // PrepareBase, every stream released, Closed 2 until the open is done;
+  // false when PrepareBase stored nothing.
+  bool StartOver(std::string_view APath, int32_t Mode);
   // Reads the base header and the index into memory; false when the
   // header cannot be read or the index not held.
   bool LoadState();

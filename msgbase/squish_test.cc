@@ -357,18 +357,25 @@ TEST_F(SquishTest, AChangeThatFailsPartWayLeavesAWholeBase) {
       auto B = std::make_unique<tSquishBase>();
       tMessage M;
       bool Failed;
+      std::string Before;
       {
         tFileSystemScope Scope(Fs);
         B = OpenSquish(P);
         Append(*B, 1, 3);
         FillNumbered(M, 9);
+        Before = GetFile(P + ".sqd") + GetFile(P + ".sqi");
         Fs.Armed = true;
         Failed = C.Delete ? B->DeleteMessage(C.N) : B->WriteMessage(C.N ? C.N : B->Count + 1, &M);
         Fs.Armed = false;
       }
       // The object shows what the files say, and they hold the old base or
-      // the new one, whole.
+      // the new one, whole; when the first write failed and the base reads
+      // as before, not a byte has changed.
       std::vector<std::string> Seen = Subjects(*B);
+      if (K == 0) {
+        EXPECT_TRUE(Failed);
+        EXPECT_TRUE(Seen != Old || GetFile(P + ".sqd") + GetFile(P + ".sqi") == Before);
+      }
       B.reset();
       B = OpenSquish(P);
       ASSERT_TRUE(B);

@@ -147,17 +147,17 @@ inline std::string Describe(const tMessage& M) {
   Put("To", M.To);
   Put("Subject", M.Subject);
   Put("DateStr", M.DateStr);
-  const tDateTime& W = M.DateWritten;
-  Put("Written", std::to_string(W.Year) + "-" + std::to_string(W.Month) + "-" + std::to_string(W.Day) + " " +
-                     std::to_string(W.Hour) + ":" + std::to_string(W.Min) + ":" + std::to_string(W.Sec));
+  auto Date = [&Put](const char* Name, const tDateTime& T) {
+    Put(Name, std::to_string(T.Year) + "-" + std::to_string(T.Month) + "-" + std::to_string(T.Day) + " " +
+                  std::to_string(T.Hour) + ":" + std::to_string(T.Min) + ":" + std::to_string(T.Sec));
+  };
+  Date("Written", M.DateWritten);
   Num("TimesRead", M.TimesRead);
   Num("Attr", M.Attr);
   Num("ReplyTo", M.ReplyTo);
   for (int I = 1; I <= 9; ++I) Num("Reply", M.Replies[I]);
   Num("UtcOfs", M.UtcOfs);
-  const tDateTime& A = M.DateArrived;
-  Put("Arrived", std::to_string(A.Year) + "-" + std::to_string(A.Month) + "-" + std::to_string(A.Day) + " " +
-                     std::to_string(A.Hour) + ":" + std::to_string(A.Min) + ":" + std::to_string(A.Sec));
+  Date("Arrived", M.DateArrived);
   Put("MsgId", M.MsgId);
   Put("ReplyId", M.ReplyId);
   Put("Intl", M.Intl);
