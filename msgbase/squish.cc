@@ -108,7 +108,7 @@ int32_t tSquishBase::NumberOfUid(uint32_t Uid) const {
   return 0;
 }
 
-int64_t tSquishBase::DataSize() {
+int64_t tSquishBase::FileDataSize() {
   if (!DataStream) return 0;
   return std::min<int64_t>(DataStream->GetSize(), MaxDataSize);
 }
@@ -117,6 +117,7 @@ bool tSquishBase::LoadState() {
   Count = 0;
   Index_.clear();
   if (!DataStream || !IndexStream) return false;
+  DataSize_ = FileDataSize();
   DataStream->Seek(0);
   DataStream->Read(SqBase, SqBaseSize);
   if (DataStream->Status != stOk) return false;
@@ -248,7 +249,7 @@ void tSquishBase::ClearError() {
 }
 
 bool tSquishBase::ReadFrameHeader(uint32_t Offset, uint8_t* Frame, int Type) {
-  if (Offset < SqBaseSize || Offset + static_cast<int64_t>(SqFrameSize) > DataSize()) return false;
+  if (Offset < SqBaseSize || Offset + static_cast<int64_t>(SqFrameSize) > DataSize_) return false;
   DataStream->Seek(Offset);
   DataStream->Read(Frame, SqFrameSize);
   if (DataStream->Status != stOk) {
@@ -262,7 +263,7 @@ bool tSquishBase::ReadHeaders(int32_t N) {
   if (Closed != cbOpen || !Exists(N)) return false;
   uint32_t Offset = FrameOffset(N);
   std::memcpy(SqIdx, Index_.data() + (static_cast<size_t>(N) - 1) * SqIdxSize, SqIdxSize);
-  if (Offset + static_cast<int64_t>(SqFrameSize + SqMsgSize) > DataSize()) return false;
+  if (Offset + static_cast<int64_t>(SqFrameSize + SqMsgSize) > DataSize_) return false;
   if (!ReadFrameHeader(Offset, SqFrame)) return false;
   DataStream->Read(SqMsg, SqMsgSize);
   if (DataStream->Status != stOk) {
@@ -334,7 +335,7 @@ bool tSquishBase::ReadMessage(int32_t N, tMessage* Msg) {
 
   // What the frame holds after its header, cut where the file ends.
   int64_t Start = static_cast<int64_t>(FrameOffset(N)) + SqFrameSize;
-  int64_t Used = std::min<int64_t>(GetU32(SqFrame + sfMsgLength), DataSize() - Start);
+  int64_t Used = std::min<int64_t>(GetU32(SqFrame + sfMsgLength), DataSize_ - Start);
   int64_t CtrlLength = std::clamp<int64_t>(GetU32(SqFrame + sfCtrlLength), 0, std::max<int64_t>(Used - SqMsgSize, 0));
   int64_t TextStart = Start + SqMsgSize + CtrlLength, TextEnd = Start + std::max<int64_t>(Used, SqMsgSize);
   if (CtrlLength > 0) {
@@ -434,7 +435,9 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   Body.Write("", 1);
   if (Ctrl.Status != stOk || Body.Status != stOk) return true;
 
-  int64_t At = DataSize();
+  // The end of the file as it is now: a frame is never put over bytes
+  // that are there, whatever the header says.
+  int64_t At = FileDataSize();
   int64_t MsgLength = SqMsgSize + Ctrl.GetSize() + Body.GetSize();
   if (At < SqBaseSize || At + SqFrameSize + MsgLength > MaxDataSize) return true;
   // Room for the new record before anything is written: an append that
@@ -470,6 +473,7 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   DataStream->Write(Ctrl.Bytes(), static_cast<uint32_t>(Ctrl.GetSize()));
   DataStream->Write(Body.Bytes(), static_cast<uint32_t>(Body.GetSize()));
   std::memcpy(SqFrame, Frame, SqFrameSize);
+  DataSize_ = std::max(DataSize_, At + SqFrameSize + MsgLength);
   if (!Flushed()) return Fail();
 
   uint8_t Record[SqIdxSize];
@@ -513,7 +517,7 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   }
   if (N >= Count) PutU32(SqBase + sbLastFrame, static_cast<uint32_t>(At));
   if (N == 1) PutU32(SqBase + sbFirstFrame, static_cast<uint32_t>(At));
-  PutU32(SqBase + sbEndFrame, static_cast<uint32_t>(DataSize()));
+  PutU32(SqBase + sbEndFrame, static_cast<uint32_t>(DataSize_));
   WriteBaseHeader();
   if (!Flushed()) return Fail();
   Msg->MsgNum = Uid;

@@ -184,8 +184,9 @@ class tSquishBase : public tMsgBase {
   // After a failed change: what the files say, or an empty base.
   void Reload();
   bool Fail();  // Reload, then true
-  // The data file's size, at most what a frame offset can reach.
-  int64_t DataSize();
+  // The data file's size as the system gives it, at most what a frame
+  // offset can reach.
+  int64_t FileDataSize();
   // A frame header at Offset into Frame: true when the offset leaves room
   // for it in the data file, it reads, its identifier is right and its
   // type is Type (any type for -1).
@@ -204,6 +205,9 @@ class tSquishBase : public tMsgBase {
   void ForgetLinks() { LinkCache = tLinkCache(); }
 
   std::vector<uint8_t> Index_;  // Count records as the index file holds them
+  // The data file's size when the base was loaded, grown by our appends:
+  // what every offset read from the files is checked against.
+  int64_t DataSize_ = 0;
 };
 
 }  // namespace kelvane
