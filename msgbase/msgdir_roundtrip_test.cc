@@ -24,60 +24,11 @@
 namespace kelvane {
 namespace {
 
+using testing::Describe;
 using testing::GetFile;
 using testing::Letter;
 using testing::tCrashmailNode;
 using testing::tRuntimeTempDir;
-
-// Every field a read fills, one per line, so that a difference shows as a
-// readable diff. The cvDate mark is left out: a date text with no date in
-// it is dated at the first read and then carried.
-std::string Describe(const tMessage& M) {
-  std::string S;
-  auto Put = [&S](const char* Name, std::string_view Value) {
-    S += Name;
-    S += '=';
-    S += Value;
-    S += '\n';
-  };
-  auto Num = [&Put](const char* Name, long long V) { Put(Name, std::to_string(V)); };
-  Put("From", M.From);
-  Put("To", M.To);
-  Put("Subject", M.Subject);
-  Put("DateStr", M.DateStr);
-  const tDateTime& W = M.DateWritten;
-  Put("Written", std::to_string(W.Year) + "-" + std::to_string(W.Month) + "-" + std::to_string(W.Day) + " " +
-                     std::to_string(W.Hour) + ":" + std::to_string(W.Min) + ":" + std::to_string(W.Sec));
-  Num("TimesRead", M.TimesRead);
-  Num("Attr", M.Attr);
-  Num("Reply1", M.Replies[1]);
-  Put("MsgId", M.MsgId);
-  Put("ReplyId", M.ReplyId);
-  Put("Intl", M.Intl);
-  Put("Pid", M.Pid);
-  Put("Tid", M.Tid);
-  Put("TearLine", M.TearLine);
-  Num("AddTearLine", M.AddTearLine);
-  Put("Origin", M.Origin);
-  Put("OriginAddr", M.OriginAddr);
-  Num("AddOrigin", M.AddOrigin);
-  Put("Flags", M.Flags);
-  Put("FlagsRest", M.FlagsRest);
-  Put("Orig", OrigAddrStr(M) + "@" + M.OrigDomain);
-  Put("Dest", DestAddrStr(M) + "@" + M.DestDomain);
-  Num("HadMsgId", M.HadMsgId);
-  Num("HadIntl", M.HadIntl);
-  Num("Completed", M.Completed & ~cvDate);
-  for (int I = 0; I < AttrFlagCount; ++I) S += M.AttrFlags[I] ? '1' : '0';
-  for (int I = 0; I < ExtFlagCount; ++I) S += M.ExtFlags[I] ? '1' : '0';
-  S += '\n';
-  for (const tShortString& L : M.Kludges) Put("Kludge", L);
-  for (const tShortString& L : M.RouteLines) Put("Route", L);
-  for (const tShortString& L : M.SeenByLines) Put("SeenBy", L);
-  for (const tShortString& L : M.PathLines) Put("Path", L);
-  Put("Text", M.Text.View());
-  return S;
-}
 
 // The text of a stored *.MSG file (after the header, up to its NUL).
 std::string StoredText(const std::string& File) {

@@ -52,6 +52,9 @@ std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, const char* Id
 // no such message), to Out.
 void PrintMessageList(std::FILE* Out, tMsgBase& Base);
 bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t N);
+// The lines show adds for a Squish base after ReadMessage read message N
+// (frame offset, UMSGID, reply links); nothing for other bases.
+void PrintSquishDetails(std::FILE* Out, tMsgBase& Base, int32_t N);
 
 }  // namespace kelvane
 

@@ -97,6 +97,7 @@ bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t Number) {
   for (int I = 1; I <= ReplyCount; ++I)
     if (Msg.Replies[I] != 0) PutNumber(Out, "Reply", Msg.Replies[I]);
   PutNumber(Out, "MsgNum", Msg.MsgNum);
+  PrintSquishDetails(Out, Base, Number);
   PutLine(Out, "TearLine", Msg.AddTearLine ? Msg.TearLine : tShortString());
   PutLine(Out, "Origin", Msg.AddOrigin ? Msg.Origin : tShortString());
   PutLine(Out, "OriginAddr", Msg.AddOrigin ? Msg.OriginAddr : tShortString());

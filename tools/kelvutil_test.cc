@@ -3,6 +3,7 @@
 // the reader completed are marked, and two runs print the same.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -132,6 +133,21 @@ TEST_F(KelvutilCorpusTest, ShowMarksCompletedValuesAndPrintsTheSameEveryTime) {
     }
   }
   EXPECT_EQ(NoMsgId, 1);
+}
+
+TEST(KelvutilTest, SquishBasesAreListedAndShownWithTheirLinks) {
+  // A sample base of other software: message 4 (UMSGID 5) replies to
+  // UMSGID 4, which was killed; message 42 (UMSGID 55) to UMSGID 54, which
+  // is message 41.
+  auto Base = OpenBase(std::string("S") + KELVANE_SQUISH_SAMPLES + "/net", smOpenRead);
+  ASSERT_TRUE(Base);
+  std::string Listed = List(*Base);
+  EXPECT_EQ(std::count(Listed.begin(), Listed.end(), '\n'), 45);
+  EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n')))[5], "Re: test 1 ");
+  std::string Four = Show(*Base, 4), FortyTwo = Show(*Base, 42);
+  for (const char* Line : {"\nSquishFrame\t2344\n", "\nSquishUmsgId\t5\n", "\nSquishReplyTo\t4\t0\n"})
+    EXPECT_NE(Four.find(Line), std::string::npos) << Line;
+  EXPECT_NE(FortyTwo.find("\nSquishReplyTo\t54\t41\n"), std::string::npos) << FortyTwo;
 }
 
 }  // namespace
