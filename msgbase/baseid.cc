@@ -7,6 +7,7 @@
 
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
+#include "msgbase/pkt.h"
 #include "runtime/case866.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
@@ -149,8 +150,11 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
     case bkMsgDir:
       Base = std::make_unique<tMsgDirBase>();
       break;
+    case bkPacket:
+      Base = std::make_unique<tPktBase>();
+      break;
     default:
-      // Squish, JAM and packet bases are not opened by this library yet.
+      // Squish and JAM bases are not opened by this library yet.
       return nullptr;
   }
   if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {
