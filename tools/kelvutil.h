@@ -52,6 +52,8 @@ std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, const char* Id
 // no such message), to Out.
 void PrintMessageList(std::FILE* Out, tMsgBase& Base);
 bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t N);
+// The packet header's lines of show (nothing for other formats).
+void PrintPacketHeader(std::FILE* Out, tMsgBase& Base);
 
 }  // namespace kelvane
 
