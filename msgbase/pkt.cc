@@ -168,6 +168,9 @@ bool AppendMessage(tStream& S, int32_t& LastEnd, std::string_view Image) {
   }
   bool InPlace = OldLen == 2;
   if (InPlace) {
+    // The message is handed to the system before the type word; an error
+    // on the way stops every write after it. (A barrier to the disk here
+    // would cost each message a disk flush, a hundred times the write.)
     S.Seek(Size);
     S.WriteStr(Image);
     S.Flush();

@@ -301,9 +301,10 @@ TEST_F(PktToCrashmail, AWrongPasswordIsRefusedAsCrashmailRefusesIt) {
         M.Subject = tShortString(std::string("ours with ") + C.Password);
         PutPacket("0000beef.pkt", tCrashmailNode::SecureLink, C.Password, {&M});
       } else {
-        ASSERT_TRUE(Node.Write("by crashwrite\r", std::string("FROMNAME 'Ivan' FROMADDR ") + tCrashmailNode::SecureLink +
-                                                       " TONAME 'Test Sysop' TOADDR 2:5020/1 SUBJECT 'theirs' " +
-                                                       (*C.Password ? std::string("PASSWORD ") + C.Password : "")));
+        std::string Args = std::string("FROMNAME 'Ivan' FROMADDR ") + tCrashmailNode::SecureLink +
+                           " TONAME 'Test Sysop' TOADDR 2:5020/1 SUBJECT 'theirs'";
+        if (*C.Password) Args += std::string(" PASSWORD ") + C.Password;
+        ASSERT_TRUE(Node.Write("by crashwrite\r", Args));
       }
       ASSERT_TRUE(Node.Toss()) << Node.Log();
       Expected += C.Tossed;
