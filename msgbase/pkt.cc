@@ -519,11 +519,11 @@ bool tPktBase::DeleteMessage(int32_t N) {
   if (Closed != cbOpen || !Exists(N) || N >= static_cast<int32_t>(Offsets.Count()) || !Writable()) return true;
   if (DataStream->GetSize() <= PktHeaderBufSize) return true;
   tPktCut Cut = RangeOf(N);
-  size_t At = 0;
-  while (At < PendingCuts.Count() && PendingCuts[At].Start < Cut.Start) ++At;
+  auto At = std::lower_bound(PendingCuts.begin(), PendingCuts.end(), Cut,
+                             [](const tPktCut& A, const tPktCut& B) { return A.Start < B.Start; });
   // A message deleted twice is cut once.
-  if (At < PendingCuts.Count() && PendingCuts[At].Start == Cut.Start && PendingCuts[At].End == Cut.End) return false;
-  PendingCuts.Insert(At, Cut);
+  if (At != PendingCuts.end() && At->Start == Cut.Start && At->End == Cut.End) return false;
+  PendingCuts.Insert(static_cast<size_t>(At - PendingCuts.begin()), Cut);
   return false;
 }
 
