@@ -7,6 +7,7 @@
 
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
+#include "msgbase/pkt.h"
 #include "msgbase/squish.h"
 #include "runtime/case866.h"
 #include "runtime/file_system.h"
@@ -150,11 +151,14 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
     case bkMsgDir:
       Base = std::make_unique<tMsgDirBase>();
       break;
+    case bkPacket:
+      Base = std::make_unique<tPktBase>();
+      break;
     case bkSquish:
       Base = std::make_unique<tSquishBase>();
       break;
     default:
-      // JAM and packet bases are not opened by this library yet.
+      // JAM bases are not opened by this library yet.
       return nullptr;
   }
   if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {

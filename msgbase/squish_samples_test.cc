@@ -21,6 +21,7 @@
 #include "msgbase/squish.h"
 #include "msgbase/squish_test_util.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/test_messages.h"
 #include "runtime/coding.h"
 
 namespace kelvane {

@@ -13,6 +13,7 @@
 #include "msgbase/squish.h"
 #include "msgbase/squish_test_util.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/test_messages.h"
 
 namespace kelvane {
 namespace {

@@ -130,62 +130,6 @@ inline void FillNetmail(tMessage& M) {
   M.Replies[1] = 12;
 }
 
-// Every field a read fills (but the message's number in its base), one per
-// line, so that a difference shows as a readable diff. The cvDate mark is
-// left out: a date text with no date in it is dated at the first read and
-// then carried.
-inline std::string Describe(const tMessage& M) {
-  std::string S;
-  auto Put = [&S](const char* Name, std::string_view Value) {
-    S += Name;
-    S += '=';
-    S += Value;
-    S += '\n';
-  };
-  auto Num = [&Put](const char* Name, long long V) { Put(Name, std::to_string(V)); };
-  Put("From", M.From);
-  Put("To", M.To);
-  Put("Subject", M.Subject);
-  Put("DateStr", M.DateStr);
-  auto Date = [&Put](const char* Name, const tDateTime& T) {
-    Put(Name, std::to_string(T.Year) + "-" + std::to_string(T.Month) + "-" + std::to_string(T.Day) + " " +
-                  std::to_string(T.Hour) + ":" + std::to_string(T.Min) + ":" + std::to_string(T.Sec));
-  };
-  Date("Written", M.DateWritten);
-  Num("TimesRead", M.TimesRead);
-  Num("Attr", M.Attr);
-  Num("ReplyTo", M.ReplyTo);
-  for (int I = 1; I <= 9; ++I) Num("Reply", M.Replies[I]);
-  Num("UtcOfs", M.UtcOfs);
-  Date("Arrived", M.DateArrived);
-  Put("MsgId", M.MsgId);
-  Put("ReplyId", M.ReplyId);
-  Put("Intl", M.Intl);
-  Put("Pid", M.Pid);
-  Put("Tid", M.Tid);
-  Put("TearLine", M.TearLine);
-  Num("AddTearLine", M.AddTearLine);
-  Put("Origin", M.Origin);
-  Put("OriginAddr", M.OriginAddr);
-  Num("AddOrigin", M.AddOrigin);
-  Put("Flags", M.Flags);
-  Put("FlagsRest", M.FlagsRest);
-  Put("Orig", OrigAddrStr(M) + "@" + M.OrigDomain);
-  Put("Dest", DestAddrStr(M) + "@" + M.DestDomain);
-  Num("HadMsgId", M.HadMsgId);
-  Num("HadIntl", M.HadIntl);
-  Num("Completed", M.Completed & ~cvDate);
-  for (int I = 0; I < AttrFlagCount; ++I) S += M.AttrFlags[I] ? '1' : '0';
-  for (int I = 0; I < ExtFlagCount; ++I) S += M.ExtFlags[I] ? '1' : '0';
-  S += '\n';
-  for (const tShortString& L : M.Kludges) Put("Kludge", L);
-  for (const tShortString& L : M.RouteLines) Put("Route", L);
-  for (const tShortString& L : M.SeenByLines) Put("SeenBy", L);
-  for (const tShortString& L : M.PathLines) Put("Path", L);
-  Put("Text", M.Text.View());
-  return S;
-}
-
 // Installed for the life of the object: a clock standing at 2031-05-04
 // 03:02:01.55, which never sleeps.
 class tFixedClock : public tClock {

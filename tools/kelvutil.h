@@ -55,6 +55,8 @@ bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t N);
 // The lines show adds for a Squish base after ReadMessage read message N
 // (frame offset, UMSGID, reply links); nothing for other bases.
 void PrintSquishDetails(std::FILE* Out, tMsgBase& Base, int32_t N);
+// The packet header's lines of show (nothing for other formats).
+void PrintPacketHeader(std::FILE* Out, tMsgBase& Base);
 
 }  // namespace kelvane
 

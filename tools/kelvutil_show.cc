@@ -71,6 +71,7 @@ bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t Number) {
   tMessage Msg;
   if (!Base.Exists(Number) || Base.ReadMessage(Number, &Msg)) return false;
   bool DateMade = Msg.Completed & cvDate;
+  PrintPacketHeader(Out, Base);
   PutNumber(Out, "Number", Number);
   PutLine(Out, "From", Msg.From);
   PutLine(Out, "FromAddr", OrigAddrStr(Msg));

@@ -13,6 +13,7 @@
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
 #include "msgbase/test_corpus.h"
+#include "msgbase/test_pkt.h"
 #include "runtime/coding.h"
 #include "runtime/test_dir.h"
 #include "tools/kelvutil.h"
@@ -95,6 +96,26 @@ TEST(KelvutilTest, ControlBytesAreEscaped) {
   // A list line stays one record of seven fields.
   std::string Listed = List(*Base);
   EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n'))).size(), 7u) << Listed;
+}
+
+TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
+  tRuntimeTempDir T;
+  PutFile(T / "0000abcd.pkt", testing::PacketBytes(testing::PktHeaderBytes({2, 5020, 2, 7}, {2, 5020, 1, 0}, "pw\x1b"),
+                                                   testing::ThreeMessages()));
+  for (const std::string& Id : {T / "0000abcd.pkt", "P" + T / "0000abcd.pkt"}) {
+    auto Base = OpenBaseForReading("list", Id.c_str());
+    ASSERT_TRUE(Base) << Id;
+    std::string Listed = List(*Base);
+    EXPECT_EQ(std::count(Listed.begin(), Listed.end(), '\n'), 3) << Listed;
+    EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n'))),
+              (std::vector<std::string>{"1", "Ivan Petrov", "2:5020/2", "Test Sysop", "2:5020/1", "first",
+                                        "09 Dec 26  03:04:05"}));
+    std::string Shown = Show(*Base, 2);
+    EXPECT_EQ(Shown.substr(0, Shown.find("Number\t")),
+              "PacketFrom\t2:5020/2.7\nPacketTo\t2:5020/1\nPacketPassword\tpw^[\nPacketDate\t2026-12-09 03:04:05\n"
+              "PacketProduct\t0x00fe\nPacketRevision\t1.7\nPacketCapWord\t0x0001\nPacketCapCopy\t0x0100\n");
+    EXPECT_NE(Shown.find("\nArea\tFIDO.TEST\n"), std::string::npos) << Shown;
+  }
 }
 
 class KelvutilCorpusTest : public testing::tCrashmailTest {};
