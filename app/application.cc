@@ -150,9 +150,10 @@ void tApplication::Done() {
   std::vector<tBaseToGo>().swap(BasesToGo);
   Config.Clear();
   ConfigPath.Clear();
-  // One sampling period and a little more, so the reading is current.
-  RealClock().Sleep(66);
-  int32_t Diff = StartMemory - MemoryInUse();
+  // A reading taken after every disposal. Waiting out a sampling period
+  // instead is not enough on a loaded machine, where the sampler may not
+  // run for longer than that and the stale reading shows a leak.
+  int32_t Diff = StartMemory - MemoryInUseNow();
   if (Diff < 0) Diff = -Diff;
   WriteMarkup(Line({"~04~" KELV_BULLET "~07~memory leak is ", IntToStr(Diff), " byte(s)."}));
   WriteMarkup("\r\n");

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/requests.h"
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
@@ -26,9 +27,8 @@ using namespace kelvane;
 
 constexpr int MessageCount = 10000;
 
-// A folder of typical netmail: kludges, a body of twenty lines, tear and
-// origin lines and two Via lines, about 1.3 KB a message. Made once per
-// run and removed at exit.
+// A folder of the typical netmail of requests.h. Made once per run and
+// removed at exit.
 class tFolder {
  public:
   tFolder() {
@@ -37,25 +37,7 @@ class tFolder {
     auto Base = OpenBase("F" + Dir_.string(), 0);
     tMessage M;
     for (int N = 1; N <= MessageCount; ++N) {
-      M.Clear();
-      M.From = "Ivan Petrov";
-      M.To = "AreaFix";
-      M.Subject = "password";
-      M.DateWritten = tDateTime{2026, 12, 7, 19, 5, N % 60};
-      M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = static_cast<uint16_t>(N % 100);
-      M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 0;
-      M.Intl = "2:5020/1 2:5020/2";
-      M.MsgId = tShortString("2:5020/2." + std::to_string(N % 100) + " 1a2b3c4d");
-      M.Pid = "GoldED+/LNX 1.1.5";
-      M.Kludges.Append("\x01" "CHRS: CP866 2");
-      M.Kludges.Append("\x01" "TZUTC: 0300");
-      for (int L = 0; L < 20; ++L) M.Text.WriteStr("-ECHO.AREA." + std::to_string(L) + " please remove this one\r");
-      M.TearLine = " GoldED+/LNX 1.1.5";
-      M.AddTearLine = 1;
-      M.Origin = "A point somewhere in the net ";
-      M.AddOrigin = 1;
-      M.RouteLines.Append("\x01" "Via 2:5020/2 @20261207.190508 tosser");
-      M.RouteLines.Append("\x01" "Via 2:5020/1 @20261207.190510 tosser");
+      FillRequest(M, N);
       Base->WriteMessage(N, &M);
     }
     for (const auto& E : std::filesystem::directory_iterator(Dir_))

@@ -7,6 +7,8 @@
 
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
+#include "msgbase/pkt.h"
+#include "msgbase/squish.h"
 #include "runtime/case866.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
@@ -153,8 +155,14 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
     case bkMsgDir:
       Base = std::make_unique<tMsgDirBase>();
       break;
+    case bkPacket:
+      Base = std::make_unique<tPktBase>();
+      break;
+    case bkSquish:
+      Base = std::make_unique<tSquishBase>();
+      break;
     default:
-      // Squish, JAM and packet bases are not opened by this library yet.
+      // JAM bases are not opened by this library yet.
       return nullptr;
   }
   if (Prepare) Prepare(*Base);
@@ -167,7 +175,9 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
 bool FormatBuilt(tBaseKind Kind) {
   // One case for each format OpenBase constructs.
   switch (Kind) {
-    case bkMsgDir: return true;
+    case bkMsgDir:
+    case bkSquish:
+    case bkPacket: return true;
     default: return false;
   }
 }

@@ -60,7 +60,7 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // as its OpenMode, creating the base when the open fails. Yields nothing
 // (and creates nothing) for an identifier of one character or none, one
 // that does not fit, a letter that names no format, a format this library
-// cannot open yet (Squish, JAM, packets), or an open and a create that both
+// cannot open yet (JAM), or an open and a create that both
 // failed. Prepare, when given, is run on the new object before it is
 // opened (a packet's addresses and password, which its Create writes).
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,

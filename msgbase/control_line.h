@@ -17,6 +17,8 @@
 
 namespace kelvane {
 
+class tMessage;
+
 enum tControlKind : uint8_t {
   ckNone,       // no control line: body text
   ckIntl,       // SOH "INTL "
@@ -70,6 +72,15 @@ inline bool IsTailKind(tControlKind Kind) { return Kind >= ckTearLine && Kind <=
 // was met, or the stream failed (its status is cleared and its position put
 // at its end). The line read so far counts either way.
 bool ReadStreamLine(tStream& S, int64_t Limit, tShortString& Line);
+
+// Takes kludges apart that are stored one after the other without line
+// breaks, each starting with SOH, as in Squish control information: each
+// non-empty piece between two SOH bytes (or before the first) is the line
+// SOH + piece, and the lines go through the rows that hold at the head of a
+// stored text, as ReadText's forward scan applies them (fields of their
+// own, routing lines, every other SOH line to Kludges). The information
+// ends at its first NUL. (msgtext.cc)
+void ReadControlInfo(tMessage& Msg, std::string_view Info);
 
 }  // namespace kelvane
 

@@ -186,12 +186,38 @@ const tLimit MsgDirLimits[] = {
     {mpReplies, "keeps one reply number, below 65536"},
     {mpUtcOfs, "has no UTC offset"},
     {mpText, "ends a text at its first NUL"},
-    // What follows the body follows a NUL in it too.
-    {mpTearLine, "ends a text at its first NUL, in the body too"},
-    {mpOrigin, "ends a text at its first NUL, in the body too"},
-    {mpSeenBy, "ends a text at its first NUL, in the body too"},
-    {mpPath, "ends a text at its first NUL, in the body too"},
-    {mpRoute, "ends a text at its first NUL, in the body too"},
+};
+
+// Squish: a fixed header with its own attribute bits, the control
+// information and the text (doc/formats/squish.md).
+const tLimit SquishLimits[] = {
+    {mpFrom, "keeps 35 characters"},
+    {mpTo, "keeps 35 characters"},
+    {mpSubject, "keeps 71 characters"},
+    {mpArea, "stores no area tag: the base is the area"},
+    {mpIntl, "writes no INTL line for echomail"},
+    {mpTimesRead, "keeps only whether a message was read"},
+    {mpAttr, "marks a message that was read with an attribute bit of its own (0x00080000)"},
+    {mpCost, "stores no cost"},
+    {mpReplies, "keeps 9 reply links"},
+    {mpText, "ends a text at its first NUL"},
+};
+
+// Type-2 packets: the packed message header, its strings and the FTS
+// text (doc/formats/packet.md). A text with a NUL in it is not written.
+const tLimit PacketLimits[] = {
+    {mpFrom, "keeps 35 characters"},
+    {mpTo, "keeps 35 characters"},
+    {mpSubject, "keeps 71 characters"},
+    {mpFromAddr, "has zones, points and domains only in kludge lines (for echomail: MSGID and origin line)"},
+    {mpToAddr, "has zones, points and domains only in kludge lines (for echomail: none)"},
+    {mpArrived, "has no arrival date"},
+    {mpAttr, "keeps the 16 FTS attribute bits"},
+    {mpIntl, "writes no INTL line for echomail"},
+    {mpTimesRead, "has no times-read count"},
+    {mpReplyTo, "stores no reply links"},
+    {mpReplies, "stores no reply links"},
+    {mpUtcOfs, "has no UTC offset"},
 };
 
 // One row a format; a format with no row has no entry yet.
@@ -202,6 +228,8 @@ struct tFormatLimits {
 };
 const tFormatLimits Formats[] = {
     {bkMsgDir, std::begin(MsgDirLimits), std::end(MsgDirLimits)},
+    {bkSquish, std::begin(SquishLimits), std::end(SquishLimits)},
+    {bkPacket, std::begin(PacketLimits), std::end(PacketLimits)},
 };
 
 }  // namespace
@@ -211,6 +239,9 @@ const char* FormatLimit(tBaseKind Kind, tMessagePart Part) {
     if (F.Kind != Kind) continue;
     for (const tLimit* L = F.Begin; L != F.End; ++L)
       if (L->Part == Part) return L->Text;
+    // The lines after the body go with a text cut short before them.
+    bool Tail = Part == mpTearLine || Part == mpOrigin || Part == mpSeenBy || Part == mpPath || Part == mpRoute;
+    return Tail ? FormatLimit(Kind, mpText) : nullptr;
   }
   return nullptr;
 }

@@ -65,7 +65,9 @@ void CompareMessages(const tMessage& Sent, const tMessage& Back, std::vector<tPa
 
 // What the format of Kind cannot hold of a part ("keeps 35 characters");
 // nullptr where it keeps the part whole, or where the format has no entry
-// yet. Each format keeps its row in message_compare.cc.
+// yet. Each format keeps its row in message_compare.cc. The lines that
+// follow the body (tear, origin, SEEN-BY, PATH, route) are lost with a
+// text the format cuts short, for the reason its text is.
 const char* FormatLimit(tBaseKind Kind, tMessagePart Part);
 
 }  // namespace kelvane

@@ -19,25 +19,59 @@ namespace {
 using testing::Letter;
 using testing::tRuntimeTempDir;
 
-// Writes Msg as message 1 of a fresh *.MSG folder and compares what comes
-// back, by part name.
-std::map<std::string, std::string> CopiedIntoMsgDir(tMessage& Msg) {
+// Writes Msg into a fresh base of the format of Letter (F, S or P),
+// reads it back and compares, by part name. Every part lost must be one
+// the format's row of limits names.
+std::map<std::string, std::string> Copied(char Letter, tMessage& Msg) {
   tRuntimeTempDir T;
-  auto Base = OpenBase(Letter('F', T.Path()), 0);
+  std::string Path = Letter == 'F' ? T.Path() : T / (Letter == 'S' ? "sq" : "a.pkt");
+  auto Base = OpenBase(testing::Letter(Letter, Path), 0);
   EXPECT_TRUE(Base);
   tMessage Back;
   std::map<std::string, std::string> Found;
-  if (!Base || Base->WriteMessage(1, &Msg) || Base->ReadMessage(1, &Back)) {
+  if (!Base || Base->WriteMessage(Base->Count + 1, &Msg) || Base->ReadMessage(Base->Count, &Back)) {
     ADD_FAILURE() << "no copy";
     return Found;
   }
   std::vector<tPartChange> Changes;
   CompareMessages(Msg, Back, Changes);
+  tBaseKind Kind = BaseKindOf(Letter);
   for (const tPartChange& C : Changes) {
-    EXPECT_TRUE(FormatLimit(bkMsgDir, C.Part)) << MessagePartName(C.Part) << " is lost, but the *.MSG row names it not";
+    EXPECT_TRUE(FormatLimit(Kind, C.Part)) << MessagePartName(C.Part) << " is lost (" << C.Detail << "), but the "
+                                           << FormatName(Kind) << " row names it not";
     Found[MessagePartName(C.Part)] = C.Detail;
   }
   return Found;
+}
+std::map<std::string, std::string> CopiedIntoMsgDir(tMessage& Msg) { return Copied('F', Msg); }
+
+// A message with more than any format holds.
+void FillBeyond(tMessage& M, bool Echo, bool Nul) {
+  testing::FillNetmail(M);
+  M.From = tShortString(std::string(40, 'F'));
+  M.Subject = tShortString(std::string(75, 's'));
+  M.DateArrived = tDateTime{2026, 12, 8, 1, 2, 4};
+  M.ReplyTo = 5;
+  for (int I = 1; I <= 12; ++I) M.Replies[I] = 70000 + I;
+  M.Cost = 9;
+  M.UtcOfs = 180;
+  M.Attr |= 0x00010000;
+  if (Echo) M.Area = "ECHO.ONE";
+  M.Text.Seek(M.Text.GetSize());
+  if (Nul) M.Text.Write("cut\0after", 9);
+}
+
+TEST(CompareMessages, EveryLossIsOneItsFormatNames) {
+  // Packets take no text with a NUL in it: such a message is not written.
+  for (char L : {'F', 'S', 'P'})
+    for (bool Echo : {false, true})
+      for (bool Nul : {false, true}) {
+        if (L == 'P' && Nul) continue;
+        SCOPED_TRACE(std::string(1, L) + (Echo ? " echomail" : " netmail") + (Nul ? " with a NUL" : ""));
+        tMessage M;
+        FillBeyond(M, Echo, Nul);
+        EXPECT_EQ(Copied(L, M)["From"], "cut to 35 of 40 characters");
+      }
 }
 
 TEST(CompareMessages, WhatAMsgFolderCannotHoldIsFoundAndNamed) {

@@ -52,6 +52,12 @@ bool tFtsTextBase::WriteFtsText(tMessage* Msg, int32_t /*Position*/) {
   return DataStream->Status != stOk;
 }
 
+bool tFtsTextBase::ReadThread(int32_t N, tMessage* Msg) {
+  ClearError();
+  if (Closed == cbOpen && Msg && Exists(N)) return ReadMessage(N, Msg);
+  return true;
+}
+
 tMsgDirBase::tMsgDirBase() = default;
 
 tMsgDirBase::~tMsgDirBase() = default;
@@ -202,12 +208,6 @@ bool tMsgDirBase::ReadImage(std::string_view Image, tMessage* Msg) {
   DataStream.reset();
   Msg->State = msRead;
   return false;
-}
-
-bool tMsgDirBase::ReadThread(int32_t N, tMessage* Msg) {
-  ClearError();
-  if (Closed == cbOpen && Msg && Exists(N)) return ReadMessage(N, Msg);
-  return true;
 }
 
 std::string tMsgDirBase::MessageImage(tMessage* Msg) {

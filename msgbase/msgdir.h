@@ -56,6 +56,10 @@ class tFtsTextBase : public tMsgBase {
   // DataStream or Msg is absent or the stream reports an error afterwards,
   // false otherwise.
   virtual bool WriteFtsText(tMessage* Msg, int32_t Position);
+
+  // ReadMessage when the base is open, Msg is present and message N
+  // exists; otherwise true. These formats keep no threads.
+  bool ReadThread(int32_t N, tMessage* Msg) override;
 };
 
 class tMsgDirBase : public tFtsTextBase {
@@ -88,7 +92,6 @@ class tMsgDirBase : public tFtsTextBase {
   const std::vector<int32_t>& Numbers() const { return Numbers_; }
 
   bool ReadMessage(int32_t N, tMessage* Msg) override;
-  bool ReadThread(int32_t N, tMessage* Msg) override;
   // Writes the file of message N; Count becomes the larger of Count and N.
   // An existing file is replaced whole in one step (tReplacingFile), a new
   // one is created new; a base whose mode only opens (0x3D40) writes

@@ -219,6 +219,24 @@ void Mark(std::vector<tSpan>& Marks, size_t From, size_t To) {
 
 }  // namespace
 
+void ReadControlInfo(tMessage& Msg, std::string_view Info) {
+  Info = Info.substr(0, std::min(Info.find('\0'), Info.size()));
+  tIndexes Ix(Msg);
+  tShortString Line;
+  size_t Pos = 0;
+  while (Pos < Info.size()) {
+    if (Info[Pos] == '\001') ++Pos;
+    size_t End = std::min(Info.find('\001', Pos), Info.size());
+    if (End > Pos) {
+      Line = "\001";
+      Line.Append(Info.substr(Pos, End - Pos));
+      ApplyRows(Msg, Line.View(), false, Ix);
+    }
+    Pos = End;
+  }
+  Ix.Finish();
+}
+
 bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
   if (!DataStream || !Msg || From < 0 || From >= To) return true;
   int64_t StreamSize = DataStream->GetSize();

@@ -31,10 +31,16 @@ class tCrashmailNode {
   }
 
   // A node whose addresses are Own and Own.3, with one link, Link, to which
-  // the netmail for Link and its points is routed. Folders: in, out,
-  // netmail (area NETMAIL), echo (area ECHO.ONE, linked to Link), bad.
+  // the netmail for Link and its points is routed, and a second link,
+  // SecureLink, whose packets must carry the password SecurePassword.
+  // Folders: in, out, netmail (area NETMAIL), echo (area ECHO.ONE, linked
+  // to Link), jam (the JAM area ECHO.JAM, base jam/echojam, linked to both),
+  // bad, and made, which keeps every packet crashwrite made.
+  static constexpr const char* SecureLink = "2:5020/4";
+  static constexpr const char* SecurePassword = "SECRET";
   explicit tCrashmailNode(const std::string& Own = "2:5020/1", const std::string& Link = "2:5020/2") {
-    for (const char* D : {"in", "out", "tmp", "netmail", "echo", "bad"}) std::filesystem::create_directory(T / D);
+    for (const char* D : {"in", "out", "tmp", "netmail", "echo", "bad", "jam", "made"})
+      std::filesystem::create_directory(T / D);
     std::string P = T.Path();
     PutFile(T / "prefs",
             "SYSOP \"Test Sysop\"\nLOGFILE \"" + P + "/log\"\nLOGLEVEL 6\nDUPEFILE \"" + P +
@@ -44,7 +50,8 @@ class tCrashmailNode {
                 ".3\nDOMAIN \"fidonet\"\nNODE " + Link + " \"\" \"\"\nROUTE \"" + Link + ".*\" \"" + Link + "\" " +
                 Own + "\nNETMAIL \"NETMAIL\" " + Own + " MSG \"" + P + "/netmail\"\nAREA \"BAD\" " + Own +
                 " MSG \"" + P + "/bad\"\nAREA \"ECHO.ONE\" " + Own + " MSG \"" + P + "/echo\"\nEXPORT " + Link +
-                "\n");
+                "\nNODE " + SecureLink + " \"\" \"" + SecurePassword + "\"\nAREA \"ECHO.JAM\" " + Own + " JAM \"" + P +
+                "/jam/echojam\"\nEXPORT " + Link + " " + SecureLink + "\n");
   }
 
   std::string Path() const { return T.Path(); }
@@ -55,12 +62,18 @@ class tCrashmailNode {
     return std::system((Command + " >>" + T.Path() + "/run.log 2>&1").c_str());
   }
 
-  // A packet of one message in the inbound: Text is the message text (CR
-  // ends lines), Args the rest of crashwrite's arguments (FROMNAME ...).
+  // A packet of one message in the inbound, kept in made as crashwrite
+  // wrote it: Text is the message text (CR ends lines), Args the rest of
+  // crashwrite's arguments (FROMNAME ...).
   bool Write(const std::string& Text, const std::string& Args) {
     std::string File = T / ("text" + std::to_string(++Texts_));
     PutFile(File, Text);
-    return Run("crashwrite DIR " + T.Path() + "/in TEXT " + File + " " + Args) == 0;
+    std::vector<std::string> Before = Files("made");
+    if (Run("crashwrite DIR " + T.Path() + "/made TEXT " + File + " " + Args) != 0) return false;
+    for (const std::string& Made : Files("made"))
+      if (std::find(Before.begin(), Before.end(), Made) == Before.end())
+        std::filesystem::copy_file(Made, T / ("in/" + std::filesystem::path(Made).filename().string()));
+    return true;
   }
   bool Toss() const { return Run("crashmail SETTINGS " + T.Path() + "/prefs TOSS") == 0; }
   bool Scan() const { return Run("crashmail SETTINGS " + T.Path() + "/prefs SCAN") == 0; }

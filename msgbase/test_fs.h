@@ -1,8 +1,9 @@
 // Test support for the message-base tests, beside the temporary directory
 // and file helpers of runtime/test_dir.h: a file system that watches and
 // can refuse what the library does to the disk, a stream whose reads fail,
-// a message with every kind of field and line, and a clock that stands
-// still, so that "now" is a known moment.
+// a message with every kind of field and line, a description of every field
+// a read fills, and a clock that stands still, so that "now" is a known
+// moment.
 #ifndef KELVANE_MSGBASE_TEST_FS_H_
 #define KELVANE_MSGBASE_TEST_FS_H_
 
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "msgbase/address.h"
 #include "msgbase/message.h"
 #include "runtime/clock.h"
 #include "runtime/file_system.h"

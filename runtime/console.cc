@@ -29,12 +29,19 @@ const uint16_t Cp866High[128] = {
 // PC colour numbers (blue = 1, red = 4) to ANSI ones (red = 1, blue = 4).
 const int AnsiOrder[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 
+// The PC console's black background is the screen itself: on a terminal it
+// is drawn as the terminal's own background (SGR 49), so a light terminal
+// shows no black bands behind the text. Every other colour, foreground or
+// background (dark grey, bit 7 with black, included), is sent as it is.
 void AppendSgr(std::string& Out, uint8_t Attr) {
   int Fg = Attr & 0x0F, Bg = (Attr >> 4) & 0x07;
   Out += "\x1b[0;";
   Out += std::to_string(Fg < 8 ? 30 + AnsiOrder[Fg] : 90 + AnsiOrder[Fg - 8]);
   Out += ';';
-  Out += std::to_string((Attr & 0x80) ? 100 + AnsiOrder[Bg] : 40 + AnsiOrder[Bg]);
+  if (Attr & 0x80)
+    Out += std::to_string(100 + AnsiOrder[Bg]);
+  else
+    Out += Bg == 0 ? "49" : std::to_string(40 + AnsiOrder[Bg]);
   Out += 'm';
 }
 

@@ -159,12 +159,35 @@ TEST(AnsiConsole, OneSgrPerChangeOfAttribute) {
   C.Write(" x\x1b\r\n");
   C.Finish();
   EXPECT_EQ(C.Emitted(),
-            "\x1b[0;37;40mab"
+            "\x1b[0;37;49mab"
             "\x1b[0;30;42m  "
-            "\x1b[0;37;40m x \r\n"
+            "\x1b[0;37;49m x \r\n"
             "\x1b[0m");
   EXPECT_EQ(C.CursorRow(), 25);  // started on the bottom row, scrolled
   EXPECT_EQ(C.CursorColumn(), 1);
+}
+
+TEST(AnsiConsole, BlackBackgroundIsTheTerminalsOwn) {
+  struct {
+    uint8_t Attr;
+    const char* Sgr;
+  } const Cases[] = {
+      {0x07, "\x1b[0;37;49m"},   // the start-up grey on the terminal's background
+      {0x00, "\x1b[0;30;49m"},   // black text too: only the background is the terminal's
+      {0x0F, "\x1b[0;97;49m"},
+      {0x1E, "\x1b[0;93;44m"},   // yellow on blue stays blue
+      {0x4C, "\x1b[0;91;41m"},   // PC red is ANSI 1
+      {0x70, "\x1b[0;30;47m"},   // black on light grey
+      {0x87, "\x1b[0;37;100m"},  // bit 7 with black is dark grey, a colour of its own
+      {0xF9, "\x1b[0;94;107m"},
+  };
+  for (const auto& K : Cases) {
+    tAnsiConsole C(80, 25);
+    C.ToStdout = false;
+    C.TextAttribute = K.Attr;
+    C.Write("x");
+    EXPECT_EQ(C.Emitted(), std::string(K.Sgr) + "x") << std::hex << int(K.Attr);
+  }
 }
 
 TEST(AnsiConsole, InPlaceWritesRestoreTheCursorAndTheirCellsColours) {
@@ -174,7 +197,7 @@ TEST(AnsiConsole, InPlaceWritesRestoreTheCursorAndTheirCellsColours) {
   C.Write("ab");
   C.Write("\r");
   C.WriteInPlace("XYZ");  // two cells in yellow, one in the start-up grey
-  EXPECT_EQ(C.Emitted(), "\x1b[0;93;40mab\r\x1b" "7\x1b[0;93;40mXY\x1b[0;37;40mZ\x1b" "8");
+  EXPECT_EQ(C.Emitted(), "\x1b[0;93;49mab\r\x1b" "7\x1b[0;93;49mXY\x1b[0;37;49mZ\x1b" "8");
   EXPECT_EQ(C.CursorColumn(), 1);
 }
 

@@ -1,29 +1,56 @@
 #!/bin/sh
-# The demo: a fresh node, one request, one run of kelvane.
+# The demo: a fresh node, one request, one run of kelvane. Each command it
+# runs is shown first ("$ ..."), written so that it can be typed again as
+# it stands in the directory the demo was started from.
 #   tools/demo.sh BUILD_DIR NODE_DIR
 set -eu
-build=$(cd "$1" && pwd)
+build=$1
 node=$2
+kelvutil=$build/tools/kelvutil
+# kelvane runs inside the node, where kelv.ctl is: its path from there.
+case "$build" in
+  /*) kelvane=$build/app/kelvane kelvutil_in=$kelvutil ;;
+  *) kelvane=$(realpath -m --relative-to="$node" "$build/app/kelvane")
+     kelvutil_in=$(realpath -m --relative-to="$node" "$kelvutil") ;;
+esac
+
+run() {  # run COMMAND...: show it, run it, indent its output; its exit code
+  echo "\$ $*"
+  st=0
+  out=$("$@" 2>&1) || st=$?
+  [ -z "$out" ] || printf '%s\n' "$out" | sed 's/^/   /'
+  return $st
+}
+
 rm -rf "$node"
-"$build/tools/nodegen" "$node" --netmail 5 --requests 1
-echo "== the demo node ($node):"
-(cd "$node" && find . -type f | sort | sed 's/^/   /')
+echo "== a fresh demo node: FastEcho's configuration, netmail with a request,"
+echo "   message bases of three types, kelv.ctl:"
+run "$build/tools/nodegen" "$node" --netmail 5 --requests 1
+run ls -R "$node"
 echo
 echo "== the request in the netmail folder:"
-"$build/tools/kelvutil" show "F$node/netmail" 3 | sed 's/^/   /'
+run "$kelvutil" show "F$node/netmail" 3
 echo
-echo "== what kelvane would do (kelvutil plan, which changes nothing):"
-(cd "$node" && "$build/tools/kelvutil" plan) | sed 's/^/   /'
+echo "== what kelvane would do (kelvutil plan reads the same files and changes nothing):"
+echo "\$ cd $node && $kelvutil_in plan"
+(cd "$node" && "$kelvutil_in" plan) | sed 's/^/   /'
 echo
-echo "== running kelvane in $node:"
-(cd "$node" && "$build/app/kelvane") || echo "(kelvane ended with exit code $?)"
+echo "== running kelvane in the node:"
+echo "\$ cd $node && $kelvane"
+rc=0
+(cd "$node" && "$kelvane") || rc=$?
+echo "(exit code $rc)"
 echo
 echo "== what changed in the configuration:"
-"$build/tools/kelvutil" fecfg "$node/setup.cfg.orig" > "$node/before.txt"
-"$build/tools/kelvutil" fecfg "$node/setup.cfg" > "$node/after.txt"
-diff "$node/before.txt" "$node/after.txt" | sed 's/^/   /' || true
+echo "\$ $kelvutil fecfg $node/setup.cfg.orig > $node/before.txt"
+"$kelvutil" fecfg "$node/setup.cfg.orig" > "$node/before.txt"
+echo "\$ $kelvutil fecfg $node/setup.cfg > $node/after.txt"
+"$kelvutil" fecfg "$node/setup.cfg" > "$node/after.txt"
+run diff "$node/before.txt" "$node/after.txt" || true
 echo
 echo "== the message bases now:"
-(cd "$node/bases" && find . -type f | sort | sed 's/^/   /')
+run ls -R "$node/bases"
 echo
-echo "Look around in $node; run kelvane there again to see the areas reported as not found."
+echo "Look around in $node. Run kelvane there again (cd $node && $kelvane)"
+echo "to see the areas reported as not found; $kelvutil --help"
+echo "lists what else kelvutil shows."

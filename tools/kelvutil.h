@@ -145,6 +145,11 @@ extern const char PlanHelp[];
 // no such message).
 void PrintMessageList(tTextOut& To, tMsgBase& Base);
 bool PrintMessage(tTextOut& To, tMsgBase& Base, int32_t N);
+// The lines show adds for a Squish base after ReadMessage read message N
+// (frame offset, UMSGID, reply links); nothing for other bases.
+void PrintSquishDetails(tTextOut& Out, tMsgBase& Base, int32_t N);
+// The packet header's lines of show (nothing for other formats).
+void PrintPacketHeader(tTextOut& Out, tMsgBase& Base);
 
 }  // namespace kelvane
 

@@ -208,9 +208,7 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
     std::vector<std::string> Args;
     const char* Err;
   } Refused[] = {
-      {{"copy", T / "src", "S" + T / "sq"}, "kelvutil copy: Squish bases are not supported yet\n"},
-      {{"copy", T / "src", T / "out.pkt", "--pkt-from", "2:5020/1", "--password", "secret"},
-       "kelvutil copy: packets are not supported yet\n"},
+      {{"copy", T / "src", "J" + T / "jam"}, "kelvutil copy: JAM bases are not supported yet\n"},
       {{"copy", T / "src", T / "new", "--pkt-to", "2:5020/1"},
        "kelvutil copy: --pkt-from, --pkt-to and --password are for a packet DST\n"},
       {{"copy", T / "src", T / "x.pkt", "--pkt-from", "2:5020"}, "kelvutil copy: --pkt-from expects an address zone:net/node[.point]\n"},
@@ -227,7 +225,22 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
     EXPECT_EQ(F.Out, "");
   }
   EXPECT_EQ(Snapshot(T.Path()), Before);
-  EXPECT_FALSE(fs::exists(T / "sq.sqd") || fs::exists(T / "new"));
+  EXPECT_FALSE(fs::exists(T / "jam.jhr") || fs::exists(T / "new"));
+
+  // Into a packet: its addresses and password are those asked for; an
+  // existing packet with others is not written to.
+  std::vector<std::string> Pkt = {"copy", T / "src", T / "out.pkt", "--pkt-from", "2:5020/1", "--pkt-to", "2:5020/2.5",
+                                  "--password", "secret"};
+  tRun P = Command(RunCopyCommand, Pkt);
+  EXPECT_EQ(P.Code, 0) << P.Err;
+  EXPECT_EQ(Lines(P.Out)[3], "copied 3 of 3 messages") << P.Out;
+  std::string Shown = Command(RunShowCommand, {"show", T / "out.pkt", "3"}).Out;
+  for (const char* Line : {"PacketFrom\t2:5020/1\n", "PacketTo\t2:5020/2.5\n", "PacketPassword\tsecret\n"})
+    EXPECT_NE(Shown.find(Line), std::string::npos) << Line << Shown;
+  Pkt[4] = "2:5020/9";
+  P = Command(RunCopyCommand, Pkt);
+  EXPECT_EQ(P.Code, 1);
+  EXPECT_EQ(P.Err, "kelvutil copy: the packet P" + T / "out.pkt" + " is there already with other addresses or password\n");
 }
 
 // Fails the test on anything that would change the disk.

@@ -34,9 +34,10 @@ extern const char CopyHelp[] =
     "then, a field each, every part of it that did not come back as it went\n"
     "in when the copy was read back from DST: \"From: cut to 35 of 40\n"
     "characters\", \"Arrived: not kept (...)\". The part names are those of\n"
-    "kelvutil show. A message that cannot be read gives \"N<tab>not read\" and\n"
-    "is skipped, as is one written but not read back; one that cannot be\n"
-    "written ends the copy. At the end:\n"
+    "kelvutil show. A message that cannot be read gives \"N<tab>not read\",\n"
+    "one DST does not take \"N<tab>not written\" (a packet takes no text with\n"
+    "a NUL in it), one written but not read back says so; the others still\n"
+    "go. At the end:\n"
     "\n"
     "  copied K of T messages   (T: those in the range)\n"
     "  lost PART M WHY          for each part that did not come back, in how\n"
@@ -159,10 +160,12 @@ int RunCopyCommand(int Argc, char** Args) {
     // Appended: after the highest number DST holds, never over a message.
     int64_t Target = int64_t{Dst->Count} + 1;
     while (Target <= std::numeric_limits<int32_t>::max() && Dst->Exists(static_cast<int32_t>(Target))) ++Target;
+    // A message DST cannot take (a packet takes no text with a NUL in it)
+    // is told and passed over; the others still go.
     if (Target > std::numeric_limits<int32_t>::max() || Dst->WriteMessage(static_cast<int32_t>(Target), &Msg)) {
       Out().Record({Number, "not written"});
       Failed = true;
-      break;
+      continue;
     }
     std::vector<std::string> Line{Number, IntToStr(Target).ToStdString()};
     if (Dst->ReadMessage(static_cast<int32_t>(Target), &Back)) {

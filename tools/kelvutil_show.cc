@@ -71,6 +71,7 @@ bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   tMessage Msg;
   if (!Base.Exists(Number) || Base.ReadMessage(Number, &Msg)) return false;
   bool DateMade = Msg.Completed & cvDate;
+  PrintPacketHeader(Out, Base);
   PutNumber(Out, "Number", Number);
   PutLine(Out, "From", Msg.From);
   PutLine(Out, "FromAddr", OrigAddrStr(Msg));
@@ -97,6 +98,7 @@ bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   for (int I = 1; I <= ReplyCount; ++I)
     if (Msg.Replies[I] != 0) PutNumber(Out, "Reply", Msg.Replies[I]);
   PutNumber(Out, "MsgNum", Msg.MsgNum);
+  PrintSquishDetails(Out, Base, Number);
   PutLine(Out, "TearLine", Msg.AddTearLine ? Msg.TearLine : tShortString());
   PutLine(Out, "Origin", Msg.AddOrigin ? Msg.Origin : tShortString());
   PutLine(Out, "OriginAddr", Msg.AddOrigin ? Msg.OriginAddr : tShortString());

@@ -3,6 +3,7 @@
 // the reader completed are marked, and two runs print the same.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
 #include "msgbase/test_corpus.h"
+#include "msgbase/test_pkt.h"
 #include "runtime/coding.h"
 #include "runtime/test_dir.h"
 #include "tools/kelvutil.h"
@@ -88,6 +90,26 @@ TEST(KelvutilTest, ControlBytesAreEscaped) {
   EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n'))).size(), 7u) << Listed;
 }
 
+TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
+  tRuntimeTempDir T;
+  PutFile(T / "0000abcd.pkt", testing::PacketBytes(testing::PktHeaderBytes({2, 5020, 2, 7}, {2, 5020, 1, 0}, "pw\x1b"),
+                                                   testing::ThreeMessages()));
+  for (const std::string& Id : {T / "0000abcd.pkt", "P" + T / "0000abcd.pkt"}) {
+    auto Base = OpenBaseForReading("list", Id.c_str());
+    ASSERT_TRUE(Base) << Id;
+    std::string Listed = List(*Base);
+    EXPECT_EQ(std::count(Listed.begin(), Listed.end(), '\n'), 3) << Listed;
+    EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n'))),
+              (std::vector<std::string>{"1", "Ivan Petrov", "2:5020/2", "Test Sysop", "2:5020/1", "first",
+                                        "09 Dec 26  03:04:05"}));
+    std::string Shown = Show(*Base, 2);
+    EXPECT_EQ(Shown.substr(0, Shown.find("Number\t")),
+              "PacketFrom\t2:5020/2.7\nPacketTo\t2:5020/1\nPacketPassword\tpw^[\nPacketDate\t2026-12-09 03:04:05\n"
+              "PacketProduct\t0x00fe\nPacketRevision\t1.7\nPacketCapWord\t0x0001\nPacketCapCopy\t0x0100\n");
+    EXPECT_NE(Shown.find("\nArea\tFIDO.TEST\n"), std::string::npos) << Shown;
+  }
+}
+
 class KelvutilCorpusTest : public testing::tCrashmailTest {};
 
 TEST_F(KelvutilCorpusTest, EchomailIsListedFromItsOriginLines) {
@@ -124,6 +146,21 @@ TEST_F(KelvutilCorpusTest, ShowMarksCompletedValuesAndPrintsTheSameEveryTime) {
     }
   }
   EXPECT_EQ(NoMsgId, 1);
+}
+
+TEST(KelvutilTest, SquishBasesAreListedAndShownWithTheirLinks) {
+  // A sample base of other software: message 4 (UMSGID 5) replies to
+  // UMSGID 4, which was killed; message 42 (UMSGID 55) to UMSGID 54, which
+  // is message 41.
+  auto Base = OpenBase(std::string("S") + KELVANE_SQUISH_SAMPLES + "/net", smOpenRead);
+  ASSERT_TRUE(Base);
+  std::string Listed = List(*Base);
+  EXPECT_EQ(std::count(Listed.begin(), Listed.end(), '\n'), 45);
+  EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n')))[5], "Re: test 1 ");
+  std::string Four = Show(*Base, 4), FortyTwo = Show(*Base, 42);
+  for (const char* Line : {"\nSquishFrame\t2344\n", "\nSquishUmsgId\t5\n", "\nSquishReplyTo\t4\t0\n"})
+    EXPECT_NE(Four.find(Line), std::string::npos) << Line;
+  EXPECT_NE(FortyTwo.find("\nSquishReplyTo\t54\t41\n"), std::string::npos) << FortyTwo;
 }
 
 }  // namespace

@@ -1,0 +1,115 @@
+// A Squish base of 10,000 netmail messages of about 1 KB: appended one by
+// one into a new base, read back whole the way a reader walks a base
+// (ReadMessage for 1 to Count), and halved by deleting every second
+// message. An independent C implementation takes about 0.30 s, 0.09 s and
+// 0.15 s for these on this kind of machine. Each iteration times one whole
+// pass over the 10,000 messages; the base it needs is made outside the
+// timing.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "msgbase/baseid.h"
+#include "msgbase/message.h"
+#include "msgbase/msgbase.h"
+
+namespace {
+
+using namespace kelvane;
+
+constexpr int MessageCount = 10000;
+
+// About 1 KB in the base: header, kludges, sixteen lines of body, a tear
+// line, an origin line and a Via line.
+void FillMessage(tMessage& M, int N) {
+  M.Clear();
+  M.From = "Ivan Petrov";
+  M.To = "Sergey Ivanov";
+  M.Subject = "Re: the new nodelist";
+  M.DateWritten = tDateTime{2026, 12, 7, 19, 5, N % 60};
+  M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 2, M.OrigPoint = 0;
+  M.DestZone = 2, M.DestNet = 5020, M.DestNode = 1, M.DestPoint = 0;
+  M.MsgId = tShortString("2:5020/2 " + std::to_string(0x10000000 + N));
+  M.Pid = "GoldED+/LNX 1.1.5";
+  M.Kludges.Append("\x01" "CHRS: CP866 2");
+  for (int L = 0; L < 16; ++L) M.Text.WriteStr("Line " + std::to_string(L) + " of the body, some fifty bytes long.\r");
+  M.TearLine = " GoldED+/LNX 1.1.5";
+  M.AddTearLine = 1;
+  M.Origin = "A node somewhere in the net ";
+  M.AddOrigin = 1;
+  M.RouteLines.Append("\x01" "Via 2:5020/1 @20261207.190510 tosser");
+}
+
+class tBaseDir {
+ public:
+  tBaseDir() {
+    Dir_ = std::filesystem::temp_directory_path() / ("kelvane-squish-bench-" + std::to_string(std::rand()));
+    std::filesystem::create_directories(Dir_);
+  }
+  ~tBaseDir() { std::filesystem::remove_all(Dir_); }
+  std::string Id(const char* Name) const { return "S" + (Dir_ / Name).string(); }
+  void Remove(const char* Name) const {
+    for (const char* Ext : {".sqd", ".sqi", ".sql"}) std::filesystem::remove(Dir_ / (std::string(Name) + Ext));
+  }
+
+ private:
+  std::filesystem::path Dir_;
+};
+
+void Fill(tMsgBase& Base) {
+  tMessage M;
+  for (int N = 1; N <= MessageCount; ++N) {
+    FillMessage(M, N);
+    Base.WriteMessage(N, &M);
+  }
+}
+
+void BM_SquishAppend(benchmark::State& State) {
+  tBaseDir Dir;
+  tMessage M;
+  for (auto _ : State) {
+    State.PauseTiming();
+    Dir.Remove("append");
+    State.ResumeTiming();
+    auto Base = OpenBase(Dir.Id("append"), 0);
+    for (int N = 1; N <= MessageCount; ++N) {
+      FillMessage(M, N);
+      if (Base->WriteMessage(N, &M)) State.SkipWithError("write failed");
+    }
+  }
+}
+BENCHMARK(BM_SquishAppend)->Unit(benchmark::kMillisecond)->MinTime(2);
+
+void BM_SquishReadAll(benchmark::State& State) {
+  tBaseDir Dir;
+  Fill(*OpenBase(Dir.Id("read"), 0));
+  tMessage M;
+  for (auto _ : State) {
+    auto Base = OpenBase(Dir.Id("read"), 0x3D40);
+    for (int N = 1; N <= Base->Count; ++N)
+      if (Base->ReadMessage(N, &M)) State.SkipWithError("read failed");
+    benchmark::DoNotOptimize(M.Text.GetSize());
+  }
+}
+BENCHMARK(BM_SquishReadAll)->Unit(benchmark::kMillisecond)->MinTime(2);
+
+void BM_SquishDeleteEverySecond(benchmark::State& State) {
+  tBaseDir Dir;
+  Fill(*OpenBase(Dir.Id("full"), 0));
+  for (auto _ : State) {
+    State.PauseTiming();
+    for (const char* Ext : {".sqd", ".sqi"})
+      std::filesystem::copy_file(Dir.Id("full").substr(1) + Ext, Dir.Id("half").substr(1) + Ext,
+                                 std::filesystem::copy_options::overwrite_existing);
+    State.ResumeTiming();
+    auto Base = OpenBase(Dir.Id("half"), 0);
+    for (int N = 2; N <= Base->Count; ++N)
+      if (Base->DeleteMessage(N)) State.SkipWithError("delete failed");
+  }
+}
+BENCHMARK(BM_SquishDeleteEverySecond)->Unit(benchmark::kMillisecond)->MinTime(2);
+
+}  // namespace
