@@ -86,7 +86,8 @@ int RunFecfgCommand(int Argc, char** Args) {
     for (size_t N = 0; N < Config.Nodes.Count(); ++N) {
       if (!Config.Nodes[N].IsLinked(A.LinkIndex())) continue;
       ++Linked;
-      Links += (Links.empty() ? "" : " ") + Addresses[N].ToStdString();
+      if (!Links.empty()) Links += ' ';
+      Links += Addresses[N].View();
     }
     int16_t Type = Config.AreaBaseType(static_cast<int32_t>(I));
     O.Record({"area", Num(static_cast<long long>(I)), A.Tag(), Num(Type), AreaTypeName(Type), A.BasePath(),
