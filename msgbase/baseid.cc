@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/jam.h"
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
 #include "runtime/case866.h"
@@ -149,8 +150,11 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
     case bkMsgDir:
       Base = std::make_unique<tMsgDirBase>();
       break;
+    case bkJam:
+      Base = std::make_unique<tJamBase>();
+      break;
     default:
-      // Squish, JAM and packet bases are not opened by this library yet.
+      // Squish and packet bases are not opened by this library yet.
       return nullptr;
   }
   if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {

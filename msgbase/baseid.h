@@ -59,7 +59,7 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // as its OpenMode, creating the base when the open fails. Yields nothing
 // (and creates nothing) for an identifier of one character or none, one
 // that does not fit, a letter that names no format, a format this library
-// cannot open yet (Squish, JAM, packets), or an open and a create that both
+// cannot open yet (Squish, packets), or an open and a create that both
 // failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 

@@ -30,22 +30,37 @@ class tCrashmailNode {
 #endif
   }
 
+  // Where the node keeps its netmail and whether it has a JAM echo area.
+  enum tAreas {
+    naMsg,  // netmail in the folder netmail
+    naJam,  // netmail in the JAM base jam/netmail, and the JAM echo area
+            // ECHO.JAM (jam/echo, linked to Link) as the last area, so that
+            // a line added with AddPrefs (KEEPNUM 3) is one of its own
+  };
+
   // A node whose addresses are Own and Own.3, with one link, Link, to which
   // the netmail for Link and its points is routed. Folders: in, out,
   // netmail (area NETMAIL), echo (area ECHO.ONE, linked to Link), bad.
-  explicit tCrashmailNode(const std::string& Own = "2:5020/1", const std::string& Link = "2:5020/2") {
-    for (const char* D : {"in", "out", "tmp", "netmail", "echo", "bad"}) std::filesystem::create_directory(T / D);
+  explicit tCrashmailNode(const std::string& Own = "2:5020/1", const std::string& Link = "2:5020/2",
+                          tAreas Areas = naMsg) {
+    for (const char* D : {"in", "out", "tmp", "netmail", "echo", "bad", "jam"})
+      std::filesystem::create_directory(T / D);
     std::string P = T.Path();
+    std::string Netmail = Areas == naJam ? "JAM \"" + P + "/jam/netmail\"" : "MSG \"" + P + "/netmail\"";
     PutFile(T / "prefs",
             "SYSOP \"Test Sysop\"\nLOGFILE \"" + P + "/log\"\nLOGLEVEL 6\nDUPEFILE \"" + P +
                 "/dupes\" 200\nDUPEMODE IGNORE\nDEFAULTZONE 2\nIMPORTSEENBY\nINBOUND \"" + P + "/in\"\nOUTBOUND \"" + P +
                 "/out\"\nTEMPDIR \"" + P + "/tmp\"\nCREATEPKTDIR \"" + P + "/tmp\"\nPACKETDIR \"" + P +
                 "/out\"\nSTATSFILE \"" + P + "/stats\"\nAKA " + Own + "\nDOMAIN \"fidonet\"\nAKA " + Own +
                 ".3\nDOMAIN \"fidonet\"\nNODE " + Link + " \"\" \"\"\nROUTE \"" + Link + ".*\" \"" + Link + "\" " +
-                Own + "\nNETMAIL \"NETMAIL\" " + Own + " MSG \"" + P + "/netmail\"\nAREA \"BAD\" " + Own +
-                " MSG \"" + P + "/bad\"\nAREA \"ECHO.ONE\" " + Own + " MSG \"" + P + "/echo\"\nEXPORT " + Link +
-                "\n");
+                Own + "\nNETMAIL \"NETMAIL\" " + Own + " " + Netmail + "\nAREA \"BAD\" " + Own + " MSG \"" + P +
+                "/bad\"\nAREA \"ECHO.ONE\" " + Own + " MSG \"" + P + "/echo\"\nEXPORT " + Link + "\n" +
+                (Areas == naJam ? "JAM_LINK\nAREA \"ECHO.JAM\" " + Own + " JAM \"" + P + "/jam/echo\"\nEXPORT " + Link + "\n"
+                                : std::string()));
   }
+
+  // Appends a line to the settings.
+  void AddPrefs(const std::string& Line) const { PutFile(T / "prefs", GetFile(T / "prefs") + Line + "\n"); }
 
   std::string Path() const { return T.Path(); }
   std::string operator/(const std::string& Name) const { return T / Name; }
