@@ -52,6 +52,9 @@ std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, const char* Id
 // no such message), to Out.
 void PrintMessageList(std::FILE* Out, tMsgBase& Base);
 bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t N);
+// The format's own lines of show for message N of a JAM base (nothing for
+// other bases): header offset, index CRC, links, subfields by id.
+void PrintJamDetails(std::FILE* Out, tMsgBase& Base, int32_t N);
 
 }  // namespace kelvane
 
