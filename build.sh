@@ -13,7 +13,7 @@ JOBS=${JOBS:-2}
 
 deps() {
   need=""
-  for p in cmake ninja-build g++ libgtest-dev libbenchmark-dev python3 crashmail \
+  for p in cmake ninja-build g++ libgtest-dev libbenchmark-dev python3 crashmail jamnntpd \
            g++-mingw-w64-i686-posix wine wine32:i386 googletest; do
     dpkg -s "$p" >/dev/null 2>&1 || need="$need $p"
   done

@@ -823,11 +823,11 @@ int32_t tJamBase::GetReplyTo(int32_t N) { return CachedLink(*this, N, &tLinkCach
 int32_t tJamBase::GetReply1st(int32_t N) { return CachedLink(*this, N, &tLinkCache::Reply1st); }
 int32_t tJamBase::GetReplyNext(int32_t N) { return CachedLink(*this, N, &tLinkCache::ReplyNext); }
 
-void tJamBase::SetLink(int32_t N, uint32_t Field, int32_t Value) {
+void tJamBase::ChangeField(int32_t N, uint32_t Field, uint32_t Value, bool Add) {
   ClearError();
   int64_t Offset;
   if (!ReadHeaderOf(N, MsgHeader, Offset)) return;
-  PutU32(MsgHeader + Field, static_cast<uint32_t>(Value));
+  PutU32(MsgHeader + Field, Add ? GetU32(MsgHeader + Field) + Value : Value);
   HeaderStream->Seek(Offset);
   HeaderStream->Write(MsgHeader, JamHeaderSize);
   HeaderStream->Flush();
@@ -835,9 +835,9 @@ void tJamBase::SetLink(int32_t N, uint32_t Field, int32_t Value) {
   ClearError();
 }
 
-void tJamBase::SetReplyTo(int32_t N, int32_t Value) { SetLink(N, jhReplyTo, Value); }
-void tJamBase::SetReply1st(int32_t N, int32_t Value) { SetLink(N, jhReply1st, Value); }
-void tJamBase::SetReplyNext(int32_t N, int32_t Value) { SetLink(N, jhReplyNext, Value); }
+void tJamBase::SetReplyTo(int32_t N, int32_t Value) { ChangeField(N, jhReplyTo, static_cast<uint32_t>(Value), false); }
+void tJamBase::SetReply1st(int32_t N, int32_t Value) { ChangeField(N, jhReply1st, static_cast<uint32_t>(Value), false); }
+void tJamBase::SetReplyNext(int32_t N, int32_t Value) { ChangeField(N, jhReplyNext, static_cast<uint32_t>(Value), false); }
 
 void tJamBase::LinkReply(int32_t N, int32_t M) {
   if (Closed != cbOpen || M == N || !Exists(N) || !Exists(M)) return;
@@ -871,15 +871,6 @@ void tJamBase::LinkReply(int32_t N, int32_t M) {
   if (After != M) SetReplyNext(M, std::max(After, 0));
 }
 
-void tJamBase::MarkRead(int32_t N) {
-  ClearError();
-  int64_t Offset;
-  if (!ReadHeaderOf(N, MsgHeader, Offset)) return;
-  PutU32(MsgHeader + jhTimesRead, GetU32(MsgHeader + jhTimesRead) + 1);
-  HeaderStream->Seek(Offset);
-  HeaderStream->Write(MsgHeader, JamHeaderSize);
-  HeaderStream->Flush();
-  ClearError();
-}
+void tJamBase::MarkRead(int32_t N) { ChangeField(N, jhTimesRead, 1, true); }
 
 }  // namespace kelvane

@@ -225,8 +225,8 @@ class tJamBase : public tMsgBase {
   // The subfield bytes that follow the header at Offset, as far as
   // SubfieldLen and the file reach.
   bool ReadSubfields(int64_t Offset, const uint8_t* H, std::string& Out);
-  // Stores one link field of N's header in place.
-  void SetLink(int32_t N, uint32_t Field, int32_t Value);
+  // Stores Value in one field of N's header (adds it, when Add), in place.
+  void ChangeField(int32_t N, uint32_t Field, uint32_t Value, bool Add);
   // Takes N, whose header is H, out of the answers of its parent.
   bool UnlinkFromParent(int32_t N, const uint8_t* H, tUndoLog& Undo);
   // LinkCache no longer holds N's links.

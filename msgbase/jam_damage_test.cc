@@ -50,23 +50,15 @@ struct tSeen {
   }
 };
 
-// Every operation that reads, on every number around the base's range.
+// What every operation that reads gives for each message of the base.
 std::vector<tSeen> ReadEverything(tJamBase& B) {
   std::vector<tSeen> Out;
-  tMessage M;
-  for (int32_t N = -1; N <= B.Count + 1; ++N) {
-    tSeen S;
-    B.Exists(N);
-    S.Read = !B.ReadMessage(N, &M);
-    if (S.Read) S.From = M.From.ToStdString(), S.Subject = M.Subject.ToStdString(), S.Text = std::string(M.Text.View());
-    B.ReadThread(N, &M);
-    B.ReadHeader(N, &M);
-    tJamRawMessage Raw;
-    B.ReadRaw(N, Raw);
-    B.GetReplyTo(N);
-    B.GetReplyNext(N);
-    if (N >= 1 && N <= B.Count) Out.push_back(S);
-  }
+  testing::ReadEveryWay(B, [&](int32_t N, bool Failed, const tMessage& M) {
+    if (N < 1 || N > B.Count) return;
+    Out.emplace_back();
+    if (Failed) return;
+    Out.back() = {true, M.From.ToStdString(), M.Subject.ToStdString(), std::string(M.Text.View())};
+  });
   return Out;
 }
 

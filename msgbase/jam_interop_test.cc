@@ -28,18 +28,13 @@ namespace {
 
 using testing::GetFile;
 using testing::Letter;
+using testing::Lines;
 using testing::PutFile;
 using testing::tCrashmailNode;
 using testing::tRuntimeTempDir;
 using testing::U32At;
 
 const std::string Cp866Word = "\x8f\xe0\xa8\xa2\xa5\xe2";  // "Привет"
-
-std::vector<std::string> Lines(const tStringList& L) {
-  std::vector<std::string> Out;
-  for (const tShortString& S : L) Out.push_back(S.ToStdString());
-  return Out;
-}
 
 std::string Words(const std::string& Text, int From) {
   std::istringstream In(Text);
@@ -210,25 +205,9 @@ TEST_F(JamCrashmail, TossedMailReads) {
   tMessage M;
   for (int32_t N = 1; N <= Net->Count; ++N) {
     ASSERT_FALSE(Net->ReadMessage(N, &M)) << N;
-    EXPECT_EQ(M.To, "Test Sysop");
     EXPECT_TRUE(M.Area.Empty());
-    if (M.From == "Ivan Petrov") {
-      ++Seen;
-      EXPECT_EQ(M.Subject, Cp866Word);
-      EXPECT_EQ(OrigAddrStr(M), "2:5020/2.7");
-      EXPECT_EQ(DestAddrStr(M), "2:5020/1.3");
-      EXPECT_TRUE(M.MsgId.StartsWith("2:5020/2.7 ")) << M.MsgId.View();
-      EXPECT_EQ(M.Intl, "2:5020/1 2:5020/2");
-      EXPECT_EQ(Lines(M.Kludges), (std::vector<std::string>{"\x01" "CHRS: CP866 2"}));
-      EXPECT_EQ(M.Text.View(), "Hello line one\r\rsecond line\r");
-      EXPECT_EQ(M.TearLine, " their tear");
-    } else if (M.From == "John Smith") {
-      ++Seen;
-      EXPECT_EQ(OrigAddrStr(M), "1:234/5");
-      EXPECT_EQ(DestAddrStr(M), "2:5020/1");
-      EXPECT_EQ(M.Text.View(), "Cross-zone body\r");
-    } else if (M.From == "Hand Made") {
-      ++Seen;
+    Seen += testing::ExpectCorpusNetmail(M);
+    if (M.From == "Hand Made") {
       EXPECT_EQ(M.HadMsgId, 0);  // crashmail gave it no MSGID subfield
       EXPECT_EQ(M.Pid, "hand 1");
       // crashmail keeps FLAGS as a kludge subfield, not the FLAGS one:
@@ -337,14 +316,6 @@ TEST_F(JamCrashmail, TossesIntoOurBaseAndMaintainsIt) {
 
 // --- jamnntpd --------------------------------------------------------------
 
-bool CanServe() {
-#ifdef _WIN32
-  return false;
-#else
-  return std::system("command -v jamnntpd >/dev/null 2>&1 && command -v python3 >/dev/null 2>&1") == 0;
-#endif
-}
-
 struct tArticle {
   int Number = 0;
   std::map<std::string, std::string> Header;
@@ -393,7 +364,7 @@ std::vector<tArticle> Serve(const tRuntimeTempDir& T, const std::string& Tag, co
 // with an odd count when posting: this base holds an even count). Articles
 // are therefore matched to messages by subject, not by number.
 TEST(JamNntp, ANewsreaderReadsOurBaseAndPostsIntoIt) {
-  if (!CanServe()) GTEST_SKIP() << "jamnntpd or python3 is not here (POSIX only)";
+  if (!testing::ProgramsInstalled({"jamnntpd", "python3"})) GTEST_SKIP() << "jamnntpd or python3 is not here (POSIX only)";
   tRuntimeTempDir T;
   std::string Path = T / "echo";
   struct tEntry {

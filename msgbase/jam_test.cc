@@ -21,6 +21,7 @@ using testing::FillNetmail;
 using testing::GetFile;
 using testing::IsFile;
 using testing::Letter;
+using testing::Lines;
 using testing::PutFile;
 using testing::ReadJamFiles;
 using testing::SetU32;
@@ -29,12 +30,6 @@ using testing::tJamImage;
 using testing::tJamSubfields;
 using testing::tRuntimeTempDir;
 using testing::U32At;
-
-std::vector<std::string> Lines(const tStringList& L) {
-  std::vector<std::string> Out;
-  for (const tShortString& S : L) Out.push_back(S.ToStdString());
-  return Out;
-}
 
 // A new base "area" in a temporary folder, made by Create with mode 0.
 class JamTest : public ::testing::Test {

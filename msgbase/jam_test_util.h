@@ -7,12 +7,15 @@
 #define KELVANE_MSGBASE_JAM_TEST_UTIL_H_
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "msgbase/jam.h"
+#include "msgbase/message.h"
 #include "runtime/coding.h"
 #include "runtime/file_system.h"
 #include "runtime/test_dir.h"
@@ -82,6 +85,28 @@ class tJamImage {
   std::string Jhr, Jdt, Jdx;
   std::vector<size_t> Offsets;  // header offset of message N at [N - 1]
 };
+
+// Every operation that only reads, on every number from -1 to Count + 1:
+// Exists, ReadMessage (Seen(N, Failed, Msg) after it), ReadHeader,
+// ReadThread, ReadRaw and the link getters. A successful read must leave
+// the message in the read state.
+template <class F>
+void ReadEveryWay(tJamBase& Base, F&& Seen) {
+  tMessage M;
+  for (int32_t N = -1; N <= Base.Count + 1; ++N) {
+    Base.Exists(N);
+    bool Failed = Base.ReadMessage(N, &M);
+    if (!Failed && M.State != msRead) std::abort();
+    Seen(N, Failed, M);
+    Base.ReadHeader(N, &M);
+    Base.ReadThread(N, &M);
+    tJamRawMessage Raw;
+    Base.ReadRaw(N, Raw);
+    Base.GetReplyTo(N);
+    Base.GetReply1st(N);
+    Base.GetReplyNext(N);
+  }
+}
 
 // The three main files of the JAM base at Path (no extension).
 struct tJamFiles {
