@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/jam.h"
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
 #include "msgbase/pkt.h"
@@ -151,6 +152,9 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
     case bkMsgDir:
       Base = std::make_unique<tMsgDirBase>();
       break;
+    case bkJam:
+      Base = std::make_unique<tJamBase>();
+      break;
     case bkPacket:
       Base = std::make_unique<tPktBase>();
       break;
@@ -158,7 +162,6 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
       Base = std::make_unique<tSquishBase>();
       break;
     default:
-      // JAM bases are not opened by this library yet.
       return nullptr;
   }
   if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {

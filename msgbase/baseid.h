@@ -58,9 +58,8 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // Constructs the object of the identifier's format and opens it with Mode
 // as its OpenMode, creating the base when the open fails. Yields nothing
 // (and creates nothing) for an identifier of one character or none, one
-// that does not fit, a letter that names no format, a format this library
-// cannot open yet (JAM), or an open and a create that both
-// failed.
+// that does not fit, a letter that names no format, or an open and a
+// create that both failed.
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
 
 // The files of a base that exist now: those DeleteBase removes (below).

@@ -57,6 +57,9 @@ bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t N);
 void PrintSquishDetails(std::FILE* Out, tMsgBase& Base, int32_t N);
 // The packet header's lines of show (nothing for other formats).
 void PrintPacketHeader(std::FILE* Out, tMsgBase& Base);
+// The format's own lines of show for message N of a JAM base (nothing for
+// other bases): header offset, index CRC, links, subfields by id.
+void PrintJamDetails(std::FILE* Out, tMsgBase& Base, int32_t N);
 
 }  // namespace kelvane
 
