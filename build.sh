@@ -16,7 +16,7 @@ cd "$(dirname "$0")"
 JOBS=${JOBS:-2}
 
 DEMO_PACKAGES="cmake ninja-build g++"
-TEST_PACKAGES="$DEMO_PACKAGES libgtest-dev libbenchmark-dev python3 crashmail dpkg-dev file
+TEST_PACKAGES="$DEMO_PACKAGES libgtest-dev libbenchmark-dev python3 crashmail jamnntpd dpkg-dev file
                groff-base g++-mingw-w64-i686-posix wine wine32:i386 googletest"
 
 # install_packages PACKAGE...: those of them not installed yet, through apt.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/jam.h"
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
 #include "msgbase/pkt.h"
@@ -155,6 +156,9 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
     case bkMsgDir:
       Base = std::make_unique<tMsgDirBase>();
       break;
+    case bkJam:
+      Base = std::make_unique<tJamBase>();
+      break;
     case bkPacket:
       Base = std::make_unique<tPktBase>();
       break;
@@ -162,7 +166,6 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
       Base = std::make_unique<tSquishBase>();
       break;
     default:
-      // JAM bases are not opened by this library yet.
       return nullptr;
   }
   if (Prepare) Prepare(*Base);
@@ -170,16 +173,6 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
     if (Base->Create(Path, Mode)) return nullptr;
   }
   return Base;
-}
-
-bool FormatBuilt(tBaseKind Kind) {
-  // One case for each format OpenBase constructs.
-  switch (Kind) {
-    case bkMsgDir:
-    case bkSquish:
-    case bkPacket: return true;
-    default: return false;
-  }
 }
 
 const char* FormatName(tBaseKind Kind) {

@@ -59,17 +59,13 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // Constructs the object of the identifier's format and opens it with Mode
 // as its OpenMode, creating the base when the open fails. Yields nothing
 // (and creates nothing) for an identifier of one character or none, one
-// that does not fit, a letter that names no format, a format this library
-// cannot open yet (JAM), or an open and a create that both
-// failed. Prepare, when given, is run on the new object before it is
+// that does not fit, a letter that names no format, or an open and a
+// create that both failed. Prepare, when given, is run on the new object before it is
 // opened (a packet's addresses and password, which its Create writes).
 std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
                                    const std::function<void(tMsgBase&)>& Prepare = {});
 
-// Whether OpenBase constructs the format's object (the library reads and
-// writes the format), and the format's name for a sysop ("*.MSG",
-// "Squish", "JAM", "packet").
-bool FormatBuilt(tBaseKind Kind);
+// The format's name for a sysop: "*.MSG", "Squish", "JAM", "packet".
 const char* FormatName(tBaseKind Kind);
 
 // The identifier of a bare path: the type letter its extension names,

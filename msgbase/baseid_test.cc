@@ -130,8 +130,6 @@ TEST(OpenBase, OpensMsgDirectoriesOnly) {
   EXPECT_FALSE(OpenBase("", 0));
   EXPECT_FALSE(OpenBase("F", 0));
   EXPECT_FALSE(OpenBase(T / "AREA1.TXT", 0));
-  EXPECT_FALSE(OpenBase(Letter('J', T / "AREA1"), 0));
-  EXPECT_FALSE(IsFile(T / "AREA1.jhr"));
 }
 
 TEST(OpenBase, CreatesAMissingDirectoryChainButNotThroughAFile) {

@@ -79,6 +79,12 @@ enum : uint8_t {
   cvOriginAddr = 0x10,  // the origin line named no address: none is added to it
 };
 
+// The most lines one read puts into each of the line lists of a message.
+// Real messages carry at most a few hundred; a damaged or hostile one of
+// millions of SEEN-BY lines (or subfields) would otherwise cost 257 bytes
+// a line.
+constexpr size_t MaxListLines = 8192;
+
 // Replies holds ReplyCount numbers at indices 1..ReplyCount, as the formats
 // number them (Replies[1] is the first reply); index 0 is unused and zero.
 constexpr int ReplyCount = 66;

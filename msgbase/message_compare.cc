@@ -61,9 +61,10 @@ class tComparer {
 
   void Add(tMessagePart Part, std::string Detail) { Out_.push_back({Part, std::move(Detail)}); }
 
-  // Text fields: cut, dropped or changed.
+  // Text fields: cut, dropped or changed. What Sent did not have is
+  // nothing lost, whatever came back in its place.
   void Text(tMessagePart Part, std::string_view Sent, std::string_view Back) {
-    if (Sent == Back) return;
+    if (Sent == Back || Sent.empty()) return;
     if (Back.empty())
       Add(Part, "not kept (" + Quoted(Sent) + ")");
     else if (Sent.substr(0, Back.size()) == Back)
@@ -75,7 +76,7 @@ class tComparer {
 
   // Values shown as text: dates, addresses, numbers.
   void Value(tMessagePart Part, const std::string& Sent, const std::string& Back, const std::string& None) {
-    if (Sent == Back) return;
+    if (Sent == Back || Sent == None) return;
     if (Back == None)
       Add(Part, "not kept (" + Sent + ")");
     else
@@ -85,7 +86,7 @@ class tComparer {
   void Lines(tMessagePart Part, const tStringList& Sent, const tStringList& Back) {
     bool Same = Sent.Count() == Back.Count();
     for (size_t I = 0; Same && I < Sent.Count(); ++I) Same = Sent[I] == Back[I];
-    if (Same) return;
+    if (Same || Sent.Count() == 0) return;
     std::string Lines = Number(static_cast<long long>(Sent.Count())) + (Sent.Count() == 1 ? " line" : " lines");
     if (Back.Count() == 0)
       Add(Part, Lines + " not kept");
@@ -203,6 +204,18 @@ const tLimit SquishLimits[] = {
     {mpText, "ends a text at its first NUL"},
 };
 
+// JAM: a header with subfields for names, addresses and kludges, the
+// text apart (doc/formats/jam.md).
+const tLimit JamLimits[] = {
+    {mpArea, "stores no area tag: the base is the area"},
+    {mpAttr, "keeps the attribute bits it has a bit of its own for"},
+    {mpTid, "keeps a TID as one of its other kludge lines"},
+    {mpKludges, "holds a TID line among the other kludge lines"},
+    {mpReplies, "keeps the first reply link; the others are in the replies themselves"},
+    {mpUtcOfs, "has no UTC offset"},
+    {mpText, "ends a text at its first NUL"},
+};
+
 // Type-2 packets: the packed message header, its strings and the FTS
 // text (doc/formats/packet.md). A text with a NUL in it is not written.
 const tLimit PacketLimits[] = {
@@ -229,6 +242,7 @@ struct tFormatLimits {
 const tFormatLimits Formats[] = {
     {bkMsgDir, std::begin(MsgDirLimits), std::end(MsgDirLimits)},
     {bkSquish, std::begin(SquishLimits), std::end(SquishLimits)},
+    {bkJam, std::begin(JamLimits), std::end(JamLimits)},
     {bkPacket, std::begin(PacketLimits), std::end(PacketLimits)},
 };
 

@@ -60,7 +60,8 @@ struct tPartChange {
 // Sent is the message as the write left it (the write settles its flags and
 // dates first). Values Sent did not carry, which its read completed (a
 // MSGID or INTL made from the addresses, the time of reading for a message
-// with no date), are nothing to lose and are not compared.
+// with no date), and parts it did not have at all, are nothing to lose and
+// are not compared.
 void CompareMessages(const tMessage& Sent, const tMessage& Back, std::vector<tPartChange>& Changes);
 
 // What the format of Kind cannot hold of a part ("keeps 35 characters");

@@ -115,6 +115,13 @@ void tMsgBase::SetReplyNext(int32_t, int32_t) { AbstractCall(BaseTypeName, "SetR
 void tMsgBase::LinkReply(int32_t, int32_t) { AbstractCall(BaseTypeName, "LinkReply"); }
 void tMsgBase::MarkRead(int32_t) { AbstractCall(BaseTypeName, "MarkRead"); }
 
+uint16_t tMsgBase::NewFileMode() const {
+  uint16_t CreateMode = StreamMode(smCreate);
+  tOpenMode Decoded = DecodeOpenMode(CreateMode);
+  if (!Decoded.Valid || !Decoded.Create) return 0;
+  return static_cast<uint16_t>(fmCreateNew | (CreateMode & 0x00FF));
+}
+
 bool tMsgBase::PrepareBase(std::string_view ABasePath, int32_t Mode) {
   // A path cut to 255 characters would be another base's: nothing is made
   // or stored for it.

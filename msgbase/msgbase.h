@@ -152,6 +152,11 @@ class tMsgBase {
 
   // A format's stream mode: Base OR OpenMode, as plain bits.
   uint16_t StreamMode(uint16_t Base) const { return static_cast<uint16_t>(Base | static_cast<uint32_t>(OpenMode)); }
+  // The mode that makes a new file with the sharing of StreamMode(smCreate):
+  // created exclusively, never over a file that is there nor through a
+  // link. 0 when OpenMode turns creating into an open (a base opened only
+  // to read makes no file).
+  uint16_t NewFileMode() const;
 
   tShortString Path;
   std::unique_ptr<tStream> DataStream;  // may be absent

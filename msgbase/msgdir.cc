@@ -238,9 +238,8 @@ bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
   if (Name.Empty()) return true;  // cut, it would be another message's name
   // OR-ed with a mode that only opens (the netmail scan's 0x3D40), a create
   // is an open for reading: such a base writes nothing.
-  uint16_t CreateMode = StreamMode(smCreate);
-  tOpenMode Decoded = DecodeOpenMode(CreateMode);
-  if (!Decoded.Valid || !Decoded.Create) return true;
+  uint16_t NewMode = NewFileMode();
+  if (!NewMode) return true;
 
   std::string Image = MessageImage(Msg);
   if (Image.empty()) return true;
@@ -255,7 +254,7 @@ bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
     // A new message file is made new (never through a link, never over a
     // file that appeared meanwhile); one that could not be written whole is
     // removed again.
-    tBufStream File(Name, static_cast<uint16_t>(fmCreateNew | (CreateMode & 0x00FF)));
+    tBufStream File(Name, NewMode);
     if (File.Status != stOk) return true;
     File.WriteStr(Image);
     if (!File.Close()) {

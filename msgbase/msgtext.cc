@@ -27,11 +27,8 @@ namespace {
 constexpr uint8_t Cr = 13;
 constexpr uint8_t Lf = 10;
 
-// A list never takes more lines than this from one text. Real messages
-// carry at most a few hundred; a damaged or hostile text of millions of
-// SEEN-BY lines would otherwise cost 257 bytes per line. A line that would
-// exceed the cap is not consumed and stays in the body.
-constexpr size_t MaxListLines = 8192;
+// A list takes at most MaxListLines lines from one text (message.h); a
+// line that would exceed the cap is not consumed and stays in the body.
 
 // Below this many entries a list is searched directly.
 constexpr size_t IndexFrom = 16;

@@ -271,7 +271,7 @@ TEST_F(PktToCrashmail, OurPacketIsTossedIntoEveryKindOfArea) {
   EXPECT_EQ(Lines(E.PathLines), std::vector<std::string>{"5020/2 1"});
 
   // Echomail into JAM, read straight from the base's files.
-  std::vector<tJamMessage> Jam = ReadJamBase(Node / "jam/echojam");
+  std::vector<tJamMessage> Jam = ReadJamBase(Node / "jam/echo");
   ASSERT_EQ(Jam.size(), 1u) << Node.Log();
   const tJamMessage& J = Jam[0];
   EXPECT_EQ(J.Field(jfFrom), EchoJam.From.ToStdString());

@@ -479,7 +479,9 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   uint8_t Record[SqIdxSize];
   PutU32(Record + siFrame, static_cast<uint32_t>(At));
   PutU32(Record + siUmsgId, Uid);
-  PutU32(Record + siHash, SquishHash(Msg->To));
+  // The top bit marks a received message, as other Squish software sets it
+  // and looks for when it scans for new mail.
+  PutU32(Record + siHash, SquishHash(Msg->To) | (Msg->HasAttr(maReceived) ? 0x80000000u : 0));
   std::memcpy(SqIdx, Record, SqIdxSize);
   uint8_t Other[SqFrameSize];
   auto LinkNeighbours = [&] {

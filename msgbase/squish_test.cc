@@ -86,6 +86,19 @@ TEST_F(SquishTest, CreateNeverEmptiesFilesThatAreThere) {
   }
 }
 
+TEST_F(SquishTest, AReceivedMessageSetsTheTopBitOfItsHash) {
+  auto B = OpenSquish(Base());
+  tMessage M;
+  FillNumbered(M, 1);
+  M.SetAttr(true, maReceived);
+  ASSERT_FALSE(B->WriteMessage(1, &M));
+  const uint32_t First = SquishHash(M.To);
+  FillNumbered(M, 2);
+  ASSERT_FALSE(B->WriteMessage(2, &M));
+  EXPECT_EQ(U32At(Index(), 8), First | 0x80000000u);
+  EXPECT_EQ(U32At(Index(), 12 + 8), SquishHash(M.To));
+}
+
 TEST_F(SquishTest, AppendsGoToTheEndAndJoinTheChain) {
   auto B = OpenSquish(Base());
   Append(*B, 1, 1);

@@ -10,49 +10,71 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "msgbase/address.h"
+#include "msgbase/message.h"
 #include "runtime/test_dir.h"
 
 namespace kelvane::testing {
 
+// True when every program named can run here; never in the Win32 build,
+// which runs none of them.
+inline bool ProgramsInstalled(std::initializer_list<const char*> Names) {
+#ifdef _WIN32
+  (void)Names;
+  return false;
+#else
+  std::string Command = "true";
+  for (const char* Name : Names) Command += std::string(" && command -v ") + Name + " >/dev/null 2>&1";
+  return std::system(Command.c_str()) == 0;
+#endif
+}
+
 class tCrashmailNode {
  public:
   // True when crashmail and crashwrite can run here.
-  static bool Available() {
-#ifdef _WIN32
-    return false;
-#else
-    return std::system("command -v crashmail >/dev/null 2>&1 && command -v crashwrite >/dev/null 2>&1") == 0;
-#endif
-  }
+  static bool Available() { return ProgramsInstalled({"crashmail", "crashwrite"}); }
+
+  // Where the node keeps its netmail and whether it has a JAM echo area.
+  enum tAreas {
+    naMsg,  // netmail in the folder netmail
+    naJam,  // netmail in the JAM base jam/netmail, and crashmail links the
+            // replies it tosses into JAM areas (JAM_LINK)
+  };
 
   // A node whose addresses are Own and Own.3, with one link, Link, to which
   // the netmail for Link and its points is routed, and a second link,
   // SecureLink, whose packets must carry the password SecurePassword.
   // Folders: in, out, netmail (area NETMAIL), echo (area ECHO.ONE, linked
-  // to Link), jam (the JAM area ECHO.JAM, base jam/echojam, linked to both),
-  // bad, and made, which keeps every packet crashwrite made.
+  // to Link), jam (the JAM area ECHO.JAM, base jam/echo, linked to both, the
+  // last area), bad, and made, which keeps every packet crashwrite made.
   static constexpr const char* SecureLink = "2:5020/4";
   static constexpr const char* SecurePassword = "SECRET";
-  explicit tCrashmailNode(const std::string& Own = "2:5020/1", const std::string& Link = "2:5020/2") {
+  explicit tCrashmailNode(const std::string& Own = "2:5020/1", const std::string& Link = "2:5020/2",
+                          tAreas Areas = naMsg) {
     for (const char* D : {"in", "out", "tmp", "netmail", "echo", "bad", "jam", "made"})
       std::filesystem::create_directory(T / D);
     std::string P = T.Path();
+    std::string Netmail = Areas == naJam ? "JAM \"" + P + "/jam/netmail\"" : "MSG \"" + P + "/netmail\"";
     PutFile(T / "prefs",
             "SYSOP \"Test Sysop\"\nLOGFILE \"" + P + "/log\"\nLOGLEVEL 6\nDUPEFILE \"" + P +
                 "/dupes\" 200\nDUPEMODE IGNORE\nDEFAULTZONE 2\nIMPORTSEENBY\nINBOUND \"" + P + "/in\"\nOUTBOUND \"" + P +
                 "/out\"\nTEMPDIR \"" + P + "/tmp\"\nCREATEPKTDIR \"" + P + "/tmp\"\nPACKETDIR \"" + P +
                 "/out\"\nSTATSFILE \"" + P + "/stats\"\nAKA " + Own + "\nDOMAIN \"fidonet\"\nAKA " + Own +
                 ".3\nDOMAIN \"fidonet\"\nNODE " + Link + " \"\" \"\"\nROUTE \"" + Link + ".*\" \"" + Link + "\" " +
-                Own + "\nNETMAIL \"NETMAIL\" " + Own + " MSG \"" + P + "/netmail\"\nAREA \"BAD\" " + Own +
-                " MSG \"" + P + "/bad\"\nAREA \"ECHO.ONE\" " + Own + " MSG \"" + P + "/echo\"\nEXPORT " + Link +
-                "\nNODE " + SecureLink + " \"\" \"" + SecurePassword + "\"\nAREA \"ECHO.JAM\" " + Own + " JAM \"" + P +
-                "/jam/echojam\"\nEXPORT " + Link + " " + SecureLink + "\n");
+                Own + "\nNETMAIL \"NETMAIL\" " + Own + " " + Netmail + "\nAREA \"BAD\" " + Own + " MSG \"" + P +
+                "/bad\"\nAREA \"ECHO.ONE\" " + Own + " MSG \"" + P + "/echo\"\nEXPORT " + Link + "\nNODE " + SecureLink +
+                " \"\" \"" + SecurePassword + "\"\n" + (Areas == naJam ? "JAM_LINK\n" : "") + "AREA \"ECHO.JAM\" " + Own +
+                " JAM \"" + P + "/jam/echo\"\nEXPORT " + Link + " " + SecureLink + "\n");
   }
+
+  // Appends a line to the settings.
+  void AddPrefs(const std::string& Line) const { PutFile(T / "prefs", GetFile(T / "prefs") + Line + "\n"); }
 
   std::string Path() const { return T.Path(); }
   std::string operator/(const std::string& Name) const { return T / Name; }
@@ -117,6 +139,36 @@ class tCrashmailNode {
   tRuntimeTempDir T;
   int Texts_ = 0;
 };
+
+// Checks a netmail message of the corpus (tCrashmailNode::WriteCorpus) as
+// the reader of any format must give it back. False for a sender the
+// corpus does not hold. The message without a MSGID ("Hand Made") is left
+// to the caller: each format keeps its FLAGS kludge in its own way.
+inline bool ExpectCorpusNetmail(const tMessage& M) {
+  EXPECT_EQ(M.To, "Test Sysop");
+  if (M.From == "Ivan Petrov") {
+    EXPECT_EQ(M.Subject, "\x8f\xe0\xa8\xa2\xa5\xe2");
+    EXPECT_EQ(OrigAddrStr(M), "2:5020/2.7");
+    EXPECT_EQ(DestAddrStr(M), "2:5020/1.3");
+    EXPECT_TRUE(M.MsgId.StartsWith("2:5020/2.7 ")) << M.MsgId.View();
+    EXPECT_EQ(M.Intl, "2:5020/1 2:5020/2");
+    EXPECT_EQ(M.Kludges.Count(), 1u);
+    if (!M.Kludges.Empty()) {
+      EXPECT_EQ(M.Kludges[0], "\x01" "CHRS: CP866 2");
+    }
+    EXPECT_EQ(M.Text.View(), "Hello line one\r\rsecond line\r");
+    EXPECT_EQ(M.TearLine, " their tear");
+    return true;
+  }
+  if (M.From == "John Smith") {
+    EXPECT_EQ(M.Subject, "From zone one");
+    EXPECT_EQ(OrigAddrStr(M), "1:234/5");
+    EXPECT_EQ(DestAddrStr(M), "2:5020/1");
+    EXPECT_EQ(M.Text.View(), "Cross-zone body\r");
+    return true;
+  }
+  return M.From == "Hand Made";
+}
 
 // A test that needs crashmail (skipped where it cannot run), on a node that
 // holds the corpus when WithCorpus says so.

@@ -32,6 +32,13 @@ inline std::string Letter(char L, const std::string& Path) {
   return Id;
 }
 
+// The entries of a line list, for comparing with a list of strings.
+inline std::vector<std::string> Lines(const tStringList& L) {
+  std::vector<std::string> Out;
+  for (const tShortString& S : L) Out.push_back(S.ToStdString());
+  return Out;
+}
+
 // A file system that forwards every call to the real one, counts the calls
 // that look at or change directories, and can refuse writes: installed with
 // tFileSystemScope, it shows what an operation did to the disk and proves

@@ -99,9 +99,8 @@ tShortString BaseIdOfArgument(std::string_view Arg);
 // none.
 bool ResolveBaseArgument(std::string_view Arg, tShortString& Id, tBaseKind& Kind, tShortString& Path,
                          std::string& Why);
-// "Squish bases", "packets"; and "... are not supported yet".
+// "Squish bases", "packets".
 std::string BasesOf(tBaseKind Kind);
-std::string NotSupportedYet(tBaseKind Kind);
 // Opens the base an argument names for reading only, as list, show, copy
 // and plan do; prints the reason on Err() and yields nothing when it
 // cannot (a folder that is not there is not made).
@@ -150,6 +149,9 @@ bool PrintMessage(tTextOut& To, tMsgBase& Base, int32_t N);
 void PrintSquishDetails(tTextOut& Out, tMsgBase& Base, int32_t N);
 // The packet header's lines of show (nothing for other formats).
 void PrintPacketHeader(tTextOut& Out, tMsgBase& Base);
+// The format's own lines of show for message N of a JAM base (nothing for
+// other bases): header offset, index CRC, links, subfields by id.
+void PrintJamDetails(tTextOut& Out, tMsgBase& Base, int32_t N);
 
 }  // namespace kelvane
 

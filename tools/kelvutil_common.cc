@@ -178,7 +178,6 @@ std::string BasesOf(tBaseKind Kind) {
   return Kind == bkPacket ? std::string("packets") : std::string(FormatName(Kind)) + " bases";
 }
 
-std::string NotSupportedYet(tBaseKind Kind) { return BasesOf(Kind) + " are not supported yet"; }
 
 std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, std::string_view Arg) {
   tShortString Id, Path;
@@ -195,7 +194,7 @@ std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, std::string_vi
     return nullptr;
   }
   auto Base = OpenBase(Id, smOpenRead);
-  if (!Base) Fail(Command, FormatBuilt(Kind) ? "cannot open the base " + Id.ToStdString() : NotSupportedYet(Kind));
+  if (!Base) Fail(Command, "cannot open the base " + Id.ToStdString());
   return Base;
 }
 

@@ -5,8 +5,7 @@
 // for (a name longer than it keeps, an arrival date, reply links) is
 // reported for that message and counted: a copy never loses data without
 // a word. What each format cannot hold, in words, is its row in
-// msgbase/message_compare.cc; a format is copied from and to as soon as
-// OpenBase constructs it.
+// msgbase/message_compare.cc.
 #include <limits>
 #include <map>
 #include <string>
@@ -45,7 +44,6 @@ extern const char CopyHelp[] =
     "                           place for\n"
     "\n" KELV_BASEID_HELP
     "\n"
-    "A format this build does not read and write yet is refused plainly.\n"
     "Exit code 0 when every message was copied, whatever was lost on the way;\n"
     "1 when a message could not be read or written, or nothing could start.\n";
 
@@ -126,7 +124,6 @@ int RunCopyCommand(int Argc, char** Args) {
   if (SameBase(SrcId, DstId)) return Fail("copy", "SRC and DST are the same base");
   auto Src = OpenBaseForReading("copy", A.Src);
   if (!Src) return 1;
-  if (!FormatBuilt(DstKind)) return Fail("copy", NotSupportedYet(DstKind));
 
   // A packet's addresses and password go into its header when it is made;
   // an existing packet keeps its own, and a copy that asks for others is

@@ -106,6 +106,7 @@ bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   for (const tShortString& L : Msg.RouteLines) PutLine(Out, "Route", L);
   for (const tShortString& L : Msg.SeenByLines) PutLine(Out, "SeenBy", L);
   for (const tShortString& L : Msg.PathLines) PutLine(Out, "Path", L);
+  PrintJamDetails(Out, Base, Number);
   Out.Put("\n");
   PutBody(Out, Msg.Text.View());
   return true;

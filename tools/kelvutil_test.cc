@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "msgbase/baseid.h"
+#include "msgbase/jam.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/message.h"
 #include "msgbase/msgdir.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_pkt.h"
@@ -108,6 +110,41 @@ TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
               "PacketProduct\t0x00fe\nPacketRevision\t1.7\nPacketCapWord\t0x0001\nPacketCapCopy\t0x0100\n");
     EXPECT_NE(Shown.find("\nArea\tFIDO.TEST\n"), std::string::npos) << Shown;
   }
+}
+
+// A JAM base: list reads it through OpenBase, show adds where the header
+// lies, the links as stored and every subfield by id, escaped like the rest.
+TEST(KelvutilTest, ShowsJamHeadersAndSubfields) {
+  tRuntimeTempDir T;
+  {
+    tJamBase Base;
+    ASSERT_FALSE(Base.Create(T / "area", 0));
+    tMessage M;
+    for (const char* Subject : {"first", "second"}) {
+      M.Clear();
+      M.From = "Ivan";
+      M.To = "All";
+      M.Subject = Subject;
+      M.OrigZone = 2, M.OrigNet = 5020, M.OrigNode = 1, M.OrigPoint = 0;
+      M.DestZone = 2, M.DestNet = 5020, M.DestNode = 2, M.DestPoint = 0;
+      M.Kludges.Append("\x01X-EVIL: \x1b[2J");
+      M.Text.WriteStr("Body\r");
+      ASSERT_FALSE(Base.WriteMessage(Base.Count + 1, &M));
+    }
+    Base.LinkReply(1, 2);
+  }
+  auto Base = OpenBase("J" + T / "area", smOpenRead);
+  ASSERT_TRUE(Base);
+  std::string Listed = List(*Base);
+  EXPECT_EQ(Listed.substr(0, Listed.find('\n')), "1\tIvan\t2:5020/1\tAll\t2:5020/2\tfirst\t" +
+                                                     std::string(Fields(Listed.substr(0, Listed.find('\n')))[6]));
+  EXPECT_NE(Listed.find("\n2\tIvan\t"), std::string::npos) << Listed;
+  std::string Shown = Show(*Base, 2);
+  for (const char* Line : {"\nJamHdrOffset\t", "\nJamReplyTo\t1\n", "\nJamReply1st\t0\n", "\nJamSubfield\t0\t2:5020/1\n",
+                           "\nJamSubfield\t6\tsecond\n", "\nJamSubfield\t2000\tX-EVIL: ^[[2J\n"})
+    EXPECT_NE(Shown.find(Line), std::string::npos) << Line << " in\n" << Shown;
+  EXPECT_NE(Show(*Base, 1).find("\nJamHdrOffset\t1024\n"), std::string::npos);
+  EXPECT_EQ(Shown.find('\x1b'), std::string::npos);
 }
 
 class KelvutilCorpusTest : public testing::tCrashmailTest {};
