@@ -33,6 +33,11 @@ tShortString ExecutableDir() {
   return Exe.Sub(0, Cut);
 }
 
+tShortString LocateControlFile() {
+  tShortString Name = ControlFileName;
+  return FileExists(Name) ? Name : ExecutableDir() + ControlFileName;
+}
+
 tApplication::tApplication() = default;
 tApplication::~tApplication() = default;
 
@@ -65,13 +70,10 @@ bool tApplication::ReadControlFile(std::string_view Name) {
 void tApplication::Run() {
   WriteMarkup("\r\n~0F~" KELV_BULLET "~07~kelvane v0.1\r\n");
 
-  ControlFile = ControlFileName;
+  ControlFile = LocateControlFile();
   if (!FileExists(ControlFile)) {
-    ControlFile = ExecutableDir() + ControlFileName;
-    if (!FileExists(ControlFile)) {
-      WriteMarkup(Line({"~0C~" KELV_BULLET "~07~configuration file [", MarkupData(ControlFile), "] is ~0E~NOT~07~ found"}));
-      Abort(exitControlFile);
-    }
+    WriteMarkup(Line({"~0C~" KELV_BULLET "~07~configuration file [", MarkupData(ControlFile), "] is ~0E~NOT~07~ found"}));
+    Abort(exitControlFile);
   }
 
   WriteMarkup("~0f~" KELV_BULLET "~07~loading config file...");

@@ -79,10 +79,6 @@ class tApplication : public tControlSettings {
   std::unique_ptr<tMessage> Msg;
   // The bases of the areas removed so far, in the order of removal.
   std::vector<tBaseToGo> BasesToGo;
-
- private:
-  // Reports Tag, and removes its area when there is one (true).
-  bool RemoveNamedArea(const tRemovalRules& Rules, const tShortString& Tag);
 };
 
 // One output string from its parts; like every output string it holds at
@@ -91,6 +87,15 @@ tShortString Line(std::initializer_list<std::string_view> Parts);
 
 // The directory of the running program, with its trailing separator.
 tShortString ExecutableDir();
+
+// The control file a run reads: "kelv.ctl" in the current directory when
+// there is one, else the one beside the program (whether it is there or
+// not).
+tShortString LocateControlFile();
+
+// The path of FastEcho's busy flag "febusy.0", in the semaphore directory
+// of Config.
+tShortString BusyFlagPath(const tFastEchoConfig& Config);
 
 }  // namespace kelvane
 

@@ -15,7 +15,9 @@ constexpr uint32_t BusyPollMs = 333;
 constexpr char Spinner[] = "|/-\\";
 }  // namespace
 
-tShortString tApplication::BusyFlagPath() { return AddBackslash(Config.SemaphorePath()) + "febusy.0"; }
+tShortString BusyFlagPath(const tFastEchoConfig& Config) { return AddBackslash(Config.SemaphorePath()) + "febusy.0"; }
+
+tShortString tApplication::BusyFlagPath() { return kelvane::BusyFlagPath(Config); }
 
 void tApplication::CheckBusyFlag() {
   tShortString Flag = BusyFlagPath();

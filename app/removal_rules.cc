@@ -34,45 +34,48 @@ bool NextLine(std::string_view Text, size_t& Pos, tShortString& Line) {
   return true;
 }
 
-// Whether two paths name the same file or folder, the way Windows sees
-// names: full paths compared without regard to case, a trailing separator
-// not counting. Links are not followed.
-bool SamePlace(std::string_view A, std::string_view B) {
-  auto Canonical = [](std::string_view P) {
-    tShortString Full = FullPathOf(P);
-    while (Full.Length() > 1 && IsPathSep(Full.Last()) && Full[Full.Length() - 2] != ':') Full.Truncate(Full.Length() - 1);
-    return Full;
-  };
-  return SameText866(Canonical(A), Canonical(B));
-}
-
 }  // namespace
 
 tRemovalRules::tRemovalRules(const tControlSettings& Settings, std::string_view ControlFile,
                              std::string_view NetmailDir)
     : Settings_(Settings), ControlFile_(ControlFile), NetmailDir_(NetmailDir) {}
 
-bool tRemovalRules::IsRequest(const tMessage& Msg) const {
-  const tControlSettings& S = Settings_;
-  return Admits(S.FromNames, UpperCase866(Msg.From)) && Admits(S.FromAddrs, NormalizeAddress(OrigAddrStr(Msg))) &&
-         Admits(S.ToNames, UpperCase866(Msg.To)) && Admits(S.ToAddrs, NormalizeAddress(DestAddrStr(Msg))) &&
-         Admits(S.Subjects, UpperCase866(Msg.Subject));
+const char* ConditionName(tCondition Condition) {
+  static const char* const Names[] = {"", "FromName", "FromAddr", "ToName", "ToAddr", "Subject"};
+  return Names[Condition];
 }
 
-void tRemovalRules::NamedTags(const tMessage& Msg, std::vector<tShortString>& Tags) const {
+tCondition tRemovalRules::FirstFailed(const tMessage& Msg) const {
+  const tControlSettings& S = Settings_;
+  if (!Admits(S.FromNames, UpperCase866(Msg.From))) return rcFromName;
+  if (!Admits(S.FromAddrs, NormalizeAddress(OrigAddrStr(Msg)))) return rcFromAddr;
+  if (!Admits(S.ToNames, UpperCase866(Msg.To))) return rcToName;
+  if (!Admits(S.ToAddrs, NormalizeAddress(DestAddrStr(Msg)))) return rcToAddr;
+  if (!Admits(S.Subjects, UpperCase866(Msg.Subject))) return rcSubject;
+  return rcRequest;
+}
+
+void tRemovalRules::RequestLines(const tMessage& Msg, std::vector<tRequestLine>& Lines) const {
   const tControlSettings& S = Settings_;
   std::string_view Text = Msg.Text.View();
   size_t Pos = 0;
-  tShortString Body;
-  while (NextLine(Text, Pos, Body)) {
-    if (Body.Empty()) continue;
-    tShortString Upper = UpperCase866(Body);
-    for (size_t I = 0; I < S.StopStrings.Count(); ++I)
-      if (Upper.Contains(S.StopStrings.At(I))) return;
-    for (size_t J = 0; J < S.MatchPatterns.Count(); ++J) {
-      tShortString Tag(TrimBlanks(RegSubst(S.MatchPatterns[J], Body, S.MatchTemplates[J], false)));
-      if (!Tag.Empty()) Tags.push_back(Tag);
+  tRequestLine Line;
+  while (NextLine(Text, Pos, Line.Text)) {
+    ++Line.Number;
+    if (Line.Text.Empty()) continue;
+    Line.Tags.clear();
+    tShortString Upper = UpperCase866(Line.Text);
+    for (size_t I = 0; I < S.StopStrings.Count() && Line.Stop.Empty(); ++I)
+      if (Upper.Contains(S.StopStrings.At(I))) Line.Stop = S.StopStrings.At(I);
+    if (!Line.Stop.Empty()) {
+      Lines.push_back(Line);
+      return;
     }
+    for (size_t J = 0; J < S.MatchPatterns.Count(); ++J) {
+      tShortString Tag(TrimBlanks(RegSubst(S.MatchPatterns[J], Line.Text, S.MatchTemplates[J], false)));
+      if (!Tag.Empty()) Line.Tags.push_back(Tag);
+    }
+    Lines.push_back(Line);
   }
 }
 
@@ -93,14 +96,6 @@ tShortString AreaBaseId(const tFastEchoConfig& Config, int32_t Index) {
   }
 }
 
-// Whether two base identifiers name one base: the same format on the same
-// path.
-bool SameBase(std::string_view A, std::string_view B) {
-  tBaseKind KindA, KindB;
-  tShortString PathA, PathB;
-  return !SplitBaseId(A, KindA, PathA) && !SplitBaseId(B, KindB, PathB) && KindA == KindB && SamePlace(PathA, PathB);
-}
-
 }  // namespace
 
 tBaseToGo tRemovalRules::BaseOf(const tFastEchoConfig& Config, int32_t Index) const {
@@ -118,7 +113,7 @@ tBaseToGo tRemovalRules::BaseOf(const tFastEchoConfig& Config, int32_t Index) co
   tBaseKind Kind;
   tShortString Path;
   if (!SplitBaseId(Base.Id, Kind, Path) && Kind == bkMsgDir && !NetmailDir_.Empty() &&
-      SamePlace(DirPart(Path), NetmailDir_)) {
+      SamePath(DirPart(Path), NetmailDir_)) {
     Base.Fate = bfNetmail;
     return Base;
   }
@@ -126,7 +121,7 @@ tBaseToGo tRemovalRules::BaseOf(const tFastEchoConfig& Config, int32_t Index) co
   BaseFiles(Base.Id, Files);
   for (const tShortString& File : Files) {
     for (std::string_view Own : {ControlFile_.View(), Settings_.ConfigPath.View()}) {
-      if (!Own.empty() && SamePlace(File, Own)) {
+      if (!Own.empty() && SamePath(File, Own)) {
         Base.Fate = bfOwnFile;
         Base.OwnFile = Own;
         return Base;

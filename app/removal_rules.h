@@ -39,19 +39,40 @@ struct tBaseToGo {
   tShortString SharedWith;  // bfShared: the tag of the area that keeps it
 };
 
+// The conditions that make a netmail message a request, in the order they
+// are tested; rcRequest when none fails.
+enum tCondition { rcRequest, rcFromName, rcFromAddr, rcToName, rcToAddr, rcSubject };
+// The control-file keyword of a condition ("FromName", ...); "" for rcRequest.
+const char* ConditionName(tCondition Condition);
+
+// One line of a request as the scan reads it: the lines that are not
+// empty, up to the first that holds a stop string.
+struct tRequestLine {
+  int32_t Number = 0;  // from 1, every line of the body counted
+  tShortString Text;   // its first 255 bytes
+  // The tags it names, one for each MatchStr pair that names one, in the
+  // order of the pairs.
+  std::vector<tShortString> Tags;
+  // The stop string it holds (upper-cased): the request ends here and this
+  // line names nothing.
+  tShortString Stop;
+};
+
 class tRemovalRules {
  public:
   // Settings as read from ControlFile; NetmailDir is FastEcho's netmail
   // folder. Settings must outlive the rules.
   tRemovalRules(const tControlSettings& Settings, std::string_view ControlFile, std::string_view NetmailDir);
 
-  // Whether Msg meets the sender, recipient and subject conditions.
-  bool IsRequest(const tMessage& Msg) const;
-  // The tags a request names, in the order the scan meets them: each body
-  // line up to the first that holds a stop string, through every MatchStr
-  // pair in turn; blanks at both ends of a tag are dropped (tags hold none)
-  // and what is left empty names nothing.
-  void NamedTags(const tMessage& Msg, std::vector<tShortString>& Tags) const;
+  // The first of the sender, recipient and subject conditions that Msg
+  // fails; rcRequest when it meets them all.
+  tCondition FirstFailed(const tMessage& Msg) const;
+  bool IsRequest(const tMessage& Msg) const { return FirstFailed(Msg) == rcRequest; }
+  // The lines of a request as the scan meets them: each body line that is
+  // not empty, up to and with the first that holds a stop string, with the
+  // tags its MatchStr pairs make of it, pair by pair; blanks at both ends of
+  // a tag are dropped (tags hold none) and what is left empty names nothing.
+  void RequestLines(const tMessage& Msg, std::vector<tRequestLine>& Lines) const;
   // What becomes of the base of area Index of Config when the area goes.
   tBaseToGo BaseOf(const tFastEchoConfig& Config, int32_t Index) const;
   // Once every request is through: a base that is to go but is also the

@@ -61,39 +61,64 @@ bool tFastEchoConfig::Load(std::string_view FileName) {
   return Failed;
 }
 
-bool tFastEchoConfig::LoadFrom(tStream& In) {
+bool tFastEchoConfig::LoadFrom(tStream& In) { return LoadFrom(In, nullptr); }
+
+bool tFastEchoConfig::LoadFrom(tStream& In, tFELoadReport* Why) {
   Clear();
   const int64_t Start = In.GetPos(), Size = In.GetSize();
-  bool Failed = In.Status != stOk || Size < Start || ReadRegions(In, Size - Start);
+  if (Why) Why->Size = Size - Start;
+  bool Failed = In.Status != stOk || Size < Start || ReadRegions(In, Size - Start, Why);
   if (Failed) Clear();
+  if (Failed && Why && Why->Fault == flLoads) {
+    Why->Fault = flReadError;
+    Why->Region = "file";
+  }
   return Failed;
 }
 
 // Reads the four regions from In, which holds FileSize bytes from its
 // position on. Every count and length taken from the file is first checked
 // against the bytes that are left, so a damaged file fails before anything
-// is allocated for what it merely claims.
-bool tFastEchoConfig::ReadRegions(tStream& In, int64_t FileSize) {
+// is allocated for what it merely claims. Why, when given, learns which
+// region failed and where.
+bool tFastEchoConfig::ReadRegions(tStream& In, int64_t FileSize, tFELoadReport* Why) {
   int64_t Pos = 0;
-  auto ReadExact = [&](void* Buf, uint32_t Count) {
-    if (static_cast<int64_t>(Count) > FileSize - Pos) return false;
+  // Records a failure of Region, which begins at At and takes Needs bytes;
+  // returns true (failed) for the caller to return.
+  auto Fail = [&](tFELoadFault Fault, const char* Region, int64_t At, int64_t Needs) {
+    if (Why) {
+      Why->Fault = Fault;
+      Why->Region = Region;
+      Why->At = At;
+      Why->Needs = Needs;
+    }
+    return true;
+  };
+  auto Short = [&](const char* Region, int64_t At, int64_t Needs) { return Fail(flShort, Region, At, Needs); };
+  auto ReadExact = [&](void* Buf, uint32_t Count, const char* Region) {
+    if (static_cast<int64_t>(Count) > FileSize - Pos) return !Short(Region, Pos, Count);
+    int64_t At = Pos;
     In.Read(Buf, Count);
     Pos += Count;
-    return In.Status == stOk;
+    return In.Status == stOk || !Fail(flReadError, Region, At, Count);
   };
 
-  if (!ReadExact(Header.Bytes.data(), feHeaderSize)) return true;
-  if (Header.Revision() != feRevision) return true;
+  if (!ReadExact(Header.Bytes.data(), feHeaderSize, "header")) return true;
+  if (Header.Revision() != feRevision) {
+    if (Why) Why->Revision = Header.Revision();
+    return Fail(flRevision, "header", 0, feHeaderSize);
+  }
 
   // The extension area runs while the position is below its end; a negative
   // length means there is none. Its blocks are read by their own lengths, so
   // the node records start where the last block ended.
   const int64_t ExtEnd = int64_t{feHeaderSize} + Header.ExtensionLength();
-  if (ExtEnd > FileSize) return true;
+  if (ExtEnd > FileSize) return Short("extension area", feHeaderSize, Header.ExtensionLength());
   const uint32_t NodeBitmapBytes = Header.NodeBitmapBytes();
   while (Pos < ExtEnd) {
+    const int64_t BlockStart = Pos;
     uint8_t BlockHeader[feExtHeaderSize];
-    if (!ReadExact(BlockHeader, feExtHeaderSize)) return true;
+    if (!ReadExact(BlockHeader, feExtHeaderSize, "extension block")) return true;
     tFEExtBlock Block;
     Block.BlockType = GetU16(BlockHeader);
     Block.BlockLength = GetI32(BlockHeader + 2);
@@ -107,14 +132,14 @@ bool tFastEchoConfig::ReadRegions(tStream& In, int64_t FileSize) {
       if (Fixed == 0) Fixed = static_cast<uint32_t>(Block.BlockLength);
       const int64_t Step = int64_t{Fixed} + Extra;
       const int64_t Count = (Block.BlockLength + Step - 1) / Step;
-      if (Count * Step > FileSize - Pos) return true;
+      if (Count * Step > FileSize - Pos) return Short("extension block", BlockStart, feExtHeaderSize + Count * Step);
       for (int64_t I = 0; I < Count; ++I) {
         tFEExtRecord Record;
         Record.Bytes.resize(Fixed);
-        if (!ReadExact(Record.Bytes.data(), Fixed)) return true;
+        if (!ReadExact(Record.Bytes.data(), Fixed, "extension block")) return true;
         if (Extra) {
           Record.NodeBitmap.resize(Extra);
-          if (!ReadExact(Record.NodeBitmap.data(), Extra)) return true;
+          if (!ReadExact(Record.NodeBitmap.data(), Extra, "extension block")) return true;
         }
         Block.Records.Append(std::move(Record));
       }
@@ -125,27 +150,71 @@ bool tFastEchoConfig::ReadRegions(tStream& In, int64_t FileSize) {
   const uint32_t AreaBitmapBytes = Header.AreaBitmapBytes();
   const int64_t NodeBytes = int64_t{Header.NodeCount()} * (feNodeRecordSize + AreaBitmapBytes);
   const int64_t AreaBytes = int64_t{Header.AreaCount()} * feAreaRecordSize;
-  if (NodeBytes + AreaBytes > FileSize - Pos) return true;
+  if (NodeBytes > FileSize - Pos) return Short("node records", Pos, NodeBytes);
+  if (NodeBytes + AreaBytes > FileSize - Pos) return Short("area records", Pos + NodeBytes, AreaBytes);
 
   for (uint32_t I = 0; I < Header.NodeCount(); ++I) {
     tFENodeEntry Node;
-    if (!ReadExact(Node.Bytes.data(), feNodeRecordSize)) return true;
+    if (!ReadExact(Node.Bytes.data(), feNodeRecordSize, "node records")) return true;
     Node.AreaBitmap.resize(AreaBitmapBytes);
-    if (AreaBitmapBytes && !ReadExact(Node.AreaBitmap.data(), AreaBitmapBytes)) return true;
+    if (AreaBitmapBytes && !ReadExact(Node.AreaBitmap.data(), AreaBitmapBytes, "node records")) return true;
     Nodes.Append(std::move(Node));
   }
   for (uint32_t I = 0; I < Header.AreaCount(); ++I) {
     tFEAreaRecord Area;
-    if (!ReadExact(Area.Bytes.data(), feAreaRecordSize)) return true;
+    if (!ReadExact(Area.Bytes.data(), feAreaRecordSize, "area records")) return true;
     Areas.Append(Area);
   }
   // The file's size bounds what is left, so nothing is taken on trust.
   if (FileSize > Pos) {
-    if (FileSize - Pos > UINT32_MAX) return true;
+    if (FileSize - Pos > UINT32_MAX) return Fail(flReadError, "bytes after the areas", Pos, FileSize - Pos);
     Trailer.resize(static_cast<size_t>(FileSize - Pos));
-    if (!ReadExact(Trailer.data(), static_cast<uint32_t>(Trailer.size()))) return true;
+    if (!ReadExact(Trailer.data(), static_cast<uint32_t>(Trailer.size()), "bytes after the areas")) return true;
   }
   return false;
+}
+
+tFELoadReport tFastEchoConfig::WhyLoadFromFails(tStream& In) {
+  tFELoadReport Report;
+  tFastEchoConfig Scratch;
+  Scratch.LoadFrom(In, &Report);
+  return Report;
+}
+
+tFELoadReport tFastEchoConfig::WhyLoadFails(std::string_view FileName) {
+  tFELoadReport Report;
+  // The same steps as Load, in its order.
+  if (!FileExists(FileName)) {
+    Report.Fault = DirExists(FileName) ? flNotAFile : flMissing;
+    return Report;
+  }
+  tBufStream In(FileName, fmOpen | fmRead | fmDenyNone);
+  if (In.Status != stOk) {
+    Report.Fault = IsSharingViolation(In.ErrorInfo) ? flInUse : flCannotOpen;
+    return Report;
+  }
+  Report = WhyLoadFromFails(In);
+  In.Close();
+  return Report;
+}
+
+tShortString FELoadReportText(const tFELoadReport& R) {
+  auto Num = [](int64_t V) { return IntToStr(V); };
+  switch (R.Fault) {
+    case flLoads: return "it loads";
+    case flMissing: return "there is no such file";
+    case flNotAFile: return "it is a folder, not a file";
+    case flInUse: return "another program holds it and lets no reader in";
+    case flCannotOpen: return "it cannot be opened for reading";
+    case flRevision: return "revision " + Num(R.Revision) + ", where " + Num(feRevision) + " is needed";
+    case flShort:
+      if (R.At == 0) return "shorter than the " + Num(feHeaderSize) + "-byte header: the file has " + Num(R.Size) + " bytes";
+      return "shorter than its header says: " + tShortString(R.Region) + " from offset " + Num(R.At) + ", " +
+             Num(R.Needs) + " bytes, but the file ends at " + Num(R.Size);
+    case flReadError:
+      return "a read failed in the " + tShortString(R.Region) + " at offset " + Num(R.At);
+  }
+  return tShortString();
 }
 
 int32_t tFastEchoConfig::FindArea(std::string_view Tag) const {

@@ -45,6 +45,11 @@ constexpr uint16_t feExtNodeBitmapType = 0x0006;
 constexpr uint32_t feExtNodeRecordSize = 206;  // before its node bitmap
 
 constexpr uint32_t feNodeRecordSize = 95;  // followed by the area bitmap
+// The node's address opens its record: zone, net, node, point, u16 each.
+constexpr uint32_t feNodeZone = 0;
+constexpr uint32_t feNodeNet = 2;
+constexpr uint32_t feNodeNode = 4;
+constexpr uint32_t feNodePoint = 6;
 
 constexpr uint32_t feAreaRecordSize = 190;
 constexpr uint32_t feAreaTag = 0;          // text, 52 bytes
@@ -99,6 +104,11 @@ struct tFENodeEntry {
   std::array<uint8_t, feNodeRecordSize> Bytes{};
   std::vector<uint8_t> AreaBitmap;
 
+  uint16_t Zone() const { return GetU16(&Bytes[feNodeZone]); }
+  uint16_t Net() const { return GetU16(&Bytes[feNodeNet]); }
+  uint16_t Node() const { return GetU16(&Bytes[feNodeNode]); }
+  uint16_t Point() const { return GetU16(&Bytes[feNodePoint]); }
+
   // False for a bit beyond the bitmap.
   bool IsLinked(uint32_t Bit) const;
   // Clears bit Bit; a bit beyond the bitmap is left alone.
@@ -114,6 +124,32 @@ struct tFEAreaRecord {
   uint16_t StorageWord() const { return GetU16(&Bytes[feAreaStorageWord]); }
   tShortString BasePath() const { return GetTextField(&Bytes[feAreaBasePath], fePathWidth); }
 };
+
+// Why a file does not load (tFastEchoConfig::WhyLoadFails).
+enum tFELoadFault : uint8_t {
+  flLoads,       // nothing: it loads
+  flMissing,     // no file of that name
+  flNotAFile,    // a folder of that name
+  flInUse,       // another program holds it and lets no reader in
+  flCannotOpen,  // there, but it cannot be opened for reading
+  flRevision,    // Revision is not 6
+  flShort,       // it ends before a region its header or a block says it holds
+  flReadError,   // a read failed although the bytes are there
+};
+
+struct tFELoadReport {
+  tFELoadFault Fault = flLoads;
+  uint16_t Revision = 0;    // flRevision: the file's
+  const char* Region = "";  // flShort, flReadError: "header", "node records", ...
+  int64_t At = 0;           // where that region begins
+  int64_t Needs = 0;        // the bytes it takes from At, by the file's counts
+  int64_t Size = 0;         // the file's size, once it could be opened
+};
+
+// The report in a sysop's words: "there is no such file", "revision 5,
+// where 6 is needed", "shorter than its header says: node records from
+// offset 4650, 380 bytes, but the file ends at 4700", ...
+tShortString FELoadReportText(const tFELoadReport& Report);
 
 class tFastEchoConfig {
  public:
@@ -153,6 +189,13 @@ class tFastEchoConfig {
   bool LoadFrom(tStream& In);
   void WriteTo(tStream& Out) const;
 
+  // Why Load(FileName) fails: the file is looked at and read again the way
+  // Load reads it, for reading only, into an object of its own; flLoads
+  // when it loads. Load's result is its own: this only explains it.
+  static tFELoadReport WhyLoadFails(std::string_view FileName);
+  // The same for the bytes from In's position to its end (LoadFrom).
+  static tFELoadReport WhyLoadFromFails(tStream& In);
+
   tShortString NetmailPath() const { return Header.NetmailDir(); }
   tShortString SemaphorePath() const { return Header.SemaphoreDir(); }
 
@@ -177,7 +220,9 @@ class tFastEchoConfig {
   std::vector<uint8_t> Trailer;
 
  private:
-  bool ReadRegions(tStream& In, int64_t FileSize);
+  // LoadFrom, telling Why (when given) where it failed.
+  bool LoadFrom(tStream& In, tFELoadReport* Why);
+  bool ReadRegions(tStream& In, int64_t FileSize, tFELoadReport* Why);
 };
 
 }  // namespace kelvane

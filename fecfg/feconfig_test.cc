@@ -232,6 +232,14 @@ TEST(FeConfigLoad, EveryTruncationFails) {
     In.Seek(0);
     ASSERT_TRUE(Config.LoadFrom(In)) << Length;
     ASSERT_TRUE(Empty()) << Length;
+    // The reason names a region that begins within what is there and
+    // reaches past its end.
+    In.Seek(0);
+    tFELoadReport R = tFastEchoConfig::WhyLoadFromFails(In);
+    ASSERT_EQ(R.Fault, flShort) << Length;
+    EXPECT_LE(R.At, static_cast<int64_t>(Length)) << Length << " " << R.Region;
+    EXPECT_GT(R.At + R.Needs, static_cast<int64_t>(Length)) << Length << " " << R.Region;
+    EXPECT_EQ(R.Size, static_cast<int64_t>(Length));
   }
   tScratch Dir;
   for (size_t Length : {size_t{0}, size_t{1}, size_t{4643}, size_t{4644}, size_t{4649}, size_t{4650}, Bytes.size() - 191,
@@ -276,11 +284,56 @@ TEST(FeConfigLoad, AbsurdAndNegativeLengths) {
     WriteAll(Dir.File("setup.cfg"), Bytes);
     tFastEchoConfig Config;
     ASSERT_EQ(Config.Load(Dir.File("setup.cfg")), !C.Loads);
+    EXPECT_EQ(tFastEchoConfig::WhyLoadFails(Dir.File("setup.cfg")).Fault, C.Loads ? flLoads : flShort);
     if (!C.Loads) continue;
     EXPECT_EQ(Config.Areas.Count(), 3u);
     ASSERT_FALSE(Config.Store(Dir.File("copy.cfg")));
     EXPECT_TRUE(ReadAll(Dir.File("copy.cfg")) == Bytes);
   }
+}
+
+// Why a file does not load, in the words the sysop is shown; Load's result
+// stays its own.
+TEST(FeConfigLoad, WhyAFileDoesNotLoad) {
+  tScratch Dir;
+  tFeGenOptions O;
+  O.Areas = 2, O.Nodes = 3, O.AreaBits = 16, O.Blocks = {{0x0002, 10}};
+  const std::string Good = Generate(O);
+  const int64_t Nodes = 4644 + 16, Areas = Nodes + 3 * (95 + 2);
+  std::string Revision5 = Good;
+  Put16(Revision5, 0, 5);
+  struct tCase {
+    const char* Name;
+    std::string Bytes;  // empty: no file
+    const char* Text;
+  } Cases[] = {
+      {"missing", "", "there is no such file"},
+      {"revision 5", Revision5, "revision 5, where 6 is needed"},
+      {"a header cut", Good.substr(0, 100), "shorter than the 4644-byte header: the file has 100 bytes"},
+      {"the block cut", Good.substr(0, 4650), "shorter than its header says: extension area from offset 4644, 16 bytes, but the file ends at 4650"},
+      {"a node cut", Good.substr(0, static_cast<size_t>(Nodes + 100)),
+       "shorter than its header says: node records from offset 4660, 291 bytes, but the file ends at 4760"},
+      {"an area cut", Good.substr(0, static_cast<size_t>(Areas + 189)),
+       "shorter than its header says: area records from offset 4951, 380 bytes, but the file ends at 5140"},
+      {"whole", Good, "it loads"},
+  };
+  for (const tCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    std::string File = Dir.File("setup.cfg");
+    std::filesystem::remove(File);
+    if (!C.Bytes.empty()) WriteAll(File, C.Bytes);
+    tFastEchoConfig Config;
+    tFELoadReport R = tFastEchoConfig::WhyLoadFails(File);
+    EXPECT_EQ(FELoadReportText(R), C.Text);
+    EXPECT_EQ(Config.Load(File), R.Fault != flLoads);
+  }
+  std::filesystem::create_directory(Dir.File("folder.cfg"));
+  EXPECT_EQ(FELoadReportText(tFastEchoConfig::WhyLoadFails(Dir.File("folder.cfg"))), "it is a folder, not a file");
+  // Held by another program that lets no reader in.
+  WriteAll(Dir.File("setup.cfg"), Good);
+  tBufStream Holder(Dir.File("setup.cfg"), fmOpen | fmReadWrite | fmDenyAll);
+  ASSERT_EQ(Holder.Status, stOk);
+  EXPECT_EQ(tFastEchoConfig::WhyLoadFails(Dir.File("setup.cfg")).Fault, flInUse);
 }
 
 TEST(FeConfigFind, ComparesWholeTagsWithoutRegardToCase) {

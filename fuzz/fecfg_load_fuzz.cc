@@ -1,5 +1,7 @@
 // Fuzz target for loading FastEcho's configuration. Whatever the bytes,
-// loading must end cleanly; when they load, writing the object back must give
+// loading must end cleanly, and the reason given for a failure must agree
+// with the load (and name a region within reach); when they load, writing
+// the object back must give
 // exactly the bytes that were read, all of them, and finding and removing areas must keep
 // the header's area count equal to the areas held.
 #include <cstdint>
@@ -15,7 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   In.Write(Data, static_cast<uint32_t>(Size));
   In.Seek(0);
   tFastEchoConfig Config;
-  if (Config.LoadFrom(In)) return 0;
+  const bool Failed = Config.LoadFrom(In);
+  In.Seek(0);
+  const tFELoadReport Why = tFastEchoConfig::WhyLoadFromFails(In);
+  if (Failed != (Why.Fault != flLoads)) std::abort();
+  if (Why.Fault == flShort && (Why.At > static_cast<int64_t>(Size) || Why.At + Why.Needs <= static_cast<int64_t>(Size)))
+    std::abort();
+  if (Failed) return 0;
 
   tMemoryStream Out;
   Config.WriteTo(Out);

@@ -64,6 +64,17 @@ bool IsOneOf(std::string_view Ext, std::initializer_list<std::string_view> Names
 // a canonical identifier, which names the base, not one of its files.
 bool IsBaseFileExtension(std::string_view Ext) { return IsOneOf(Ext, {"jhr", "jdt", "jdx", "sqd", "sqi"}); }
 
+// The type letter a bare path gets from its extension; empty when the
+// extension names no format.
+std::string_view LetterOfExtension(std::string_view Path) {
+  std::string_view Ext = ExtensionPart(Path);
+  return IsOneOf(Ext, {"jhr", "jdt", "jdx"}) ? "!"
+         : IsOneOf(Ext, {"sqd", "sqi"})      ? "$"
+         : Ext.empty()                       ? "#"
+         : SameText866(Ext, "pkt")           ? "P"
+                                             : "";
+}
+
 }  // namespace
 
 tBaseKind BaseKindOf(char Letter) {
@@ -80,15 +91,7 @@ tShortString NormaliseBasePath(std::string_view Identifier) {
   if (Identifier.empty() || Identifier.size() > tShortString::MaxLength) return tShortString();
   std::string Id(Identifier);
 
-  if (BaseKindOf(Id[0]) == bkNone) {
-    std::string_view Ext = ExtensionPart(Id);
-    const char* Letter = IsOneOf(Ext, {"jhr", "jdt", "jdx"}) ? "!"
-                         : IsOneOf(Ext, {"sqd", "sqi"})      ? "$"
-                         : Ext.empty()                       ? "#"
-                         : SameText866(Ext, "pkt")           ? "P"
-                                                             : "";
-    Id = Letter + Id;
-  }
+  if (BaseKindOf(Id[0]) == bkNone) Id = std::string(LetterOfExtension(Id)) + Id;
 
   // The pieces of the path are cut from what follows the type letter: with
   // the letter in front, "SC:\AREA" would not be seen as a base in the root
@@ -142,7 +145,8 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
   return false;
 }
 
-std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
+std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
+                                   const std::function<void(tMsgBase&)>& Prepare) {
   tBaseKind Kind;
   tShortString Path;
   if (SplitBaseId(Identifier, Kind, Path)) return nullptr;
@@ -164,10 +168,39 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode) {
     default:
       return nullptr;
   }
+  if (Prepare) Prepare(*Base);
   if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {
     if (Base->Create(Path, Mode)) return nullptr;
   }
   return Base;
+}
+
+const char* FormatName(tBaseKind Kind) {
+  static const char* const Names[] = {"packet", "Squish", "JAM", "*.MSG", "no format"};
+  return Names[Kind >= bkPacket && Kind <= bkNone ? Kind : bkNone];
+}
+
+tShortString BarePathId(std::string_view Path) {
+  tShortString Id;
+  std::string_view Letter = LetterOfExtension(Path);
+  if (Path.empty() || Letter.empty() || !WholeName(Id, {Letter, Path})) Id.Clear();
+  return Id;
+}
+
+bool SameBase(std::string_view A, std::string_view B) {
+  tBaseKind KindA, KindB;
+  tShortString PathA, PathB;
+  return !SplitBaseId(A, KindA, PathA) && !SplitBaseId(B, KindB, PathB) && KindA == KindB && SamePath(PathA, PathB);
+}
+
+bool SamePath(std::string_view A, std::string_view B) {
+  // Links are not followed; a trailing separator does not count.
+  auto Canonical = [](std::string_view P) {
+    tShortString Full = FullPathOf(P);
+    while (Full.Length() > 1 && IsPathSep(Full.Last()) && Full[Full.Length() - 2] != ':') Full.Truncate(Full.Length() - 1);
+    return Full;
+  };
+  return SameText866(Canonical(A), Canonical(B));
 }
 
 bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {

@@ -19,6 +19,7 @@
 #define KELVANE_MSGBASE_BASEID_H_
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string_view>
@@ -59,8 +60,25 @@ bool SplitBaseId(std::string_view Identifier, tBaseKind& Kind, tShortString& Pat
 // as its OpenMode, creating the base when the open fails. Yields nothing
 // (and creates nothing) for an identifier of one character or none, one
 // that does not fit, a letter that names no format, or an open and a
-// create that both failed.
-std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode);
+// create that both failed. Prepare, when given, is run on the new object before it is
+// opened (a packet's addresses and password, which its Create writes).
+std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
+                                   const std::function<void(tMsgBase&)>& Prepare = {});
+
+// The format's name for a sysop: "*.MSG", "Squish", "JAM", "packet".
+const char* FormatName(tBaseKind Kind);
+
+// The identifier of a bare path: the type letter its extension names,
+// then the path as it stands, whatever its first character is (so
+// "jam/echo.jhr" is "!jam/echo.jhr", not the letter J and "am/echo.jhr").
+// Empty when the extension names no format or the result does not fit.
+tShortString BarePathId(std::string_view Path);
+
+// Whether two identifiers name one base: the same format on the same path
+// (full paths, compared without regard to case as Windows finds names).
+bool SameBase(std::string_view A, std::string_view B);
+// Whether two paths name the same file or folder in that way.
+bool SamePath(std::string_view A, std::string_view B);
 
 // The files of a base that exist now: those DeleteBase removes (below).
 // Returns true for an identifier that names no base (empty, or a letter

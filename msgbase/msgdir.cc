@@ -220,6 +220,10 @@ std::string tMsgDirBase::MessageImage(tMessage* Msg) {
   DataStream = std::move(Mem);
   M->Write(HeaderBuf, MsgHeaderSize);
   WriteFtsText(Msg, static_cast<int32_t>(M->GetPos()));
+  // A stored text ends with a NUL, as other software writes it and as
+  // readers that stop there (or check for it) expect; a file without one
+  // looks cut short.
+  M->Write("", 1);
   std::string Image = M->Status == stOk ? std::string(M->View()) : std::string();
   DataStream = std::move(Kept);
   return Image;

@@ -116,7 +116,8 @@ class tMsgDirBase : public tFtsTextBase {
   // ReadMessage decodes a file, whatever the open state of the base (for
   // tools and the fuzzer). True only when Msg is absent.
   bool ReadImage(std::string_view Image, tMessage* Msg);
-  // The bytes of the *.MSG file that WriteMessage stores for Msg, after the
+  // The bytes of the *.MSG file that WriteMessage stores for Msg (the
+  // header, the FTS text, one closing NUL), after the
   // same pre-write step (SyncFlags, the header built into HeaderBuf);
   // empty when Msg is absent or memory failed.
   std::string MessageImage(tMessage* Msg);

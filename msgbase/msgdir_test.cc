@@ -60,6 +60,13 @@ std::string Header(std::string_view From, std::string_view To, std::string_view 
   return std::string(reinterpret_cast<char*>(H), 190);
 }
 
+// The text of a written *.MSG file: what follows the header, which must
+// end with the one closing NUL.
+std::string StoredText(const std::string& File) {
+  EXPECT_TRUE(File.size() > 190 && File.back() == '\0') << "no closing NUL";
+  return File.size() > 190 ? File.substr(190, File.size() - 191) : std::string();
+}
+
 TEST(MsgDirBase, CountIsTheHighestNumberExistsIsTheFile) {
   tRuntimeTempDir T;
   for (const char* Name : {"1.msg", "2.msg", "7.msg", "0010.msg", "abc.msg", "99999999999.msg", "-4.msg",
@@ -260,6 +267,7 @@ TEST(MsgDirBase, WrittenBytesAreTheStoredMessageLayout) {
           "SEEN-BY: 5020/1\r"
           "\x01" "PATH: 5020/2\r"
           "\x01" "Via x\r";
+  Want += '\0';  // the text's closing NUL
   EXPECT_EQ(GetFile(T / "4.msg"), Want);
 }
 
@@ -290,7 +298,7 @@ TEST(MsgDirBase, OriginAndAddressLinesByKindOfMessage) {
     M.MsgId = "2:5020/2.7 1";
     M.Text.WriteStr("B\r");
     ASSERT_FALSE(Base->WriteMessage(1, &M));
-    std::string Text = GetFile(T / "1.msg").substr(190);
+    std::string Text = StoredText(GetFile(T / "1.msg"));
     std::string Head = *C.Area ? "" : "\x01" "FMPT 7\r" "\x01" "TOPT 3\r" "\x01" "INTL 2:5020/1 2:5020/2\r";
     EXPECT_EQ(Text, Head + "\x01" "MSGID: 2:5020/2.7 1\r" + C.Text) << C.Area << "|" << C.Origin;
   }
@@ -303,7 +311,7 @@ TEST(MsgDirBase, UnsetPointsAndEmptyDatesWriteNothingFalse) {
   M.Text.WriteStr("x\r");
   ASSERT_FALSE(Base->WriteMessage(1, &M));
   std::string File = GetFile(T / "1.msg");
-  EXPECT_EQ(File.substr(190), "x\r");  // no "FMPT 65535"
+  EXPECT_EQ(File.substr(190), std::string("x\r\0", 3));  // no "FMPT 65535"
   tMessage R;
   ASSERT_FALSE(Base->ReadMessage(1, &R));
   EXPECT_NE(R.DateWritten.Year, 0);  // dated when written, not "00  00"
@@ -367,7 +375,7 @@ TEST(MsgDirBase, AReadAndAWriteAddNothing) {
     EXPECT_FALSE(M.HasAttr(maPrivate)) << C.Name;  // not from "XPVT"
     ASSERT_FALSE(Base->WriteMessage(2, &M)) << C.Name;
     std::string Want = C.Written.empty() ? C.Stored.substr(0, C.Stored.find('\0')) : C.Written;
-    EXPECT_EQ(GetFile(T / "2.msg").substr(190), Want) << C.Name;
+    EXPECT_EQ(StoredText(GetFile(T / "2.msg")), Want) << C.Name;
   }
 }
 

@@ -157,6 +157,10 @@ class tAnsiConsole : public tConsole {
 
 // Writes bytes to standard output as they are. Flushes before returning.
 void WriteStdoutRaw(std::string_view Bytes);
+// Whether text written to standard output (ErrorStream false) or standard
+// error is shown as UTF-8: on a POSIX terminal it is; a file, a pipe and
+// the Windows console take code page 866 bytes as they are.
+bool ShowsUtf8(bool ErrorStream);
 // A new backend for the process's standard output.
 tConsole* NewProcessConsole();
 

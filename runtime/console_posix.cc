@@ -38,6 +38,8 @@ void WriteStdout(std::string_view Bytes) {
   WriteAll(Out);
 }
 
+bool ShowsUtf8(bool ErrorStream) { return ::isatty(ErrorStream ? STDERR_FILENO : STDOUT_FILENO) == 1; }
+
 tConsole* NewProcessConsole() {
   // A reader that goes away (kelvane | head, a pager quit early) must not
   // end the process half-way through its work: with SIGPIPE ignored a write

@@ -109,6 +109,8 @@ std::string_view PlainRowEnd() { return "\r\n"; }
 void WriteStdout(std::string_view Bytes) { WriteRaw(Bytes); }
 void WriteStdoutRaw(std::string_view Bytes) { WriteRaw(Bytes); }
 
+bool ShowsUtf8(bool) { return false; }
+
 tConsole* NewProcessConsole() {
   DWORD Mode;
   if (GetConsoleMode(Out(), &Mode)) {

@@ -152,6 +152,10 @@ tShortString FullPathOf(std::string_view Path);
 tShortString ExecutablePath();
 // True for a path the file layer takes at all: not empty, and no NUL in it.
 bool UsablePath(std::string_view Path);
+// Whether the error code of a failed open (a stream's ErrorInfo after
+// stInitError) means that another process holds the file in a way the
+// sharing mode of the open does not allow (a platform part).
+bool IsSharingViolation(int Error);
 
 }  // namespace kelvane
 

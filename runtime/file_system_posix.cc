@@ -495,6 +495,9 @@ tFileSystem& RealFileSystem() {
   return Fs;
 }
 
+// The open refuses a lock it cannot have with EBUSY (see Open above).
+bool IsSharingViolation(int Error) { return Error == EBUSY; }
+
 tShortString ExecutablePath() {
   char Buf[4096];
   ssize_t N = readlink("/proc/self/exe", Buf, sizeof Buf - 1);

@@ -207,6 +207,8 @@ tFileSystem& RealFileSystem() {
   return Fs;
 }
 
+bool IsSharingViolation(int Error) { return Error == ERROR_SHARING_VIOLATION || Error == ERROR_LOCK_VIOLATION; }
+
 tShortString ExecutablePath() {
   char Buf[MAX_PATH * 2];
   DWORD N = GetModuleFileNameA(nullptr, Buf, sizeof Buf);

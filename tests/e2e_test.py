@@ -5,7 +5,14 @@ folder, message bases), runs the program with its plain-text console (the
 output is a pipe), and compares the whole output, the exit code and the
 files left behind against what tests/fidofiles.py computes on its own.
 
-Usage: e2e_test.py KELVANE [--wine]   (more unittest arguments may follow)
+Runs of kelvane that end normally (or stop for the busy flag) are preceded
+by kelvutil plan in the same node: plan must change no byte of any file,
+and what it foresees (the requests, each area removed or not found, the
+bases kept and the files deleted, whether anything is stored) must be what
+kelvane then does.
+
+Usage: e2e_test.py KELVANE [--wine] [--kelvutil KELVUTIL] [--nodegen NODEGEN]
+       (more unittest arguments may follow)
 """
 import os
 import re
@@ -22,6 +29,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import fidofiles as ff  # noqa: E402
 
 KELVANE = None
+KELVUTIL = None
+NODEGEN = None
 WINE = False
 BULLET = "\u25a0"
 
@@ -45,6 +54,57 @@ def decode(raw):
     if b"\r" in raw:
         raise AssertionError("a CR in plain output: %r" % raw)
     return raw.decode("utf-8")
+
+
+def run_kelvutil(cwd, args):
+    """Runs kelvutil in cwd: (exit code, standard output as text). Its
+    output to a pipe is the files' code page 866 bytes, rows ended as text
+    files end them on the system."""
+    cmd = (["wine", KELVUTIL] if WINE else [KELVUTIL]) + list(args)
+    env = dict(os.environ, WINEDEBUG="-all")
+    p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                       stdin=subprocess.DEVNULL, timeout=120)
+    out = p.stdout.replace(b"\r\n", b"\n") if WINE else p.stdout
+    return p.returncode, out.decode("cp866"), p.stderr.decode("cp866", "replace")
+
+
+def tree(d):
+    """Every file under d with its bytes (a link: where it leads), by path
+    relative to d."""
+    files = {}
+    for root, _, names in os.walk(d):
+        for n in names:
+            path = os.path.join(root, n)
+            rel = os.path.relpath(path, d).replace(os.sep, "/")
+            files[rel] = ("link", os.readlink(path)) if os.path.islink(path) else readb(path)
+    return files
+
+
+def foreseen(plan):
+    """What kelvane will print of its decisions and do, as plan's records
+    tell it: (decision lines, kept-base lines, files deleted, stored)."""
+    decisions, kept, files, stored = [], [], set(), False
+    for rec in plan.split("\n"):
+        f = rec.split("\t")
+        if f[0] == "message" and f[2] == "request":
+            decisions.append("   valid msg #%s: %s" % (f[1], f[3]))
+        elif f[0] == "area":
+            decisions.append("   . area [%s] %s;" % (f[2], "removed" if f[3] == "removed" else "not found"))
+        elif f[0] == "base" and f[3] == "kept":
+            kept.append(status("base [%s] of area [%s] %s, kept" % (f[2], f[1], f[4])))
+        elif f[0] == "file":
+            files.add(f[2].replace("\\", "/"))
+        elif f[0] == "store":
+            stored = not f[2].startswith("nothing to store")
+    return decisions, kept, files, stored
+
+
+def done(out):
+    """The same of what kelvane printed."""
+    lines = out.split("\n")
+    decisions = [l for l in lines if l.startswith("   valid msg #") or l.startswith("   . area [")]
+    kept = [l for l in lines if l.startswith(status("base [")) and l.endswith(", kept")]
+    return decisions, kept
 
 
 def run_kelvane(cwd, args=(), timeout=120, watch=None):
@@ -220,14 +280,44 @@ class Node:
 class E2E(unittest.TestCase):
     maxDiff = None
 
-    def check_run(self, node, expect_lines, code=0, progress=None, watch=None, args=()):
+    def check_run(self, node, expect_lines, code=0, progress=None, watch=None, args=(), plan=True):
         """Runs kelvane in node and compares the output line by line. The
         progress line ends on the number after the last one walked (Count + 1,
-        or 2 for an empty folder); progress, when given, is that number."""
+        or 2 for an empty folder); progress, when given, is that number.
+        Before a run that ends normally or for the busy flag, kelvutil plan
+        runs (unless plan is False) and must foresee what kelvane does."""
+        planned = plan and not args and code in (0, 253) and self.plan(node.dir)
+        before = tree(node.dir)
         rc, out = run_kelvane(node.dir, args=args, watch=watch)
         self.check_output(out, expect_lines, progress)
         self.assertEqual(rc, code, out)
+        if planned:
+            self.check_foreseen(planned, out, before, tree(node.dir), rc)
         return out
+
+    def plan(self, d):
+        """kelvutil plan in d: its output, after checking that it changed no
+        byte of any file there; None when there is no kelvutil to run."""
+        if not KELVUTIL:
+            return None
+        before = tree(d)
+        rc, plan, err = run_kelvutil(d, ["plan"])
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(tree(d), before, "plan changed a file")
+        return plan
+
+    def check_foreseen(self, plan, out, before, after, rc):
+        decisions, kept, files, stored = foreseen(plan)
+        self.assertEqual(done(out)[0], decisions, plan + out)
+        if rc != 0:  # stopped for the busy flag: nothing stored, nothing deleted
+            self.assertIn("there now: kelvane would quit", plan)
+            self.assertEqual(after, before)
+            return
+        self.assertEqual(done(out)[1], kept, plan + out)
+        # What an earlier store left under the temporary name goes too.
+        gone = {f for f in set(before) - set(after) if not f.endswith(".$$$")}
+        self.assertEqual(gone, files, plan + out)
+        self.assertEqual(stored, any(l.startswith(status("storing [")) for l in out.split("\n")), plan + out)
 
     def check_output(self, out, expect_lines, progress=None):
         lines = out.split("\n")
@@ -461,8 +551,10 @@ class E2E(unittest.TestCase):
         fd = os.open(node.path("bases", "jamarea.jdt"), os.O_RDONLY)
         self.addCleanup(os.close, fd)
         fcntl.flock(fd, fcntl.LOCK_SH)
+        # plan foresees the deletion: a file taken later is no file in use now.
         self.check_run(node, self.head() + [self.VALID1] + self.removed("JAM.AREA", "SQ.AREA") + self.tail_stored(
-            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use or read-only, none of its files deleted"]))
+            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use or read-only, none of its files deleted"]),
+            plan=False)
         self.assertEqual(node.cfg(), node.removed("JAM.AREA", "SQ.AREA"))
         self.assertEqual(sorted(os.listdir(node.path("bases"))),
                          ["jamarea.jdt", "jamarea.jdx", "jamarea.jhr", "jamarea.jlr"])
@@ -731,6 +823,30 @@ class E2E(unittest.TestCase):
         last = max(i for i, r in enumerate(rows) if "memory leak" in r)
         self.assertNotIn("", rows[first:last], "\n".join(rows))
 
+    def test_plan_foresees_runs_on_generated_nodes(self):
+        # The demo's node (tools/demo.sh), and a larger one whose later
+        # requests name generated areas; the second run of each finds the
+        # areas gone.
+        if not (KELVUTIL and NODEGEN):
+            self.skipTest("no kelvutil or nodegen given")
+        for options in (["--netmail", "5", "--requests", "1"],
+                        ["--netmail", "60", "--requests", "6", "--areas", "40", "--seed", "7"]):
+            with self.subTest(options=options):
+                d = tempfile.mkdtemp(prefix="kelv-e2e-")
+                self.addCleanup(shutil.rmtree, d, True)
+                node = os.path.join(d, "node")
+                subprocess.run((["wine", NODEGEN] if WINE else [NODEGEN]) + [node] + options, check=True,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               env=dict(os.environ, WINEDEBUG="-all"))
+                for run in (1, 2):
+                    plan = self.plan(node)
+                    self.assertIn("\trequest\tSysop (2:463/100) -> Robot (2:463/1)\n", plan)
+                    self.assertEqual(plan.count("\tremoved\t") > 0, run == 1, plan)
+                    before = tree(node)
+                    rc, out = run_kelvane(node)
+                    self.assertEqual(rc, 0, out)
+                    self.check_foreseen(plan, out, before, tree(node), rc)
+
     # --- the busy flag ----------------------------------------------------
 
     def busy_node(self, policy):
@@ -808,7 +924,14 @@ class E2E(unittest.TestCase):
 if __name__ == "__main__":
     KELVANE = os.path.abspath(sys.argv[1])
     args = sys.argv[2:]
-    if args and args[0] == "--wine":
-        WINE = True
-        args = args[1:]
+    while args and args[0] in ("--wine", "--kelvutil", "--nodegen"):
+        if args[0] == "--wine":
+            WINE = True
+            args = args[1:]
+        else:
+            if args[0] == "--kelvutil":
+                KELVUTIL = os.path.abspath(args[1])
+            else:
+                NODEGEN = os.path.abspath(args[1])
+            args = args[2:]
     unittest.main(argv=[sys.argv[0]] + args, verbosity=2)

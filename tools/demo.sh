@@ -9,8 +9,9 @@ node=$2
 kelvutil=$build/tools/kelvutil
 # kelvane runs inside the node, where kelv.ctl is: its path from there.
 case "$build" in
-  /*) kelvane=$build/app/kelvane ;;
-  *) kelvane=$(realpath -m --relative-to="$node" "$build/app/kelvane") ;;
+  /*) kelvane=$build/app/kelvane kelvutil_in=$kelvutil ;;
+  *) kelvane=$(realpath -m --relative-to="$node" "$build/app/kelvane")
+     kelvutil_in=$(realpath -m --relative-to="$node" "$kelvutil") ;;
 esac
 
 run() {  # run COMMAND...: show it, run it, indent its output; its exit code
@@ -29,6 +30,10 @@ run ls -R "$node"
 echo
 echo "== the request in the netmail folder:"
 run "$kelvutil" show "F$node/netmail" 3
+echo
+echo "== what kelvane would do (kelvutil plan reads the same files and changes nothing):"
+echo "\$ cd $node && $kelvutil_in plan"
+(cd "$node" && "$kelvutil_in" plan) | sed 's/^/   /'
 echo
 echo "== running kelvane in the node:"
 echo "\$ cd $node && $kelvane"

@@ -181,6 +181,14 @@ std::vector<uint8_t> FeGenerate(const tFeGenOptions& Opt) {
     size_t At = Out.size();
     Out.resize(At + NodeSize + AreaBitmapBytes);
     W.Fill(&Out[At], NodeSize);
+    // The node's address opens its record: 2:463/(10 + N), point 0 (left
+    // zero with the rest when carried bytes are zero).
+    if (!Opt.ZeroFill) {
+      PutU16(&Out[At + 0], 2);
+      PutU16(&Out[At + 2], 463);
+      PutU16(&Out[At + 4], static_cast<uint16_t>(10 + N));
+      PutU16(&Out[At + 6], 0);
+    }
     uint8_t* Bitmap = &Out[At + NodeSize];
     if (Opt.NodeLinks == fglRandom) {
       for (uint32_t B = 0; B < AreaBitmapBytes; ++B) Bitmap[B] = W.Rng().Byte();
@@ -232,7 +240,8 @@ const char FeGenHelpText[] =
     "and seed always give the same bytes. Numbers may be decimal or 0x hex.\n"
     "\n"
     "  --areas N            generated areas, after the --area ones (default 10)\n"
-    "  --nodes M            node records (default 3)\n"
+    "  --nodes M            node records (default 3); node N has the address\n"
+    "                       2:463/(10+N)\n"
     "  --seed S             seed for tags order, link indexes, noise (default 1)\n"
     "  --netmail DIR        NetmailDir (default C:\\FE\\NETMAIL)\n"
     "  --semaphore DIR      SemaphoreDir (default C:\\FE\\SEM)\n"
@@ -255,7 +264,8 @@ const char FeGenHelpText[] =
     "                       twice the areas, at least 64)\n"
     "  --node-bits N        NodeBitmapBits (default 128)\n"
     "  --full-width-fields  generated tags and paths fill their whole field, no NUL\n"
-    "  --zero-fill          carried bytes zero instead of seeded noise\n"
+    "  --zero-fill          carried bytes zero instead of seeded noise (node\n"
+    "                       addresses too)\n"
     "  --revision N         header revision (default 6; others are refused by kelvane)\n"
     "  --help               this text\n";
 

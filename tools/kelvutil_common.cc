@@ -1,11 +1,98 @@
-// What every kelvutil subcommand shares: the help switch, the failure
-// line, and the escaping of control bytes in what it prints.
+// What every kelvutil subcommand shares: where its text goes (as UTF-8 on
+// a Linux terminal, as code page 866 bytes elsewhere), the help switch,
+// the failure line, the escaping of control bytes, and the reading of base
+// identifiers from the command line.
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "msgbase/baseid.h"
+#include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
+#include "runtime/console.h"
+#include "runtime/file_system.h"
+#include "runtime/path.h"
 #include "tools/kelvutil.h"
 
 namespace kelvane {
+
+namespace {
+
+tTextOut* InstalledOut = nullptr;
+tTextOut* InstalledErr = nullptr;
+
+}  // namespace
+
+void tTextOut::Put(std::string_view Text) {
+  std::string Converted;
+  if (Utf8) {
+    Converted.reserve(Text.size() + Text.size() / 2);
+    for (char C : Text) AppendCp866AsUtf8(Converted, static_cast<uint8_t>(C));
+    Text = Converted;
+  }
+  if (File_)
+    std::fwrite(Text.data(), 1, Text.size(), File_);
+  else
+    Text_.append(Text);
+}
+
+void tTextOut::Record(std::initializer_list<std::string_view> Fields) {
+  std::string Line;
+  bool First = true;
+  for (std::string_view F : Fields) {
+    if (!First) Line += '\t';
+    First = false;
+    Line += Escaped(F);
+  }
+  Line += '\n';
+  Put(Line);
+}
+
+void tTextOut::Record(const std::vector<std::string>& Fields) {
+  std::string Line;
+  for (size_t I = 0; I < Fields.size(); ++I) {
+    if (I) Line += '\t';
+    Line += Escaped(Fields[I]);
+  }
+  Line += '\n';
+  Put(Line);
+}
+
+void tTextOut::Printf(const char* Format, ...) {
+  char Small[512];
+  va_list Args;
+  va_start(Args, Format);
+  int N = std::vsnprintf(Small, sizeof Small, Format, Args);
+  va_end(Args);
+  if (N < 0) return;
+  if (static_cast<size_t>(N) < sizeof Small) {
+    Put(std::string_view(Small, static_cast<size_t>(N)));
+    return;
+  }
+  std::string Big(static_cast<size_t>(N) + 1, '\0');
+  va_start(Args, Format);
+  std::vsnprintf(Big.data(), Big.size(), Format, Args);
+  va_end(Args);
+  Big.pop_back();
+  Put(Big);
+}
+
+bool tTextOut::Flush() { return !File_ || (std::fflush(File_) == 0 && !std::ferror(File_)); }
+
+tTextOut& Out() {
+  static tTextOut Standard(stdout);
+  return InstalledOut ? *InstalledOut : Standard;
+}
+
+tTextOut& Err() {
+  static tTextOut Standard(stderr);
+  return InstalledErr ? *InstalledErr : Standard;
+}
+
+void SetOutputs(tTextOut* AOut, tTextOut* AErr) {
+  InstalledOut = AOut;
+  InstalledErr = AErr;
+}
 
 bool WantsHelp(int Argc, char** Args) {
   for (int I = 1; I < Argc; ++I)
@@ -13,8 +100,8 @@ bool WantsHelp(int Argc, char** Args) {
   return false;
 }
 
-int Fail(const char* Name, const char* Message) {
-  std::fprintf(stderr, "kelvutil %s: %s\n", Name, Message);
+int Fail(const char* Name, std::string_view Message) {
+  Err().Put("kelvutil " + std::string(Name) + ": " + Escaped(Message) + "\n");
   return 1;
 }
 
@@ -31,6 +118,109 @@ std::string Escaped(std::string_view Text) {
     }
   }
   return Out;
+}
+
+std::string Counted(long long N, const char* One) {
+  return IntToStr(N).ToStdString() + " " + One + (N == 1 ? "" : "s");
+}
+
+bool ParseNumber(std::string_view Text, long long First, long long Last, long long& Value) {
+  // Digits only: no blanks and no sign, which StrToInt would take.
+  if (Text.empty() || Text.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  return StrToInt(Text, Value) && Value >= First && Value <= Last;
+}
+
+bool LooksLikeUtf8(std::string_view Text) {
+  bool High = false;
+  for (size_t I = 0; I < Text.size();) {
+    uint8_t B = static_cast<uint8_t>(Text[I]);
+    if (B < 0x80) {
+      ++I;
+      continue;
+    }
+    High = true;
+    size_t Length = B >= 0xC2 && B <= 0xDF ? 2 : B >= 0xE0 && B <= 0xEF ? 3 : B >= 0xF0 && B <= 0xF4 ? 4 : 0;
+    if (Length == 0 || I + Length > Text.size()) return false;
+    for (size_t K = 1; K < Length; ++K)
+      if ((static_cast<uint8_t>(Text[I + K]) & 0xC0) != 0x80) return false;
+    I += Length;
+  }
+  return High;
+}
+
+tShortString BaseIdOfArgument(std::string_view Arg) {
+  if (Arg.empty()) return tShortString();
+  if (Arg.size() > tShortString::MaxLength) return tShortString();
+  // As it stands: an existing file or folder, or a base to be made whose
+  // folder is there and whose extension says what it is.
+  tShortString Dir = DirPart(Arg);
+  bool Bare = FileExists(Arg) || DirExists(Arg) ||
+              (!Dir.Empty() && DirExists(Dir) && !ExtensionOf(Arg).Empty() && !BarePathId(Arg).Empty());
+  if (Bare) return BarePathId(Arg);
+  return tShortString(Arg);
+}
+
+bool ResolveBaseArgument(std::string_view Arg, tShortString& Id, tBaseKind& Kind, tShortString& Path,
+                         std::string& Why) {
+  Id = BaseIdOfArgument(Arg);
+  if (Id.Empty() && !Arg.empty() && Arg.size() < tShortString::MaxLength)
+    Why = std::string(Arg) + ": its extension names no format (.jhr .jdt .jdx .sqd .sqi .pkt, none)";
+  else if (Arg.size() > 1 && (Id.Empty() || NormaliseBasePath(Id).Empty()))
+    Why = "the base identifier does not fit 255 characters";
+  else if (SplitBaseId(Id, Kind, Path) || Kind == bkNone)
+    Why = "not a base identifier (a type letter F, S, J or P and a path)";
+  else
+    return true;
+  return false;
+}
+
+std::string BasesOf(tBaseKind Kind) {
+  return Kind == bkPacket ? std::string("packets") : std::string(FormatName(Kind)) + " bases";
+}
+
+
+std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, std::string_view Arg) {
+  tShortString Id, Path;
+  tBaseKind Kind;
+  std::string Why;
+  if (!ResolveBaseArgument(Arg, Id, Kind, Path, Why)) {
+    Fail(Command, Why);
+    return nullptr;
+  }
+  // Opening creates a missing *.MSG directory; a look must not.
+  tShortString Dir = DirPart(Path);
+  if (!Dir.Empty() && !DirExists(Dir)) {
+    Fail(Command, "no such directory: " + Dir.ToStdString());
+    return nullptr;
+  }
+  auto Base = OpenBase(Id, smOpenRead);
+  if (!Base) Fail(Command, "cannot open the base " + Id.ToStdString());
+  return Base;
+}
+
+std::vector<int32_t> MessageNumbers(tMsgBase& Base) {
+  // A *.MSG directory tells which numbers it holds; other formats are
+  // numbered without gaps from 1 to Count.
+  std::vector<int32_t> Numbers;
+  if (auto* Dir = dynamic_cast<tMsgDirBase*>(&Base)) {
+    for (int32_t N : Dir->Numbers())
+      if (Base.Exists(N)) Numbers.push_back(N);
+  } else {
+    for (int64_t N = 1; N <= Base.Count; ++N)
+      if (Base.Exists(static_cast<int32_t>(N))) Numbers.push_back(static_cast<int32_t>(N));
+  }
+  return Numbers;
+}
+
+const char* AreaTypeName(int16_t Type) {
+  switch (Type) {
+    case 1: return "*.MSG";
+    case 2: return "Squish";
+    case 3: return "JAM";
+    case 0:
+    case 7: return "none";
+    default: return "by its path";
+  }
 }
 
 }  // namespace kelvane

@@ -1,9 +1,10 @@
 // kelvutil ctl: the settings kelvane would take from a control file, so a
 // sysop can check what a kelv.ctl (with its macros) really says before a run.
-#include <cstdio>
+#include <algorithm>
 #include <string>
 
 #include "app/control_file.h"
+#include "runtime/stream.h"
 #include "tools/kelvutil.h"
 
 namespace kelvane {
@@ -25,20 +26,20 @@ const char CtlHelp[] =
     "                            the reason when its keyword's value cannot\n"
     "                            work (a pattern that does not compile, say)\n"
     "\n"
-    "An empty set places no condition on requests. Exit code 1 when the file\n"
-    "cannot be read.\n";
+    "An empty set places no condition on requests. Control characters in a\n"
+    "value show as ^ and a letter (^I a tab). A file that looks like UTF-8\n"
+    "text gets a warning on standard error: kelvane compares its bytes with\n"
+    "netmail in code page 866, where UTF-8 letters beyond ASCII never match.\n"
+    "Exit code 1 when the file cannot be read.\n";
 
 namespace {
 
-// NAME, then each value after a tab; values are written as stored.
+// NAME, then each value after a tab; control bytes escaped.
 void PrintLine(const char* Name, const tShortString& Value, const tShortString* Second = nullptr) {
-  std::fputs(Name, stdout);
-  for (const tShortString* V : {&Value, Second}) {
-    if (!V) continue;
-    std::fputc('\t', stdout);
-    std::fwrite(V->Data(), 1, V->Length(), stdout);
-  }
-  std::fputc('\n', stdout);
+  if (Second)
+    Out().Record({Name, Value, *Second});
+  else
+    Out().Record({Name, Value});
 }
 
 void PrintSet(const char* Name, const tSortedStrings& Set) {
@@ -47,11 +48,29 @@ void PrintSet(const char* Name, const tSortedStrings& Set) {
 
 }  // namespace
 
+void WarnIfUtf8(const char* Command, std::string_view FileName) {
+  // The control file is a few lines; a larger one is looked at in its
+  // first megabyte.
+  tBufStream In(FileName, fmOpen | fmRead | fmDenyNone);
+  if (In.Status != stOk) return;
+  std::string Text(static_cast<size_t>(std::min<int64_t>(In.GetSize(), 1 << 20)), '\0');
+  In.Read(Text.data(), static_cast<uint32_t>(Text.size()));
+  if (In.Status != stOk || !LooksLikeUtf8(Text)) return;
+  size_t First = 0;
+  while (First < Text.size() && static_cast<uint8_t>(Text[First]) < 0x80) ++First;
+  long Line = 1 + static_cast<long>(std::count(Text.begin(), Text.begin() + static_cast<std::ptrdiff_t>(First), '\n'));
+  Fail(Command, "warning: " + std::string(FileName) + " looks like UTF-8 text (from line " +
+                    IntToStr(Line).ToStdString() +
+                    "); kelvane reads it as code page 866, so its names, subjects and patterns with letters "
+                    "beyond ASCII would never match code page 866 netmail");
+}
+
 int RunCtlCommand(int Argc, char** Args) {
   if (Argc != 2) return Fail("ctl", "expects one FILE (see --help)");
   tControlSettings S;
   tCollection<tWrongLine> WrongLines;
-  if (LoadControlFile(Args[1], S, WrongLines)) return Fail("ctl", (std::string("cannot read ") + Args[1]).c_str());
+  if (LoadControlFile(Args[1], S, WrongLines)) return Fail("ctl", std::string("cannot read ") + Args[1]);
+  WarnIfUtf8("ctl", Args[1]);
 
   PrintLine("FastEchoConfig", S.ConfigPath);
   PrintSet("FromName", S.FromNames);

@@ -1,7 +1,5 @@
 // kelvutil regex: what one MatchStr pair of the control file makes of request
 // lines, so a sysop can try a pattern before kelvane acts on it.
-#include <cstdio>
-
 #include "text/regexp.h"
 #include "tools/kelvutil.h"
 
@@ -23,7 +21,8 @@ const char RegexHelp[] =
     "\n"
     "A pattern that does not compile prints the reason and exits with 1; in\n"
     "the scan such a pair names no area. A line that would take the pattern\n"
-    "too long to decide gives an empty line and a note on standard error.\n";
+    "too long to decide gives an empty line and a note on standard error.\n"
+    "Control characters in a result show as ^ and a letter (^I a tab).\n";
 
 int RunRegexCommand(int Argc, char** Args) {
   if (Argc < 3) return Fail("regex", "expects PATTERN TEMPLATE LINE... (see --help)");
@@ -31,13 +30,12 @@ int RunRegexCommand(int Argc, char** Args) {
   // strings: cut to 255 bytes, as kelvane reads them.
   tShortString Pattern(Args[1]), Template(Args[2]);
   tRegExp Check;
-  if (Check.Init(Pattern.CStr())) return Fail("regex", Check.ErrorText.CStr());
+  if (Check.Init(Pattern.CStr())) return Fail("regex", Check.ErrorText);
   for (int I = 3; I < Argc; ++I) {
     tShortString Error;
     tShortString Result = RegSubst(Pattern, tShortString(Args[I]), Template, false, &Error);
-    std::fwrite(Result.Data(), 1, Result.Length(), stdout);
-    std::fputc('\n', stdout);
-    if (!Error.Empty()) std::fprintf(stderr, "kelvutil regex: line %d: %s\n", I - 2, Error.CStr());
+    Out().Record({Result});
+    if (!Error.Empty()) Fail("regex", "line " + IntToStr(I - 2).ToStdString() + ": " + Error.ToStdString());
   }
   return 0;
 }

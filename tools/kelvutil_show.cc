@@ -23,7 +23,7 @@ extern const char ShowHelp[] =
     "printed as stored (code page 866), except that control characters show\n"
     "as ^ and a letter (^A the SOH that starts a kludge, ^[ an escape), so\n"
     "that no message can change the terminal.\n\n"
-    "BASEID is as for list; the base is opened for reading only.\n";
+    KELV_BASEID_HELP "The base is opened for reading only.\n";
 
 namespace {
 
@@ -31,35 +31,35 @@ constexpr const char* CompletedMark = "\t(completed)";
 
 // One field: its name, a tab, its value with every control byte escaped,
 // and the mark of a completed value.
-void PutLine(std::FILE* Out, const char* Name, std::string_view Text, bool Completed = false) {
-  std::fprintf(Out, "%s\t%s%s\n", Name, Escaped(Text).c_str(), Completed ? CompletedMark : "");
+void PutLine(tTextOut& Out, const char* Name, std::string_view Text, bool Completed = false) {
+  Out.Printf("%s\t%s%s\n", Name, Escaped(Text).c_str(), Completed ? CompletedMark : "");
 }
 
-void PutNumber(std::FILE* Out, const char* Name, long long Value) { std::fprintf(Out, "%s\t%lld\n", Name, Value); }
+void PutNumber(tTextOut& Out, const char* Name, long long Value) { Out.Printf("%s\t%lld\n", Name, Value); }
 
-void PutDate(std::FILE* Out, const char* Name, const tDateTime& T, bool Completed = false) {
-  std::fprintf(Out, "%s\t%04d-%02d-%02d %02d:%02d:%02d%s\n", Name, static_cast<int>(T.Year), static_cast<int>(T.Month),
+void PutDate(tTextOut& Out, const char* Name, const tDateTime& T, bool Completed = false) {
+  Out.Printf("%s\t%04d-%02d-%02d %02d:%02d:%02d%s\n", Name, static_cast<int>(T.Year), static_cast<int>(T.Month),
                static_cast<int>(T.Day), static_cast<int>(T.Hour), static_cast<int>(T.Min), static_cast<int>(T.Sec),
                Completed ? CompletedMark : "");
 }
 
 // The attribute word and the names of its known bits and FLAGS-only flags.
-void PutAttributes(std::FILE* Out, const tMessage& Msg) {
-  std::fprintf(Out, "Attr\t0x%08lx", static_cast<unsigned long>(Msg.Attr));
+void PutAttributes(tTextOut& Out, const tMessage& Msg) {
+  Out.Printf("Attr\t0x%08lx", static_cast<unsigned long>(Msg.Attr));
   for (int I = 0; I < NamedAttrCount; ++I)
-    if (Msg.HasAttr(AttrFlagBits[I])) std::fprintf(Out, " %.3s", AttrFlagNames[I]);
-  if (Msg.HasAttr(maDeleted)) std::fputs(" deleted", Out);
-  std::fputc('\n', Out);
+    if (Msg.HasAttr(AttrFlagBits[I])) Out.Printf(" %.3s", AttrFlagNames[I]);
+  if (Msg.HasAttr(maDeleted)) Out.Put(" deleted");
+  Out.Put("\n");
 }
 
 // The body: CR, LF and either pair of them each end one line; every other
 // control byte is escaped.
-void PutBody(std::FILE* Out, std::string_view Body) {
+void PutBody(tTextOut& Out, std::string_view Body) {
   size_t Start = 0;
   for (size_t I = 0; I <= Body.size(); ++I) {
     if (I < Body.size() && Body[I] != '\r' && Body[I] != '\n') continue;
     if (I == Body.size() && Start == I) break;
-    std::fprintf(Out, "%s\n", Escaped(Body.substr(Start, I - Start)).c_str());
+    Out.Printf("%s\n", Escaped(Body.substr(Start, I - Start)).c_str());
     if (I + 1 < Body.size() && (Body[I + 1] == '\r' || Body[I + 1] == '\n') && Body[I + 1] != Body[I]) ++I;
     Start = I + 1;
   }
@@ -67,7 +67,7 @@ void PutBody(std::FILE* Out, std::string_view Body) {
 
 }  // namespace
 
-bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t Number) {
+bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   tMessage Msg;
   if (!Base.Exists(Number) || Base.ReadMessage(Number, &Msg)) return false;
   bool DateMade = Msg.Completed & cvDate;
@@ -107,7 +107,7 @@ bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t Number) {
   for (const tShortString& L : Msg.SeenByLines) PutLine(Out, "SeenBy", L);
   for (const tShortString& L : Msg.PathLines) PutLine(Out, "Path", L);
   PrintJamDetails(Out, Base, Number);
-  std::fputc('\n', Out);
+  Out.Put("\n");
   PutBody(Out, Msg.Text.View());
   return true;
 }
@@ -115,15 +115,13 @@ bool PrintMessage(std::FILE* Out, tMsgBase& Base, int32_t Number) {
 int RunShowCommand(int Argc, char** Args) {
   if (Argc != 3) return Fail("show", "usage: kelvutil show BASEID N");
   long long N = 0;
-  if (!StrToInt(Args[2], N) || N < 0 || N > 0x7FFFFFFF) return Fail("show", "N must be a message number");
+  if (!ParseNumber(Args[2], 0, 0x7FFFFFFF, N)) return Fail("show", "N must be a message number");
   auto Base = OpenBaseForReading("show", Args[1]);
   if (!Base) return 1;
   int32_t Number = static_cast<int32_t>(N);
-  if (!PrintMessage(stdout, *Base, Number)) {
-    std::fprintf(stderr, "kelvutil show: no message %d in %s\n", static_cast<int>(Number), Escaped(Args[1]).c_str());
-    return 1;
-  }
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (!PrintMessage(Out(), *Base, Number))
+    return Fail("show", "no message " + IntToStr(Number).ToStdString() + " in " + Args[1]);
+  return 0;
 }
 
 }  // namespace kelvane

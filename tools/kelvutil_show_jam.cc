@@ -2,31 +2,29 @@
 // its index CRC, the reply links as stored (message numbers), and every
 // subfield by id with its data as stored, so that a base another program
 // wrote can be compared byte for byte with what the reader made of it.
-#include <cstdio>
-
 #include "msgbase/jam.h"
 #include "runtime/coding.h"
 #include "tools/kelvutil.h"
 
 namespace kelvane {
 
-void PrintJamDetails(std::FILE* Out, tMsgBase& Base, int32_t N) {
+void PrintJamDetails(tTextOut& Out, tMsgBase& Base, int32_t N) {
   auto* Jam = dynamic_cast<tJamBase*>(&Base);
   tJamRawMessage Raw;
   if (!Jam || !Jam->ReadRaw(N, Raw)) return;
-  auto Number = [Out](const char* Name, uint32_t Value) {
-    std::fprintf(Out, "%s\t%lu\n", Name, static_cast<unsigned long>(Value));
+  auto Number = [&Out](const char* Name, uint32_t Value) {
+    Out.Printf("%s\t%lu\n", Name, static_cast<unsigned long>(Value));
   };
-  std::fprintf(Out, "JamHdrOffset\t%lld\n", static_cast<long long>(Raw.HdrOffset));
-  std::fprintf(Out, "JamUserCrc\t0x%08lx\n", static_cast<unsigned long>(Raw.UserCrc));
-  std::fprintf(Out, "JamAttribute\t0x%08lx\n", static_cast<unsigned long>(GetU32(Raw.Header + jhAttribute)));
+  Out.Printf("JamHdrOffset\t%lld\n", static_cast<long long>(Raw.HdrOffset));
+  Out.Printf("JamUserCrc\t0x%08lx\n", static_cast<unsigned long>(Raw.UserCrc));
+  Out.Printf("JamAttribute\t0x%08lx\n", static_cast<unsigned long>(GetU32(Raw.Header + jhAttribute)));
   Number("JamReplyTo", GetU32(Raw.Header + jhReplyTo));
   Number("JamReply1st", GetU32(Raw.Header + jhReply1st));
   Number("JamReplyNext", GetU32(Raw.Header + jhReplyNext));
   Number("JamTxtOffset", GetU32(Raw.Header + jhTxtOffset));
   Number("JamTxtLen", GetU32(Raw.Header + jhTxtLen));
   for (const auto& [Id, Data] : Raw.Subfields)
-    std::fprintf(Out, "JamSubfield\t%lu\t%s\n", static_cast<unsigned long>(Id), Escaped(Data).c_str());
+    Out.Printf("JamSubfield\t%lu\t%s\n", static_cast<unsigned long>(Id), Escaped(Data).c_str());
 }
 
 }  // namespace kelvane

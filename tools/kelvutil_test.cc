@@ -27,23 +27,15 @@ using testing::GetFile;
 using testing::PutFile;
 using testing::tRuntimeTempDir;
 
-// What Print writes to a file.
-std::string Printed(const std::function<void(std::FILE*)>& Print) {
-  tRuntimeTempDir T;
-  std::string Name = T / "out.txt";
-  std::FILE* F = std::fopen(Name.c_str(), "wb");
-  EXPECT_TRUE(F);
-  if (!F) return std::string();
-  Print(F);
-  std::fclose(F);
-  return GetFile(Name);
-}
-
 std::string List(tMsgBase& Base) {
-  return Printed([&](std::FILE* F) { PrintMessageList(F, Base); });
+  tTextOut T;
+  PrintMessageList(T, Base);
+  return T.Text();
 }
 std::string Show(tMsgBase& Base, int32_t N) {
-  return Printed([&](std::FILE* F) { EXPECT_TRUE(PrintMessage(F, Base, N)) << N; });
+  tTextOut T;
+  EXPECT_TRUE(PrintMessage(T, Base, N)) << N;
+  return T.Text();
 }
 
 std::unique_ptr<tMsgBase> OpenFolder(const std::string& Path) {

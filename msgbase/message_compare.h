@@ -1,0 +1,76 @@
+// What a copy of a message lost: the message as it was written, compared
+// part by part with the message read back from the base it went to, and
+// what each storage format has no place for, in a sysop's words. A copy
+// between formats reports every part that did not come back as it went in,
+// so that nothing is ever lost without a word; the table tells why.
+//
+// The parts carry the names kelvutil show gives the fields.
+#ifndef KELVANE_MSGBASE_MESSAGE_COMPARE_H_
+#define KELVANE_MSGBASE_MESSAGE_COMPARE_H_
+
+#include <string>
+#include <vector>
+
+#include "msgbase/baseid.h"
+#include "msgbase/message.h"
+
+namespace kelvane {
+
+enum tMessagePart : uint8_t {
+  mpFrom,
+  mpFromAddr,  // the sender's address with its domain
+  mpTo,
+  mpToAddr,
+  mpSubject,
+  mpWritten,
+  mpArrived,
+  mpAttr,
+  mpFlags,  // the FLAGS names, known and unknown
+  mpArea,
+  mpMsgId,
+  mpReplyId,
+  mpIntl,
+  mpPid,
+  mpTid,
+  mpTimesRead,
+  mpCost,
+  mpReplyTo,
+  mpReplies,
+  mpUtcOfs,
+  mpTearLine,
+  mpOrigin,
+  mpKludges,
+  mpRoute,
+  mpSeenBy,
+  mpPath,
+  mpText,
+  mpPartCount
+};
+
+// "From", "FromAddr", ..., "Text".
+const char* MessagePartName(tMessagePart Part);
+
+struct tPartChange {
+  tMessagePart Part;
+  std::string Detail;  // "cut to 35 of 40 characters", "not kept", ...
+};
+
+// Appends to Changes every part that Back, the message read back after
+// Sent was written, does not hold as Sent does, in the order of the parts.
+// Sent is the message as the write left it (the write settles its flags and
+// dates first). Values Sent did not carry, which its read completed (a
+// MSGID or INTL made from the addresses, the time of reading for a message
+// with no date), and parts it did not have at all, are nothing to lose and
+// are not compared.
+void CompareMessages(const tMessage& Sent, const tMessage& Back, std::vector<tPartChange>& Changes);
+
+// What the format of Kind cannot hold of a part ("keeps 35 characters");
+// nullptr where it keeps the part whole, or where the format has no entry
+// yet. Each format keeps its row in message_compare.cc. The lines that
+// follow the body (tear, origin, SEEN-BY, PATH, route) are lost with a
+// text the format cuts short, for the reason its text is.
+const char* FormatLimit(tBaseKind Kind, tMessagePart Part);
+
+}  // namespace kelvane
+
+#endif  // KELVANE_MSGBASE_MESSAGE_COMPARE_H_

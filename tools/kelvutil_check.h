@@ -1,0 +1,49 @@
+// kelvutil check: the framework every format's checker plugs into. A
+// checker reads the files of one base, for reading only (it never opens
+// a file for writing, makes a folder or removes anything), and tells each
+// thing it finds wrong: the file, the byte offset, what is wrong. One
+// checker a format, in kelvutil_check_<format>.cc, listed in the table of
+// kelvutil_check.cc.
+#ifndef KELVANE_TOOLS_KELVUTIL_CHECK_H_
+#define KELVANE_TOOLS_KELVUTIL_CHECK_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/short_string.h"
+
+namespace kelvane {
+
+class tTextOut;
+
+// What a check of one base comes to; the exit code is the worst of them.
+enum tCheckResult { crClean = 0, crDamaged = 1, crUnreadable = 2 };
+
+// Where a checker tells what it finds.
+class tFindings {
+ public:
+  explicit tFindings(tTextOut& To) : To_(To) {}
+  // One finding: "FILE<tab>OFFSET<tab>WHAT".
+  void Add(std::string_view File, int64_t Offset, std::string_view What);
+  // A file of the base was looked at.
+  void Looked() { ++Files_; }
+  long Count() const { return Count_; }
+  long Files() const { return Files_; }
+
+ private:
+  tTextOut& To_;
+  long Count_ = 0;
+  long Files_ = 0;
+};
+
+// A checker: Path is the base's path as its identifier holds it after the
+// type letter. It returns crUnreadable, with the reason in Why, when the
+// base cannot be read at all; otherwise crDamaged when it found anything.
+using tBaseChecker = tCheckResult (*)(const tShortString& Path, tFindings& Findings, std::string& Why);
+
+tCheckResult CheckMsgDir(const tShortString& Path, tFindings& Findings, std::string& Why);
+
+}  // namespace kelvane
+
+#endif  // KELVANE_TOOLS_KELVUTIL_CHECK_H_
