@@ -233,10 +233,18 @@ void tJamBase::ConvertHeader(bool ToMessage, tMessage* Msg) {
   if (!Msg) return;
   uint8_t* H = MsgHeader;
   if (ToMessage) {
-    Msg->DateWritten = UnixToDateTime(static_cast<int32_t>(GetU32(H + jhDateWritten)));
-    Msg->DateStr = DateTimeToStr(Msg->DateWritten);
-    Msg->DateStr.Truncate(20);
-    Msg->DateArrived = UnixToDateTime(static_cast<int32_t>(GetU32(H + jhDateProcessed)));
+    // A stamp of 0 is no date (the writer had none), not the first second
+    // of 1970.
+    auto Stamp = [H](size_t At) {
+      uint32_t Seconds = GetU32(H + At);
+      return Seconds == 0 ? tDateTime() : UnixToDateTime(static_cast<int32_t>(Seconds));
+    };
+    Msg->DateWritten = Stamp(jhDateWritten);
+    if (!(Msg->DateWritten == tDateTime())) {
+      Msg->DateStr = DateTimeToStr(Msg->DateWritten);
+      Msg->DateStr.Truncate(20);
+    }
+    Msg->DateArrived = Stamp(jhDateProcessed);
     Msg->ReplyTo = LinkField(H, jhReplyTo);
     Msg->Cost = static_cast<uint16_t>(GetU32(H + jhCost));
     Msg->Replies[1] = LinkField(H, jhReply1st);
@@ -512,6 +520,12 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
         Line += Text;
         tControlLine C = ClassifyControlLine(Line);
         if (C.Kind == ckIntl || C.Kind == ckTopt || C.Kind == ckFmpt) break;  // the address subfields say it
+        // JAM has no subfield of its own for the TID: it travels as a kludge
+        // and comes back into its field.
+        if (C.Kind == ckTid && Msg->Tid.Empty()) {
+          Msg->Tid = C.Rest;
+          break;
+        }
         if (C.Kind == ckVia || C.Kind == ckRecd || C.Kind == ckForwarded) {
           tShortString Route(ControlPrefix(C.Kind));
           Route += C.Rest;

@@ -252,9 +252,9 @@ TEST_F(JamTest, RoundTripKeepsEveryField) {
   EXPECT_EQ(OrigAddrStr(In) + " " + DestAddrStr(In), "2:5020/2.7 2:5020/1.3");
   EXPECT_EQ(In.Intl, "2:5020/1 2:5020/2");  // from the address subfields
   EXPECT_EQ(In.Completed & (cvMsgId | cvIntl | cvOrigPoint), 0);
-  // TID travels as a kludge of its own in JAM.
-  EXPECT_EQ(Lines(In.Kludges),
-            (std::vector<std::string>{"\x01" "TID: tosser 2", "\x01" "CHRS: CP866 2", "\x01" "TZUTC: 0300"}));
+  // TID travels as a kludge subfield in JAM and comes back into its field.
+  EXPECT_EQ(In.Tid, "tosser 2");
+  EXPECT_EQ(Lines(In.Kludges), (std::vector<std::string>{"\x01" "CHRS: CP866 2", "\x01" "TZUTC: 0300"}));
   EXPECT_EQ(In.Text.View(), "First line\r\rThird line\r");
   EXPECT_EQ(In.TearLine + "|" + In.Origin, " kelvane|Test Station ");
   EXPECT_EQ(In.Attr, maPrivate | maKillSent);
@@ -485,6 +485,23 @@ TEST_F(JamTest, AttributesBothWays) {
 }
 
 // What each subfield becomes on reading, from a base laid out by hand.
+// A stamp of 0 is a writer's "no date": not the first second of 1970.
+TEST(JamSubfields, AZeroStampIsNoDate) {
+  tJamImage I;
+  I.Add({{2, "Ivan"}, {6, "undated"}}, "Body\r", [](std::string& H) { SetU32(H, jhDateWritten, 0); });
+  I.Add({{2, "Ivan"}, {6, "dated"}}, "Body\r", [](std::string& H) { SetU32(H, jhDateProcessed, 1700000000); });
+  tJamBase B;
+  ASSERT_TRUE(B.OpenImages(I.Jhr, I.Jdt, I.Jdx));
+  tMessage M;
+  ASSERT_FALSE(B.ReadMessage(1, &M));
+  EXPECT_TRUE(M.DateWritten == tDateTime());
+  EXPECT_TRUE(M.DateArrived == tDateTime());
+  ASSERT_FALSE(B.ReadMessage(2, &M));
+  EXPECT_EQ(M.DateWritten.Year, 2023);
+  EXPECT_EQ(M.DateArrived.Year, 2023);
+  EXPECT_EQ(M.DateStr.Length(), 19u);
+}
+
 TEST(JamSubfields, EachKindGoesToItsField) {
   tJamImage I;
   I.Add({{0, "2:5020/1.3@fidonet"},
@@ -531,8 +548,9 @@ TEST(JamSubfields, EachKindGoesToItsField) {
   EXPECT_EQ(M.Subject, "Subject");
   EXPECT_EQ(M.Pid, "pid 1");
   EXPECT_EQ(M.Area, "TEST.AREA");
-  EXPECT_EQ(Lines(M.Kludges), (std::vector<std::string>{"\x01" "MSGID: 2:5020/9 99999999", "\x01" "CHRS: CP866 2",
-                                                        "\x01" "TID: tosser 2", "\x01" "EMBIN: data"}));
+  EXPECT_EQ(M.Tid, "tosser 2");
+  EXPECT_EQ(Lines(M.Kludges),
+            (std::vector<std::string>{"\x01" "MSGID: 2:5020/9 99999999", "\x01" "CHRS: CP866 2", "\x01" "EMBIN: data"}));
   EXPECT_EQ(Lines(M.RouteLines),
             (std::vector<std::string>{"\x01" "Via 2:5020/1 @20261207.190508 tosser", "\x01" "Recd 2:5020/1",
                                       "\x01" "Via  2:5020/123 @20261207.190508 from jam area by Pelm",

@@ -214,9 +214,13 @@ inline std::string GeneratedMessage(tRng& R) {
       static const char* const Quoted[] = {" * Origin: quoted (1:1/1)", "--- quoted", "SEEN-BY: 1/1", "\1PID: inside"};
       File += std::string(R.Pick(Quoted)) + Eol;
     } else if (R.Chance(5)) {
-      File += "L" + std::string(256 + R.Below(700), 'l') + Eol;
+      File += 'L';
+      File.append(256 + R.Below(700), 'l');
+      File += Eol;
     } else {
-      File += "B" + Words(R, 12) + Eol;
+      File += 'B';
+      File += Words(R, 12);
+      File += Eol;
     }
   }
   if (R.Chance(10)) File += Eol + Eol;
