@@ -34,7 +34,7 @@ class tFolder {
   tFolder() {
     Dir_ = std::filesystem::temp_directory_path() / ("kelvane-msgdir-bench-" + std::to_string(std::rand()));
     std::filesystem::create_directories(Dir_);
-    auto Base = OpenBase("F" + Dir_.string(), 0);
+    auto Base = OpenBase(std::string("F").append(Dir_.string()), 0);
     tMessage M;
     for (int N = 1; N <= MessageCount; ++N) {
       FillRequest(M, N);
@@ -61,7 +61,7 @@ tFolder& Folder() {
 }
 
 void BM_ScanMsgFolder(benchmark::State& State) {
-  std::string Id = "F" + Folder().Path();
+  std::string Id = std::string("F").append(Folder().Path());
   int64_t Read = 0;
   for (auto _ : State) {
     auto Base = OpenBase(Id, 0x3D40);
@@ -103,7 +103,7 @@ BENCHMARK(BM_CatFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 std::vector<std::unique_ptr<tMessage>>& Messages() {
   static std::vector<std::unique_ptr<tMessage>> All = [] {
     std::vector<std::unique_ptr<tMessage>> Out;
-    auto Base = OpenBase("F" + Folder().Path(), 0x3D40);
+    auto Base = OpenBase(std::string("F").append(Folder().Path()), 0x3D40);
     for (int32_t N = 1; N <= Base->Count; ++N) {
       auto M = std::make_unique<tMessage>();
       if (Base->Exists(N) && !Base->ReadMessage(N, M.get())) Out.push_back(std::move(M));

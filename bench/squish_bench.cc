@@ -50,7 +50,7 @@ class tBaseDir {
     std::filesystem::create_directories(Dir_);
   }
   ~tBaseDir() { std::filesystem::remove_all(Dir_); }
-  std::string Id(const char* Name) const { return "S" + (Dir_ / Name).string(); }
+  std::string Id(const char* Name) const { return std::string("S").append((Dir_ / Name).string()); }
   void Remove(const char* Name) const {
     for (const char* Ext : {".sqd", ".sqi", ".sql"}) std::filesystem::remove(Dir_ / (std::string(Name) + Ext));
   }

@@ -481,8 +481,11 @@ class tPosixFileSystem : public tFileSystem {
       I = J + 1;
     }
     std::string Out;
-    for (const std::string& Comp : Parts) Out += "/" + Comp;
-    if (Out.empty()) Out = "/";
+    for (const std::string& Comp : Parts) {
+      Out += '/';
+      Out += Comp;
+    }
+    if (Out.empty()) Out += '/';
     if (P.size() > 1 && P.back() == '/' && Out != "/") Out += '/';
     return tShortString(Out);
   }
