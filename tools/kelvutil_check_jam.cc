@@ -7,7 +7,8 @@
 // subfields, and its reply links against the messages the base has.
 //
 // Other writers' known faults are told as such: wrong CRCs (crashmail's
-// JAM code) do no harm, since no reader finds a message by a CRC, and a
+// JAM code) do no harm, since no reader finds a message by a CRC, and are
+// told once a field with the number of messages that have them; and a
 // SubfieldLen 8 bytes a subfield too large (jamnntpd's 64-bit build) ends
 // at the next header, where every reader stops. The base reads either way;
 // the finding says so.
@@ -58,6 +59,7 @@ class tJamCheck {
     Count_ = Jdx_.Size / JamIndexRecSize;
     uint32_t Active = 0;
     for (int64_t K = 0; K < Count_; ++K) Active += CheckMessage(K);
+    TellWrongCrcs();
     if (GetU32(Fixed + fhActiveMsgs) != Active)
       Findings_.Add(Jhr_.Name, fhActiveMsgs, "ActiveMsgs " + to_string(GetU32(Fixed + fhActiveMsgs)) + ", but " +
                                                  to_string(Active) + " messages are not deleted");
@@ -102,9 +104,11 @@ class tJamCheck {
                                           " bytes, runs past the end of .jdt (" +
                                           to_string(Jdt_.Size) + " bytes)");
     if (Whole) {  // else the names are not known
-      CheckCrc(Jdx_, K * JamIndexRecSize, GetU32(R), Named.To, Message + ": UserCRC", "the recipient");
-      CheckCrc(Jhr_, Offset + jhMsgIdCrc, GetU32(H + jhMsgIdCrc), Named.MsgId, Message + ": MsgIdCRC", "the MSGID");
-      CheckCrc(Jhr_, Offset + jhReplyCrc, GetU32(H + jhReplyCrc), Named.ReplyId, Message + ": ReplyCRC", "the REPLY");
+      CheckCrc(Crcs_[0], Jdx_, K * JamIndexRecSize, GetU32(R), Named.To, Message + ": UserCRC", "the recipient");
+      CheckCrc(Crcs_[1], Jhr_, Offset + jhMsgIdCrc, GetU32(H + jhMsgIdCrc), Named.MsgId, Message + ": MsgIdCRC",
+               "the MSGID");
+      CheckCrc(Crcs_[2], Jhr_, Offset + jhReplyCrc, GetU32(H + jhReplyCrc), Named.ReplyId, Message + ": ReplyCRC",
+               "the REPLY");
     }
     static const struct {
       uint32_t Field;
@@ -165,12 +169,32 @@ class tJamCheck {
     return Fault.empty();
   }
 
-  void CheckCrc(tCheckedFile& File, int64_t At, uint32_t Stored, const std::string& Text, const std::string& What,
-                const char* Of) {
+  // The wrong CRCs of one field: the first is told, the others counted
+  // with it (a base crashmail wrote has them in every message).
+  struct tWrongCrcs {
+    int64_t Count = 0;
+    tCheckedFile* File = nullptr;
+    int64_t At = 0;
+    std::string First;
+  };
+
+  void CheckCrc(tWrongCrcs& Wrong, tCheckedFile& File, int64_t At, uint32_t Stored, const std::string& Text,
+                const std::string& What, const char* Of) {
     const uint32_t Want = JamCrc(Text);
-    if (Stored != Want)
-      Findings_.Add(File.Name, At, What + " " + Hex32(Stored) + ", but the CRC of " + Of + " \"" + Text + "\" is " +
-                                       Hex32(Want) + CrashmailCrcs);
+    if (Stored == Want || Wrong.Count++ > 0) return;
+    Wrong.File = &File;
+    Wrong.At = At;
+    Wrong.First = What + " " + Hex32(Stored) + ", but the CRC of " + Of + " \"" + Text + "\" is " + Hex32(Want);
+  }
+
+  void TellWrongCrcs() {
+    for (const tWrongCrcs& W : Crcs_)
+      if (W.Count)
+        Findings_.Add(W.File->Name, W.At,
+                      W.First + (W.Count == 1   ? std::string()
+                                 : W.Count == 2 ? ", and 1 more message has this CRC wrong"
+                                                : ", and " + to_string(W.Count - 1) + " more messages have this CRC wrong") +
+                          CrashmailCrcs);
   }
 
   void AddHeader(int64_t At, const std::string& What) { Findings_.Add(Jhr_.Name, At, What); }
@@ -181,6 +205,7 @@ class tJamCheck {
   tCheckedFile& Jdx_;
   tFindings& Findings_;
   int64_t Count_ = 0;
+  tWrongCrcs Crcs_[3];  // UserCRC, MsgIdCRC, ReplyCRC
   std::unordered_map<uint32_t, int64_t> Headers_;  // header offset: the message whose it is
 };
 
