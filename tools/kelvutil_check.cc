@@ -10,6 +10,7 @@
 
 #include "msgbase/baseid.h"
 #include "msgbase/msgbase.h"
+#include "runtime/file_system.h"
 #include "tools/kelvutil.h"
 
 namespace kelvane {
@@ -80,6 +81,11 @@ tBaseChecker CheckerOf(tBaseKind Kind) {
 tCheckedFile::tCheckedFile(const tShortString& AName)
     : Name(AName), Stream_(AName, smOpenRead), Opened_(Stream_.Status == stOk) {
   if (Opened_) Size = Stream_.GetSize();
+}
+
+std::string tCheckedFile::WhyNotOpened() const {
+  return Name.ToStdString() + " cannot be opened" +
+         (IsSharingViolation(Stream_.ErrorInfo) ? ": another program holds it" : "");
 }
 
 bool tCheckedFile::ReadAt(int64_t At, void* Buf, uint32_t Count) {

@@ -49,6 +49,9 @@ class tCheckedFile {
  public:
   explicit tCheckedFile(const tShortString& Name);
   bool Opened() const { return Opened_; }
+  // Why a file that did not open did not: "NAME cannot be opened" and,
+  // when another program holds it, so.
+  std::string WhyNotOpened() const;
   // Count bytes at At into Buf; false, Buf zero-filled, when they do not
   // all lie in the file or the read fails.
   bool ReadAt(int64_t At, void* Buf, uint32_t Count);

@@ -222,7 +222,7 @@ tCheckResult CheckJam(const tShortString& Path, tFindings& Findings, std::string
   tCheckedFile Jhr(Names[0]), Jdt(Names[1]), Jdx(Names[2]);
   for (tCheckedFile* F : {&Jhr, &Jdt, &Jdx})
     if (!F->Opened()) {
-      Why = F->Name.ToStdString() + " cannot be opened";
+      Why = F->WhyNotOpened();
       return crUnreadable;
     }
   for (int I = 0; I < 3; ++I) Findings.Looked();

@@ -157,7 +157,7 @@ class tPacketCheck {
 tCheckResult CheckPacket(const tShortString& Path, tFindings& Findings, std::string& Why) {
   tCheckedFile File(Path);
   if (!File.Opened()) {
-    Why = "the packet cannot be opened";
+    Why = File.WhyNotOpened();
     return crUnreadable;
   }
   Findings.Looked();

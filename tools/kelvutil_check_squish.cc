@@ -217,7 +217,7 @@ tCheckResult CheckSquish(const tShortString& Path, tFindings& Findings, std::str
   }
   tCheckedFile Data(DataName), Index(IndexName);
   if (!Data.Opened() || !Index.Opened()) {
-    Why = (Data.Opened() ? IndexName : DataName).ToStdString() + " cannot be opened";
+    Why = (Data.Opened() ? Index : Data).WhyNotOpened();
     return crUnreadable;
   }
   Findings.Looked();

@@ -529,6 +529,11 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
       {"UMSGID not given yet", {{"sqi", "16", 4, "5"}}, {"sqi\t16\tmessage 2: UMSGID 5 is not below the next UMSGID 5"}},
   });
   ExpectCheckSurvives("S" + Stem, Stem, Files);
+  tBufStream Holder(Stem + ".sqi", fmOpen | fmRead | fmDenyAll);
+  ASSERT_EQ(Holder.Status, stOk);
+  tRun R = Command(RunCheckCommand, {"check", "S" + Stem});
+  EXPECT_EQ(R.Code, 2);
+  EXPECT_EQ(R.Out, "checked\tS" + Stem + "\tcannot be read: " + Stem + ".sqi cannot be opened: another program holds it\n");
 }
 
 const std::string KnownCrcFault =
