@@ -404,25 +404,24 @@ void ExpectDamageFindings(const std::string& Id, const std::string& Stem, const 
   }
 }
 
-// Every file of the base cut at every length, then every aligned word of
-// it set to values a damaged file holds: check reads them all and says
-// something; the base's files are put back after each.
+// Every file of the base cut at every length, which check must never find
+// clean, then every aligned word of it set to values a damaged file holds,
+// which it must read to the end; the files are put back after each.
 void ExpectCheckSurvives(const std::string& Id, const std::string& Stem, const std::map<std::string, std::string>& Files) {
+  auto Check = [&](const std::string& Ext, const std::string& Bytes) {
+    PutFile(Stem + "." + Ext, Bytes);
+    tRun R = Command(RunCheckCommand, {"check", Id});
+    EXPECT_EQ(Lines(R.Out).back().rfind("checked\t", 0), 0u) << R.Out;
+    return R.Code;
+  };
   for (const auto& [Ext, Bytes] : Files) {
-    std::vector<std::string> Variants;
-    for (size_t N = 0; N < Bytes.size(); ++N) Variants.push_back(Bytes.substr(0, N));
+    for (size_t N = 0; N < Bytes.size(); ++N) ASSERT_NE(Check(Ext, Bytes.substr(0, N)), 0) << Ext << " cut at " << N;
     for (size_t At = 0; At + 4 <= Bytes.size(); At += 4)
       for (uint32_t V : {0xFFFFFFFFu, 0x7FFFFFFFu, 0x00000100u}) {
         std::string W = Bytes;
         PutU32(reinterpret_cast<uint8_t*>(W.data()) + At, V);
-        Variants.push_back(W);
+        Check(Ext, W);
       }
-    for (const std::string& V : Variants) {
-      PutFile(Stem + "." + Ext, V);
-      tRun R = Command(RunCheckCommand, {"check", Id});
-      ASSERT_TRUE(R.Code >= 0 && R.Code <= 2) << Ext << " " << V.size();
-      ASSERT_EQ(Lines(R.Out).back().rfind("checked\t", 0), 0u) << R.Out;
-    }
     PutFile(Stem + "." + Ext, Bytes);
   }
 }
@@ -459,7 +458,6 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
   S["H3"] = U32At(Files["sqi"], SqIdxSize + siHash);
   ASSERT_EQ(U32At(D, S["F1"] + sfNext), S["F3"]);
   ASSERT_EQ(U32At(D, sbNextUid), 5u);
-  const char* Circle = "the chain of message frames runs in a circle back to frame {F1}";
   ExpectDamageFindings("S" + Stem, Stem, Files, S, {
       {"as written", {}, {}},
       {"records beyond the count, as other software leaves them; the received bit of a hash",
@@ -482,17 +480,11 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
         "sqd\t108\tlast frame {F3}, but the chain of message frames ends at frame {F1}",
         "sqd\t4\tthe header counts 2 messages, the chain of message frames holds 1",
         "sqi\t12\tmessage 2 points at offset {F3}, no frame of the chain of message frames"}},
-      {"a loop", {{"sqd", "F3+4", 4, "F1"}}, {"sqd\t{F3+4}\t" + std::string(Circle)}},
+      {"a loop", {{"sqd", "F3+4", 4, "F1"}}, {"sqd\t{F3+4}\tthe chain of message frames runs in a circle back to frame {F1}"}},
       {"next past the end", {{"sqd", "F1+4", 4, "SQD"}},
        {"sqd\t{F1+4}\tpoints at frame {SQD}, past the end of the file ({SQD} bytes)",
         "sqd\t108\tlast frame {F3}, but the chain of message frames ends at frame {F1}",
         "sqd\t4\tthe header counts 2 messages, the chain of message frames holds 1",
-        "sqi\t12\tmessage 2 points at offset {F3}, no frame of the chain of message frames"}},
-      {"first frame inside the header", {{"sqd", "104", 4, "100"}},
-       {"sqd\t104\tpoints at frame 100, inside the base header",
-        "sqd\t108\tlast frame {F3}, but the chain of message frames ends at none",
-        "sqd\t4\tthe header counts 2 messages, the chain of message frames holds 0",
-        "sqi\t0\tmessage 1 points at offset {F1}, no frame of the chain of message frames",
         "sqi\t12\tmessage 2 points at offset {F3}, no frame of the chain of message frames"}},
       {"previous link", {{"sqd", "F3+8", 4, "F2"}}, {"sqd\t{F3+8}\tprevious frame {F2}, but the frame before it is {F1}"}},
       {"a free frame on the message chain", {{"sqd", "F1+24", 2, "1"}},
@@ -511,8 +503,6 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
       {"a frame on both chains", {{"sqd", "112", 4, "F1"}},
        {"sqd\t112\tframe {F1} is on both the chain of message frames and the free chain",
         "sqd\t116\tlast free frame {F2}, but the free chain ends at none"}},
-      {"the free chain in a circle", {{"sqd", "F2+4", 4, "F2"}},
-       {"sqd\t{F2+4}\tthe free chain runs in a circle back to frame {F2}"}},
       {"index at a free frame", {{"sqi", "0", 4, "F2"}},
        {"sqi\t0\tmessage 1 points at offset {F2}, a free frame",
         "sqd\t{F1}\tno counted index record points at this message frame: readers never see its message"}},
@@ -614,7 +604,6 @@ TEST(KelvutilCheckJam, EachDamageWithItsOffset) {
        {"jhr\t{H4+8}\tmessage 4: SubfieldLen 2147483647: the subfield at {H4+76} (id 0, DatLen {JHR}) runs past the end "
         "of the file"}},
       {"ReplyTo", {{"jhr", "H3+24", 4, "9"}}, {"jhr\t{H3+24}\tmessage 3: ReplyTo names message 9, the base has 4"}},
-      {"Reply1st", {{"jhr", "H1+28", 4, "5"}}, {"jhr\t{H1+28}\tmessage 1: Reply1st names message 5, the base has 4"}},
       {"ReplyNext", {{"jhr", "H3+32", 4, "0xFFFFFFFF"}},
        {"jhr\t{H3+32}\tmessage 3: ReplyNext names message 4294967295, the base has 4"}},
   });
@@ -655,14 +644,11 @@ TEST(KelvutilCheckPacket, EachDamageWithItsOffset) {
        {"pkt\t{T1}\tmessage 1: the recipient has 36 characters, more than the 35 a packet carries"}},
       {"subject too long", {{"pkt", "S1", -1, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
        {"pkt\t{S1}\tmessage 1: the subject has 72 characters, more than the 71 a packet carries"}},
-      {"cut in a recipient", {{"pkt", "T1+3", 0, ""}},
-       {"pkt\t{T1}\tmessage 1 is cut short: its recipient has no closing NUL before the end of the file"}},
       {"cut in the packed header", {{"pkt", "M2+10", 0, ""}},
        {"pkt\t{M2}\tmessage 2 is cut short: the file ends inside its packed header"}},
       {"cut in a text", {{"pkt", "END-1", 0, ""}},
        {"pkt\t{X2}\tmessage 2 is cut short: its text has no closing NUL before the end of the file"}},
       {"no closing zeros", {{"pkt", "END", 0, ""}}, {"pkt\t{END}\tthe packet ends without its two closing zero bytes"}},
-      {"one closing zero", {{"pkt", "END+1", 0, ""}}, {"pkt\t{END}\tthe packet ends without its two closing zero bytes"}},
       {"bytes after the end", {{"pkt", "END+2", 4, "0x41414141"}}, {"pkt\t{END+2}\t4 bytes after the closing zeros"}},
       {"shorter than its header", {{"pkt", "30", 0, ""}}, {"pkt\t30\tthe file ends inside the 58-byte packet header"}},
   });
