@@ -53,8 +53,8 @@ extern const char CheckHelp[] =
     "\n" KELV_BASEID_HELP
     "\n"
     "Exit code 0 when every base is clean, 1 when one is damaged, 2 when one\n"
-    "cannot be read at all (no such folder, a format that cannot be checked,\n"
-    "not a base identifier).\n";
+    "cannot be read at all (no such folder or file, a file another program\n"
+    "holds, a packet of another type, not a base identifier).\n";
 
 namespace {
 
