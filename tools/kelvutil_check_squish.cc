@@ -4,7 +4,8 @@
 // previous link and lengths; loops; frames past the end or on both
 // chains), frames that overlap, and the counted index records against the
 // frames they point at (a message frame each, its recipient's hash, the
-// UMSGIDs ascending and below the next one). Index records beyond the
+// UMSGIDs ascending, below the next one and the same in the message
+// header). Index records beyond the
 // count are not messages: other software leaves deleted ones there (often
 // as offset 0 and all 0xFF), so they are no finding. The top bit of a
 // record's hash marks a received message and is not compared.
@@ -186,11 +187,15 @@ class tSquishCheck {
         AddIndex(At + siFrame, Message + " points at frame " + to_string(Offset) +
                                    ", which comes before the frame of the message before it on the chain");
       PrevPosition = Frame.Position;
-      uint8_t To[36];
-      if (!Data_.ReadAt(int64_t{Offset} + SqFrameSize + sxTo, To, sizeof To)) continue;  // the frame's length is told
-      const uint32_t Want = SquishHash(GetTextField(To, sizeof To).View());
+      uint8_t Msg[SqMsgSize];
+      const int64_t MsgAt = int64_t{Offset} + SqFrameSize;
+      if (!Data_.ReadAt(MsgAt, Msg, SqMsgSize)) continue;  // the frame's length is told
+      const uint32_t Want = SquishHash(GetTextField(Msg + sxTo, 36).View());
       if ((Hash & 0x7FFFFFFFu) != Want)
         AddIndex(At + siHash, Message + ": recipient hash " + Hex32(Hash) + ", but its recipient hashes to " + Hex32(Want));
+      if (GetU32(Msg + sxUmsgId) != Uid)
+        AddData(MsgAt + sxUmsgId, Message + ": UMSGID " + to_string(GetU32(Msg + sxUmsgId)) +
+                                      " in the message header, " + to_string(Uid) + " in its index record");
     }
     for (const tFrame* F : Frames_)
       if (F->Chain == chMessages && F->Records == 0)

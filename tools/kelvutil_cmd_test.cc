@@ -432,8 +432,9 @@ std::map<std::string, std::string> FilesOf(const std::string& Stem, std::initial
   return Files;
 }
 
-// Three messages written, the second deleted: frames F1 and F3 on the
-// message chain, F2 alone on the free chain.
+// Three messages written, the second deleted and the third rewritten:
+// frames F1 and F3 on the message chain, F2 and the third's first frame
+// on the free chain.
 TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
   tRuntimeTempDir T;
   const std::string Stem = T / "sq";
@@ -446,12 +447,14 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
       ASSERT_FALSE(Base->WriteMessage(I, &M));
     }
     ASSERT_FALSE(Base->DeleteMessage(2));
+    ASSERT_FALSE(Base->WriteMessage(2, &M));
   }
   auto Files = FilesOf(Stem, {"sqd", "sqi"});
   const std::string& D = Files["sqd"];
   using testing::U32At;
   tSymbols S = {{"F1", U32At(D, sbFirstFrame)}, {"F2", U32At(D, sbFirstFree)}, {"F3", U32At(D, sbLastFrame)},
                 {"SQD", D.size()}, {"SQI", Files["sqi"].size()}};
+  S["LF"] = U32At(D, sbLastFree);
   S["L1"] = U32At(D, S["F1"] + sfLength);
   S["M1"] = U32At(D, S["F1"] + sfMsgLength);
   S["H1"] = U32At(Files["sqi"], siHash);
@@ -502,21 +505,28 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
       {"a message frame on the free chain", {{"sqd", "F2+24", 2, "0"}}, {"sqd\t{F2+24}\tframe type 0 on the free chain"}},
       {"a frame on both chains", {{"sqd", "112", 4, "F1"}},
        {"sqd\t112\tframe {F1} is on both the chain of message frames and the free chain",
-        "sqd\t116\tlast free frame {F2}, but the free chain ends at none"}},
+        "sqd\t116\tlast free frame {LF}, but the free chain ends at none"}},
       {"index at a free frame", {{"sqi", "0", 4, "F2"}},
        {"sqi\t0\tmessage 1 points at offset {F2}, a free frame",
         "sqd\t{F1}\tno counted index record points at this message frame: readers never see its message"}},
       {"two records, one frame", {{"sqi", "12", 4, "F1"}},
        {"sqi\t12\tmessage 2 points at frame {F1}, which an earlier record points at",
         "sqi\t20\tmessage 2: recipient hash {#H3}, but its recipient hashes to {#H1}",
+        "sqd\t{F1+242}\tmessage 2: UMSGID 2 in the message header, 4 in its index record",
         "sqd\t{F3}\tno counted index record points at this message frame: readers never see its message"}},
       {"index out of the chain's order", {{"sqi", "0", 4, "F3"}, {"sqi", "12", 4, "F1"}, {"sqi", "8", 4, "H3"},
                                           {"sqi", "20", 4, "H1"}},
-       {"sqi\t12\tmessage 2 points at frame {F1}, which comes before the frame of the message before it on the chain"}},
+       {"sqd\t{F3+242}\tmessage 1: UMSGID 4 in the message header, 2 in its index record",
+        "sqi\t12\tmessage 2 points at frame {F1}, which comes before the frame of the message before it on the chain",
+        "sqd\t{F1+242}\tmessage 2: UMSGID 2 in the message header, 4 in its index record"}},
       {"hash", {{"sqi", "8", 4, "0x1234"}},
        {"sqi\t8\tmessage 1: recipient hash 0x00001234, but its recipient hashes to {#H1}"}},
-      {"UMSGIDs", {{"sqi", "16", 4, "2"}}, {"sqi\t16\tmessage 2: UMSGID 2 is not above the one before, 2"}},
-      {"UMSGID not given yet", {{"sqi", "16", 4, "5"}}, {"sqi\t16\tmessage 2: UMSGID 5 is not below the next UMSGID 5"}},
+      {"UMSGIDs", {{"sqi", "16", 4, "2"}},
+       {"sqi\t16\tmessage 2: UMSGID 2 is not above the one before, 2",
+        "sqd\t{F3+242}\tmessage 2: UMSGID 4 in the message header, 2 in its index record"}},
+      {"UMSGID not given yet", {{"sqi", "16", 4, "5"}},
+       {"sqi\t16\tmessage 2: UMSGID 5 is not below the next UMSGID 5",
+        "sqd\t{F3+242}\tmessage 2: UMSGID 4 in the message header, 5 in its index record"}},
   });
   ExpectCheckSurvives("S" + Stem, Stem, Files);
   tBufStream Holder(Stem + ".sqi", fmOpen | fmRead | fmDenyAll);
