@@ -4,9 +4,13 @@
 // without one says plainly that it cannot be checked yet.
 #include "tools/kelvutil_check.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "msgbase/baseid.h"
+#include "msgbase/msgbase.h"
+#include "runtime/file_system.h"
 #include "tools/kelvutil.h"
 
 namespace kelvane {
@@ -23,13 +27,35 @@ extern const char CheckHelp[] =
     "permission), names that are no message number (0010.msg, 0.msg,\n"
     "abc.msg, 1.2.msg: kelvane never reads them), folders named like a\n"
     "message, files that end inside the 190-byte header, and texts without\n"
-    "their closing NUL (the file is cut short). Squish, JAM and packets\n"
-    "cannot be checked yet.\n"
+    "their closing NUL (the file is cut short).\n"
+    "\n"
+    "Squish bases: the base header's counts, high-water mark, next UMSGID and\n"
+    "sizes against the index and the file; the chain of message frames and\n"
+    "the free chain, both ways (frame identifiers and types, previous links,\n"
+    "loops, frames past the end or on both chains, lengths within the file\n"
+    "and each other, frames that overlap); each counted index record: a\n"
+    "message frame, the hash of its recipient (the top bit of a received\n"
+    "message allowed), UMSGIDs ascending and as the message header has\n"
+    "them. Records beyond the count are left behind by other software and\n"
+    "are no finding.\n"
+    "\n"
+    "JAM bases: the fixed header's signature and ActiveMsgs; each index\n"
+    "record against the header it points at (inside .jhr, its signature and\n"
+    "revision, UserCRC against the recipient); SubfieldLen against the\n"
+    "subfields and the file; the text within .jdt; the CRCs of MSGID and\n"
+    "REPLY; reply links to messages the base does not have. Wrong CRCs, as\n"
+    "crashmail writes them, and the too large SubfieldLen of jamnntpd's\n"
+    "64-bit build are told as those programs' known faults: the base reads.\n"
+    "\n"
+    "Packets: the packet type, the capability word against its byte-swapped\n"
+    "copy, each message's type, its packed header, date, names and subject\n"
+    "ended by a NUL within their fields, its text ended by a NUL (a packet\n"
+    "cut short), the two closing zeros and bytes after them.\n"
     "\n" KELV_BASEID_HELP
     "\n"
     "Exit code 0 when every base is clean, 1 when one is damaged, 2 when one\n"
-    "cannot be read at all (no such folder, a format that cannot be checked,\n"
-    "not a base identifier).\n";
+    "cannot be read at all (no such folder or file, a file another program\n"
+    "holds, a packet of another type, not a base identifier).\n";
 
 namespace {
 
@@ -40,6 +66,9 @@ struct tCheckerEntry {
 };
 const tCheckerEntry Checkers[] = {
     {bkMsgDir, CheckMsgDir},
+    {bkSquish, CheckSquish},
+    {bkJam, CheckJam},
+    {bkPacket, CheckPacket},
 };
 
 tBaseChecker CheckerOf(tBaseKind Kind) {
@@ -49,6 +78,33 @@ tBaseChecker CheckerOf(tBaseKind Kind) {
 }
 
 }  // namespace
+
+tCheckedFile::tCheckedFile(const tShortString& AName)
+    : Name(AName), Stream_(AName, smOpenRead), Opened_(Stream_.Status == stOk) {
+  if (Opened_) Size = Stream_.GetSize();
+}
+
+std::string tCheckedFile::WhyNotOpened() const {
+  return Name.ToStdString() + " cannot be opened" +
+         (IsSharingViolation(Stream_.ErrorInfo) ? ": another program holds it" : "");
+}
+
+bool tCheckedFile::ReadAt(int64_t At, void* Buf, uint32_t Count) {
+  if (Opened_ && At >= 0 && At <= Size && Count <= Size - At) {
+    Stream_.Seek(At);
+    Stream_.Read(Buf, Count);
+    if (Stream_.Status == stOk) return true;
+    Stream_.Reset();
+  }
+  std::memset(Buf, 0, Count);
+  return false;
+}
+
+std::string Hex32(uint32_t Value) {
+  char Text[16];
+  std::snprintf(Text, sizeof Text, "0x%08lX", static_cast<unsigned long>(Value));
+  return Text;
+}
 
 void tFindings::Add(std::string_view File, int64_t Offset, std::string_view What) {
   To_.Record({File, IntToStr(Offset), What});

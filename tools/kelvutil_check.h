@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "runtime/short_string.h"
+#include "runtime/stream.h"
 
 namespace kelvane {
 
@@ -42,7 +43,34 @@ class tFindings {
 // base cannot be read at all; otherwise crDamaged when it found anything.
 using tBaseChecker = tCheckResult (*)(const tShortString& Path, tFindings& Findings, std::string& Why);
 
+// A file of a base, opened for reading only and shared with every other
+// program; its size is taken once, and every read is bounded by it.
+class tCheckedFile {
+ public:
+  explicit tCheckedFile(const tShortString& Name);
+  bool Opened() const { return Opened_; }
+  // Why a file that did not open did not: "NAME cannot be opened" and,
+  // when another program holds it, so.
+  std::string WhyNotOpened() const;
+  // Count bytes at At into Buf; false, Buf zero-filled, when they do not
+  // all lie in the file or the read fails.
+  bool ReadAt(int64_t At, void* Buf, uint32_t Count);
+
+  const tShortString Name;
+  int64_t Size = 0;
+
+ private:
+  tBufStream Stream_;
+  bool Opened_;
+};
+
+// 0x1234ABCD: how identifiers, CRCs and hashes appear in findings.
+std::string Hex32(uint32_t Value);
+
 tCheckResult CheckMsgDir(const tShortString& Path, tFindings& Findings, std::string& Why);
+tCheckResult CheckSquish(const tShortString& Path, tFindings& Findings, std::string& Why);
+tCheckResult CheckJam(const tShortString& Path, tFindings& Findings, std::string& Why);
+tCheckResult CheckPacket(const tShortString& Path, tFindings& Findings, std::string& Why);
 
 }  // namespace kelvane
 
