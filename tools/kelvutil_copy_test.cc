@@ -1,0 +1,181 @@
+// kelvutil copy through every pair of formats on real bases: those
+// crashmail tossed (netmail and echomail in *.MSG folders and JAM bases,
+// the packets crashwrite made) and those an independent library wrote
+// (Squish and JAM). Each message read back from the copy is compared with
+// the one read from the source: every part that differs must be on copy's
+// line for that message and be a limit of the destination's format, and
+// copy reports nothing that did not differ. A copy taken back into the
+// source's format differs from the source only where the first copy said.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "msgbase/baseid.h"
+#include "msgbase/message.h"
+#include "msgbase/message_compare.h"
+#include "msgbase/msgbase.h"
+#include "msgbase/test_corpus.h"
+#include "msgbase/test_fs.h"
+#include "runtime/test_dir.h"
+#include "tools/kelvutil.h"
+#include "tools/test_kelvutil.h"
+
+namespace kelvane {
+namespace {
+
+using testing::Command;
+using testing::GetFile;
+using testing::Letter;
+using testing::Lines;
+using testing::PutFile;
+using testing::tCrashmailNode;
+using testing::tRun;
+using testing::tRuntimeTempDir;
+
+using tParts = std::set<std::string>;
+
+// A new base of each format under Dir, its name ending in Name.
+std::string NewBase(tBaseKind Kind, const tRuntimeTempDir& Dir, const std::string& Name) {
+  switch (Kind) {
+    case bkMsgDir: return Letter('F', Dir / Name);
+    case bkSquish: return Letter('S', Dir / Name);
+    case bkJam: return Letter('J', Dir / Name);
+    default: return Letter('P', Dir / (Name + ".pkt"));
+  }
+}
+
+// One copy as copy told it: per message of SRC, its number in DST and the
+// parts it said were lost.
+struct tCopied {
+  std::map<int32_t, std::pair<int32_t, tParts>> Messages;
+  std::vector<std::string> Summary;  // "copied ..." and the "lost" lines
+};
+
+tCopied RunCopy(const std::string& Src, const std::string& Dst, tBaseKind DstKind) {
+  std::vector<std::string> Args{"copy", Src, Dst};
+  if (DstKind == bkPacket) Args.insert(Args.end(), {"--pkt-from", "2:5020/1", "--pkt-to", "2:5020/2"});
+  tRun R = Command(RunCopyCommand, Args);
+  EXPECT_EQ(R.Code, 0) << R.Out << R.Err;
+  tCopied C;
+  for (const std::string& L : Lines(R.Out)) {
+    std::vector<std::string> F;
+    for (size_t S = 0, E = 0; E != std::string::npos; S = E + 1) F.push_back(L.substr(S, (E = L.find('\t', S)) - S));
+    if (F.size() < 2 || F[0] == "lost" || F[1] == "not read" || F[1] == "not written") {
+      C.Summary.push_back(L);
+      continue;
+    }
+    auto& Parts = C.Messages[std::stoi(F[0])] = {std::stoi(F[1]), {}};
+    for (size_t I = 2; I < F.size(); ++I) Parts.second.insert(F[I].substr(0, F[I].find(':')));
+  }
+  return C;
+}
+
+// The parts in which Back differs from Sent; each must be a limit of
+// Kind's format, and one that keeps a length must have cut at it.
+tParts Differences(const tMessage& Sent, const tMessage& Back, tBaseKind Kind) {
+  std::vector<tPartChange> Changes;
+  CompareMessages(Sent, Back, Changes);
+  tParts Out;
+  for (const tPartChange& C : Changes) {
+    Out.insert(MessagePartName(C.Part));
+    const char* Limit = FormatLimit(Kind, C.Part);
+    EXPECT_TRUE(Limit) << FormatName(Kind) << " has no limit for " << MessagePartName(C.Part) << ": " << C.Detail;
+    std::string Keeps = Limit ? Limit : "";
+    if (Keeps.rfind("keeps ", 0) == 0 && Keeps.find(" characters") != std::string::npos) {
+      EXPECT_EQ(C.Detail.rfind("cut to " + Keeps.substr(6, Keeps.find(' ', 6) - 6) + " of ", 0), 0u)
+          << MessagePartName(C.Part) << ": " << C.Detail;
+    }
+  }
+  return Out;
+}
+
+// Copies Src into a new base of every format, checks each copy against the
+// source as above, and takes it back into a new base of Src's format.
+void CopyEveryWay(const std::string& Src) {
+  tBaseKind SrcKind = bkNone;
+  tShortString SrcPath;
+  ASSERT_FALSE(SplitBaseId(Src, SrcKind, SrcPath));
+  auto From = OpenBase(Src, smOpenRead);
+  ASSERT_TRUE(From) << Src;
+  std::vector<int32_t> Numbers = MessageNumbers(*From);
+  ASSERT_FALSE(Numbers.empty()) << Src;
+  tMessage A, B, Again;
+  for (tBaseKind Kind : {bkMsgDir, bkSquish, bkJam, bkPacket}) {
+    SCOPED_TRACE(std::string("into ") + FormatName(Kind));
+    tRuntimeTempDir T;
+    std::string Dst = NewBase(Kind, T, "dst"), Home = NewBase(SrcKind, T, "back");
+    tCopied There = RunCopy(Src, Dst, Kind), Back = RunCopy(Dst, Home, SrcKind);
+    std::string Count = std::to_string(Numbers.size());
+    ASSERT_FALSE(There.Summary.empty());
+    EXPECT_EQ(There.Summary[0], "copied " + Count + " of " + Count + " messages");
+    for (size_t I = 1; I < There.Summary.size(); ++I)
+      EXPECT_EQ(There.Summary[I].find("not a known limit"), std::string::npos) << There.Summary[I];
+    ASSERT_EQ(There.Messages.size(), Numbers.size());
+    auto To = OpenBase(Dst, smOpenRead), Home2 = OpenBase(Home, smOpenRead);
+    ASSERT_TRUE(To && Home2);
+    for (int32_t N : Numbers) {
+      SCOPED_TRACE("message " + std::to_string(N));
+      auto& [M, Reported] = There.Messages[N];
+      ASSERT_FALSE(From->ReadMessage(N, &A));
+      ASSERT_FALSE(To->ReadMessage(M, &B));
+      EXPECT_EQ(Differences(A, B, Kind), Reported);
+      // Back home, what differs from the source is what one of the two
+      // copies reported.
+      ASSERT_TRUE(Back.Messages.count(M));
+      auto& [K, ReportedBack] = Back.Messages[M];
+      ASSERT_FALSE(Home2->ReadMessage(K, &Again));
+      std::vector<tPartChange> Changes;
+      CompareMessages(A, Again, Changes);
+      for (const tPartChange& C : Changes)
+        EXPECT_TRUE(Reported.count(MessagePartName(C.Part)) || ReportedBack.count(MessagePartName(C.Part)))
+            << "lost on the way back unreported: " << MessagePartName(C.Part) << ": " << C.Detail;
+    }
+  }
+}
+
+TEST(KelvutilCopyRoundTrip, SamplesOfAnIndependentLibrary) {
+  for (const char* Sample : {"squish/net", "jam/net"}) {
+    SCOPED_TRACE(Sample);
+    tRuntimeTempDir T;
+    std::string Data = std::string(KELVANE_SOURCE_DIR) + "/tests/data/" + Sample;
+    bool Squish = Sample[0] == 's';
+    for (const char* Ext : Squish ? std::vector<const char*>{".sqd", ".sqi"} : std::vector<const char*>{".jhr", ".jdt", ".jdx"})
+      PutFile(T / "net" + Ext, GetFile(Data + Ext));
+    CopyEveryWay(Letter(Squish ? 'S' : 'J', T / "net"));
+  }
+}
+
+// crashmail's node with its netmail in JAM, the corpus and a thread in
+// the JAM echo area (crashmail links the replies).
+class KelvutilCopyCrashmail : public testing::tCrashmailTest {
+ protected:
+  KelvutilCopyCrashmail() : tCrashmailTest(false) {}
+  tCrashmailNode Jam{"2:5020/1", "2:5020/2", tCrashmailNode::naJam};
+};
+
+TEST_F(KelvutilCopyCrashmail, TossedBasesAndPackets) {
+  ASSERT_TRUE(Node.WriteCorpus()) << Node.Log();
+  ASSERT_TRUE(Jam.WriteCorpus()) << Jam.Log();
+  for (int I = 1; I <= 4; ++I) {
+    std::string Kludges = "\x01MSGID: 2:5020/2 0000000" + std::to_string(I) + "\r";
+    if (I > 1) Kludges += "\x01REPLY: 2:5020/2 0000000" + std::to_string(I / 2) + "\r";
+    ASSERT_TRUE(Jam.Write(Kludges + "Thread text " + std::to_string(I) + "\r",
+                          "FROMNAME 'Writer' FROMADDR 2:5020/2 TONAME All TOADDR 2:5020/1 SUBJECT 'thread' "
+                          "AREA ECHO.JAM ORIGIN 'Node Two' PKTFROMADDR 2:5020/2 PKTTOADDR 2:5020/1 NOMSGID"));
+  }
+  ASSERT_TRUE(Jam.Toss()) << Jam.Log();
+  std::vector<std::string> Sources{Letter('F', Node / "netmail"), Letter('F', Node / "echo"),
+                                   Letter('J', Jam / "jam/netmail"), Letter('J', Jam / "jam/echo")};
+  for (const std::string& Packet : Jam.Files("made")) Sources.push_back(Letter('P', Packet));
+  for (const std::string& Src : Sources) {
+    SCOPED_TRACE(Src);
+    CopyEveryWay(Src);
+  }
+}
+
+}  // namespace
+}  // namespace kelvane
