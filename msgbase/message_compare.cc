@@ -9,6 +9,7 @@
 #include "msgbase/address.h"
 #include "msgbase/control_line.h"
 #include "msgbase/fts_writer.h"
+#include "msgbase/squish.h"
 
 namespace kelvane {
 
@@ -280,6 +281,22 @@ const char* FormatLimit(tBaseKind Kind, tMessagePart Part) {
     return Tail ? FormatLimit(Kind, mpText) : nullptr;
   }
   return nullptr;
+}
+
+int32_t LinkedNumber(tMsgBase& Base, tBaseKind Kind, int32_t Value) {
+  if (Kind == bkSquish) return static_cast<tSquishBase&>(Base).NumberOfUid(static_cast<uint32_t>(Value));
+  return Kind == bkPacket ? 0 : Value;
+}
+
+int32_t LinkValue(tMsgBase& Base, tBaseKind Kind, int32_t N) {
+  if (Kind == bkSquish) return static_cast<int32_t>(static_cast<tSquishBase&>(Base).UmsgIdOf(N));
+  return Kind == bkPacket ? 0 : N;
+}
+
+void MapLinks(tMessage& M, const std::function<int32_t(int32_t)>& F) {
+  if (M.ReplyTo != 0) M.ReplyTo = F(M.ReplyTo);
+  for (int I = 1; I <= ReplyCount; ++I)
+    if (M.Replies[I] != 0) M.Replies[I] = F(M.Replies[I]);
 }
 
 }  // namespace kelvane

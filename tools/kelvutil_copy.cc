@@ -8,6 +8,7 @@
 // msgbase/message_compare.cc.
 #include <limits>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,9 @@ extern const char CopyHelp[] =
     "kelvutil show. A message that cannot be read gives \"N<tab>not read\",\n"
     "one DST does not take \"N<tab>not written\" (a packet takes no text with\n"
     "a NUL in it), one written but not read back says so; the others still\n"
-    "go. At the end:\n"
+    "go. Reply links follow the messages to their numbers in DST; a link to a\n"
+    "message that is not copied along cannot be kept: \"Links: not kept (N:\n"
+    "not copied)\". At the end:\n"
     "\n"
     "  copied K of T messages   (T: those in the range)\n"
     "  lost PART M WHY          for each part that did not come back, in how\n"
@@ -142,52 +145,109 @@ int RunCopyCommand(int Argc, char** Args) {
   for (int32_t N : MessageNumbers(*Src))
     if (N >= A.First && N <= A.Last) Numbers.push_back(N);
 
+  // Reply links are taken to the numbers the messages get in DST (see
+  // LinkedNumber); a link to a message that is not copied with it, or to
+  // none, cannot be kept and is reported. A packet keeps no links: its
+  // messages go as they are and the comparison reports the links.
+  std::map<int32_t, int32_t> Copies;  // SRC number -> DST number
+  std::set<int32_t> InRange(Numbers.begin(), Numbers.end());
+  bool Links = DstKind != bkPacket;
+  // Msg's links in DST's terms; false when one of them names a message of
+  // the range that is not written yet (its number in DST is to come).
+  auto Translate = [&](tMessage& M, std::string& Dropped) {
+    bool Complete = true;
+    MapLinks(M, [&](int32_t Value) {
+      int32_t N = LinkedNumber(*Src, SrcKind, Value);
+      auto It = Copies.find(N);
+      if (It != Copies.end()) return LinkValue(*Dst, DstKind, It->second);
+      if (InRange.count(N))
+        Complete = false;
+      else
+        Dropped += (Dropped.empty() ? "" : " ") + IntToStr(N ? N : Value).ToStdString();
+      return 0;
+    });
+    return Complete;
+  };
+
   tMessage Msg, Back;
   std::vector<tPartChange> Changes;
-  std::map<int, long> Lost;  // by part
+  std::map<std::pair<int, bool>, long> Lost;  // by part, and whether a link not copied
+  std::vector<std::vector<std::string>> Lines(Numbers.size());
+  std::vector<size_t> Pending;  // messages whose links are written after the others
   long Copied = 0;
   bool Failed = false;
-  for (int32_t N : Numbers) {
-    std::string Number = IntToStr(N).ToStdString();
+  // Reads message Target of DST back and compares it with Msg as written:
+  // the rest of line I.
+  auto Check = [&](size_t I, int32_t Target, const std::string& Dropped) {
+    std::vector<std::string>& Line = Lines[I];
+    if (Dst->ReadMessage(Target, &Back)) {
+      Line.push_back("written, but it cannot be read back");
+      Failed = true;
+      return;
+    }
+    Changes.clear();
+    CompareMessages(Msg, Back, Changes);
+    for (const tPartChange& C : Changes) {
+      Line.push_back(std::string(MessagePartName(C.Part)) + ": " + C.Detail);
+      ++Lost[{C.Part, false}];
+    }
+    if (!Dropped.empty()) {
+      Line.push_back("Links: not kept (" + Dropped + ": not copied)");
+      ++Lost[{mpReplyTo, true}];
+    }
+    ++Copied;
+  };
+  for (size_t I = 0; I < Numbers.size(); ++I) {
+    int32_t N = Numbers[I];
+    Lines[I].push_back(IntToStr(N).ToStdString());
     if (Src->ReadMessage(N, &Msg)) {
-      Out().Record({Number, "not read"});
+      Lines[I].push_back("not read");
       Failed = true;
       continue;
     }
+    std::string Dropped;
+    bool Complete = !Links || Translate(Msg, Dropped);
     // Appended: after the highest number DST holds, never over a message.
     int64_t Target = int64_t{Dst->Count} + 1;
     while (Target <= std::numeric_limits<int32_t>::max() && Dst->Exists(static_cast<int32_t>(Target))) ++Target;
     // A message DST cannot take (a packet takes no text with a NUL in it)
     // is told and passed over; the others still go.
     if (Target > std::numeric_limits<int32_t>::max() || Dst->WriteMessage(static_cast<int32_t>(Target), &Msg)) {
-      Out().Record({Number, "not written"});
+      Lines[I].push_back("not written");
       Failed = true;
       continue;
     }
-    std::vector<std::string> Line{Number, IntToStr(Target).ToStdString()};
-    if (Dst->ReadMessage(static_cast<int32_t>(Target), &Back)) {
-      Line.push_back("written, but it cannot be read back");
-      Out().Record(Line);
-      Failed = true;
-      continue;
-    }
-    Changes.clear();
-    CompareMessages(Msg, Back, Changes);
-    for (const tPartChange& C : Changes) {
-      Line.push_back(std::string(MessagePartName(C.Part)) + ": " + C.Detail);
-      ++Lost[C.Part];
-    }
-    Out().Record(Line);
-    ++Copied;
+    Copies[N] = static_cast<int32_t>(Target);
+    Lines[I].push_back(IntToStr(Target).ToStdString());
+    if (Complete)
+      Check(I, static_cast<int32_t>(Target), Dropped);
+    else
+      Pending.push_back(I);
   }
+  // Links to messages written after them: the message is written again
+  // over itself, its links complete now.
+  for (size_t I : Pending) {
+    int32_t Target = Copies[Numbers[I]];
+    std::string Dropped;
+    InRange.clear();  // every message of the range that was written has its number now
+    if (Src->ReadMessage(Numbers[I], &Msg) || (Translate(Msg, Dropped), Dst->WriteMessage(Target, &Msg))) {
+      Lines[I].push_back("written, but its reply links could not be");
+      Failed = true;
+      continue;
+    }
+    Check(I, Target, Dropped);
+  }
+  for (const std::vector<std::string>& Line : Lines) Out().Record(Line);
 
   Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Numbers.size())).ToStdString() +
                 " messages"});
-  for (const auto& [Part, Count] : Lost) {
-    const char* Why = FormatLimit(DstKind, static_cast<tMessagePart>(Part));
-    Out().Record({"lost", MessagePartName(static_cast<tMessagePart>(Part)), IntToStr(Count),
-                  Why ? std::string(FormatName(DstKind)) + " " + Why
-                      : std::string("not a known limit of ") + FormatName(DstKind)});
+  for (const auto& [Key, Count] : Lost) {
+    auto Part = static_cast<tMessagePart>(Key.first);
+    const char* Why = FormatLimit(DstKind, Part);
+    std::string Reason = Key.second ? "links to messages that were not copied"
+                         : Why      ? std::string(FormatName(DstKind)) + " " + Why
+                                    : std::string("not a known limit of ") + FormatName(DstKind);
+    Out().Record({"lost", Key.second ? "Links" : MessagePartName(Part), IntToStr(Count), Reason});
   }
   return Failed ? 1 : 0;
 }

@@ -109,6 +109,19 @@ void CopyEveryWay(const std::string& Src) {
     tRuntimeTempDir T;
     std::string Dst = NewBase(Kind, T, "dst"), Home = NewBase(SrcKind, T, "back");
     tCopied There = RunCopy(Src, Dst, Kind), Back = RunCopy(Dst, Home, SrcKind);
+    // Links compared as the numbers of the messages they name in the copy
+    // (0: none there); a link to a message that did not come along is one
+    // copy reports.
+    auto Numbered = [](tMessage& M, tMsgBase& Base, tBaseKind K, const tCopied* Through, bool& Dropped) {
+      if (K == bkPacket) return;
+      MapLinks(M, [&](int32_t V) {
+        int32_t N = LinkedNumber(Base, K, V);
+        if (!Through) return N;
+        auto It = Through->Messages.find(N);
+        Dropped |= It == Through->Messages.end();
+        return It == Through->Messages.end() ? 0 : It->second.first;
+      });
+    };
     std::string Count = std::to_string(Numbers.size());
     ASSERT_FALSE(There.Summary.empty());
     EXPECT_EQ(There.Summary[0], "copied " + Count + " of " + Count + " messages");
@@ -122,12 +135,23 @@ void CopyEveryWay(const std::string& Src) {
       auto& [M, Reported] = There.Messages[N];
       ASSERT_FALSE(From->ReadMessage(N, &A));
       ASSERT_FALSE(To->ReadMessage(M, &B));
-      EXPECT_EQ(Differences(A, B, Kind), Reported);
+      bool Dropped = false, Unused = false;
+      if (Kind != bkPacket) {  // a packet keeps none: copy reports them as they are
+        Numbered(A, *From, SrcKind, &There, Dropped);
+        Numbered(B, *To, Kind, nullptr, Unused);
+      }
+      tParts Want = Differences(A, B, Kind);
+      if (Dropped) Want.insert("Links");
+      EXPECT_EQ(Want, Reported);
       // Back home, what differs from the source is what one of the two
       // copies reported.
       ASSERT_TRUE(Back.Messages.count(M));
       auto& [K, ReportedBack] = Back.Messages[M];
       ASSERT_FALSE(Home2->ReadMessage(K, &Again));
+      // A's links, numbers in DST by now, to the numbers back home.
+      if (Kind != bkPacket)
+        MapLinks(A, [&Back](int32_t M) { return Back.Messages.count(M) ? Back.Messages[M].first : 0; });
+      Numbered(Again, *Home2, SrcKind, nullptr, Unused);
       std::vector<tPartChange> Changes;
       CompareMessages(A, Again, Changes);
       for (const tPartChange& C : Changes)
@@ -146,6 +170,53 @@ TEST(KelvutilCopyRoundTrip, SamplesOfAnIndependentLibrary) {
     for (const char* Ext : Squish ? std::vector<const char*>{".sqd", ".sqi"} : std::vector<const char*>{".jhr", ".jdt", ".jdx"})
       PutFile(T / "net" + Ext, GetFile(Data + Ext));
     CopyEveryWay(Letter(Squish ? 'S' : 'J', T / "net"));
+  }
+}
+
+// Into a base that holds other messages, and only a range: each link
+// names, in the copy, the message it named in the source (the same
+// MSGID), and a link to one left behind is reported.
+TEST(KelvutilCopyRoundTrip, LinksFollowTheirMessagesToTheirNewNumbers) {
+  tRuntimeTempDir T;
+  for (const char* Ext : {".jhr", ".jdt", ".jdx"})
+    PutFile(T / "net" + Ext, GetFile(std::string(KELVANE_SOURCE_DIR) + "/tests/data/jam/net" + Ext));
+  std::string Src = Letter('J', T / "net");
+  for (tBaseKind Kind : {bkSquish, bkJam, bkMsgDir}) {
+    SCOPED_TRACE(FormatName(Kind));
+    std::string Dst = NewBase(Kind, T, std::string("dst") + FormatName(Kind)[1]);
+    ASSERT_EQ(Command(RunCopyCommand, {"copy", Src, Dst, "1", "3"}).Code, 0);
+    tRun R = Command(RunCopyCommand, {"copy", Src, Dst, "10"});
+    ASSERT_EQ(R.Code, 0) << R.Err;
+    auto From = OpenBase(Src, smOpenRead), To = OpenBase(Dst, smOpenRead);
+    ASSERT_TRUE(From && To);
+    int Linked = 0, Dropped = 0;
+    tMessage A, B, Named;
+    auto IdOf = [&Named](tMsgBase& Base, tBaseKind K, int32_t V) {
+      int32_t N = LinkedNumber(Base, K, V);
+      return N && !Base.ReadMessage(N, &Named) ? Named.MsgId.ToStdString() : std::string("none");
+    };
+    for (const std::string& L : Lines(R.Out)) {
+      size_t Tab = L.find('\t');
+      if (L.rfind("lost", 0) == 0 || L.rfind("copied", 0) == 0) continue;
+      int32_t N = std::stoi(L), M = std::stoi(L.substr(Tab + 1));
+      ASSERT_FALSE(From->ReadMessage(N, &A));
+      ASSERT_FALSE(To->ReadMessage(M, &B));
+      bool Left = (A.ReplyTo && A.ReplyTo < 10) || (A.Replies[1] && A.Replies[1] < 10);
+      EXPECT_EQ(L.find("Links: not kept"), Left ? L.find("\tLinks") + 1 : std::string::npos) << L;
+      Dropped += Left;
+      struct {
+        int32_t Sent, Back;
+        const char* Lost;  // the part when the format does not keep it
+      } Pairs[] = {{A.ReplyTo, B.ReplyTo, "\tReplyTo: "}, {A.Replies[1], B.Replies[1], "\tReply: "}};
+      for (auto [SentLink, BackLink, Lost] : Pairs) {
+        if (!SentLink || SentLink < 10 || L.find(Lost) != std::string::npos) continue;
+        EXPECT_EQ(IdOf(*To, Kind, BackLink), IdOf(*From, bkJam, SentLink)) << L;
+        ++Linked;
+      }
+    }
+    EXPECT_GT(Linked, 5);
+    EXPECT_GT(Dropped, 0);
+    EXPECT_EQ(Lines(R.Out).back().find("lost\tLinks\t" + std::to_string(Dropped) + "\t"), 0u) << R.Out;
   }
 }
 
