@@ -190,7 +190,8 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
     const char* Err;
   } Refused[] = {
       {{"copy", T / "src", T / "new", "--pkt-to", "2:5020/1"},
-       "kelvutil copy: --pkt-from, --pkt-to and --password are for a packet DST\n"},
+       "kelvutil copy: --pkt-from, --pkt-to, --password and --area are for a packet DST\n"},
+      {{"copy", T / "src", T / "x.pkt", "--area", "TWO WORDS"}, "kelvutil copy: --area expects an area tag: one word, no blanks\n"},
       {{"copy", T / "src", T / "x.pkt", "--pkt-from", "2:5020"}, "kelvutil copy: --pkt-from expects an address zone:net/node[.point]\n"},
       {{"copy", T / "src", T / "x.pkt", "--password", "123456789"},
        "kelvutil copy: a packet password has at most 8 characters\n"},

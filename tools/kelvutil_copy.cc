@@ -29,6 +29,9 @@ extern const char CopyHelp[] =
     "  --pkt-from ADDR   into a packet: the packet's origin address\n"
     "  --pkt-to ADDR     its destination address (zone:net/node[.point])\n"
     "  --password PW     its password, at most 8 characters\n"
+    "  --area TAG        the echo area of the messages that name none (those\n"
+    "                    of a *.MSG folder, a Squish or a JAM base, where the\n"
+    "                    base is the area); without it they go as netmail\n"
     "\n"
     "Each message gives one line: its number in SRC and its number in DST,\n"
     "then, a field each, every part of it that did not come back as it went\n"
@@ -56,7 +59,7 @@ struct tCopyArgs {
   std::string Src, Dst;
   long long First = 1, Last = std::numeric_limits<int32_t>::max();
   bool Packet = false;  // an option for a packet destination was given
-  tShortString PktFrom, PktTo, Password;
+  tShortString PktFrom, PktTo, Password, Area;
   bool HasFrom = false, HasTo = false, HasPassword = false;
 };
 
@@ -84,7 +87,7 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
   std::vector<std::string> Plain;
   for (int I = 1; I < Argc; ++I) {
     std::string Arg = Args[I];
-    bool Option = Arg == "--pkt-from" || Arg == "--pkt-to" || Arg == "--password";
+    bool Option = Arg == "--pkt-from" || Arg == "--pkt-to" || Arg == "--password" || Arg == "--area";
     if (!Option) {
       if (Arg.size() > 2 && Arg.compare(0, 2, "--") == 0) return !Fail("copy", "unknown option " + Arg);
       Plain.push_back(Arg);
@@ -97,6 +100,12 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
       if (Value.size() > 8) return !Fail("copy", "a packet password has at most 8 characters");
       A.Password = tShortString(Value);
       A.HasPassword = true;
+    } else if (Arg == "--area") {
+      // One word, as the AREA line and the SEEN-BY of others take it.
+      bool Word = !Value.empty() && Value.size() <= tShortString::MaxLength;
+      for (char C : Value) Word = Word && static_cast<unsigned char>(C) > ' ';
+      if (!Word) return !Fail("copy", "--area expects an area tag: one word, no blanks");
+      A.Area = tShortString(Value);
     } else if (!PacketAddress(Value, Arg == "--pkt-from" ? A.PktFrom : A.PktTo)) {
       return !Fail("copy", Arg + " expects an address zone:net/node[.point]");
     } else {
@@ -123,7 +132,8 @@ int RunCopyCommand(int Argc, char** Args) {
   std::string Why;
   if (!ResolveBaseArgument(A.Src, SrcId, SrcKind, Path, Why) || !ResolveBaseArgument(A.Dst, DstId, DstKind, Path, Why))
     return Fail("copy", Why);
-  if (A.Packet && DstKind != bkPacket) return Fail("copy", "--pkt-from, --pkt-to and --password are for a packet DST");
+  if (A.Packet && DstKind != bkPacket)
+    return Fail("copy", "--pkt-from, --pkt-to, --password and --area are for a packet DST");
   if (SameBase(SrcId, DstId)) return Fail("copy", "SRC and DST are the same base");
   auto Src = OpenBaseForReading("copy", A.Src);
   if (!Src) return 1;
@@ -169,6 +179,19 @@ int RunCopyCommand(int Argc, char** Args) {
     return Complete;
   };
 
+  // The threads as DST numbers them, child to parent: a message's own
+  // ReplyTo first, then the replies its parent names. JAM and Squish link
+  // both ways, so a link the source keeps one way only (*.MSG keeps the
+  // reply, not what it answers) is made the other way too.
+  std::map<int32_t, int32_t> ParentOf;
+  bool BothWays = DstKind == bkJam || DstKind == bkSquish;
+  auto Threads = [&](const tMessage& M, int32_t Target) {
+    if (!BothWays) return;
+    if (int32_t P = LinkedNumber(*Dst, DstKind, M.ReplyTo); P > 0 && P != Target) ParentOf[Target] = P;
+    for (int I = 1; I <= ReplyCount; ++I)
+      if (int32_t C = LinkedNumber(*Dst, DstKind, M.Replies[I]); C > 0 && C != Target) ParentOf.emplace(C, Target);
+  };
+
   tMessage Msg, Back;
   std::vector<tPartChange> Changes;
   std::map<std::pair<int, bool>, long> Lost;  // by part, and whether a link not copied
@@ -205,6 +228,7 @@ int RunCopyCommand(int Argc, char** Args) {
       Failed = true;
       continue;
     }
+    if (Msg.Area.Empty()) Msg.Area = A.Area;
     std::string Dropped;
     bool Complete = !Links || Translate(Msg, Dropped);
     // Appended: after the highest number DST holds, never over a message.
@@ -219,10 +243,12 @@ int RunCopyCommand(int Argc, char** Args) {
     }
     Copies[N] = static_cast<int32_t>(Target);
     Lines[I].push_back(IntToStr(Target).ToStdString());
-    if (Complete)
-      Check(I, static_cast<int32_t>(Target), Dropped);
-    else
+    if (!Complete) {
       Pending.push_back(I);
+      continue;
+    }
+    Threads(Msg, static_cast<int32_t>(Target));
+    Check(I, static_cast<int32_t>(Target), Dropped);
   }
   // Links to messages written after them: the message is written again
   // over itself, its links complete now.
@@ -235,8 +261,11 @@ int RunCopyCommand(int Argc, char** Args) {
       Failed = true;
       continue;
     }
+    Threads(Msg, Target);
     Check(I, Target, Dropped);
   }
+  // A child's own link wins over a parent's; ParentOf holds each child once.
+  for (const auto& [Child, Parent] : ParentOf) Dst->LinkReply(Parent, Child);
   for (const std::vector<std::string>& Line : Lines) Out().Record(Line);
 
   Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Numbers.size())).ToStdString() +
