@@ -4,7 +4,8 @@
 # made (kelvutil list: open, Exists and ReadMessage for each, one line out)
 # and kelvutil copy of the same packet into a new JAM base, a new Squish
 # base and a new *.MSG folder (each message written, read back and
-# compared with what went in).
+# compared with what went in), the last beside crashmail tossing the same
+# messages into a *.MSG area.
 #   bench/jam_toss.sh [BUILD_DIR]     (default build/bench; needs crashmail)
 set -eu
 build=$(cd "${1:-build/bench}" && pwd)
@@ -31,10 +32,14 @@ NETMAIL "NETMAIL" 2:5020/1 MSG "$node/netmail"
 AREA "BAD" 2:5020/1 MSG "$node/bad"
 AREA "BENCH.JAM" 2:5020/1 JAM "$node/jam/bench"
 EXPORT 2:5020/2
+AREA "BENCH.MSG" 2:5020/1 MSG "$node/msg"
+EXPORT 2:5020/2
 EOF
 
 # One type-2 packet from 2:5020/2 to 2:5020/1 holding the messages.
 python3 "$(dirname "$0")/echo_packet.py" "$node/packet/00000001.pkt" 10000 BENCH.JAM
+# The same messages for a *.MSG area: crashmail beside copy into *.MSG.
+python3 "$(dirname "$0")/echo_packet.py" "$node/packet/00000002.pkt" 10000 BENCH.MSG
 
 runs=3
 now() { date +%s.%N; }
@@ -45,6 +50,7 @@ list_best=""
 jam_best=""
 squish_best=""
 msg_best=""
+tossmsg_best=""
 i=0
 while [ $i -lt $runs ]; do
   rm -f "$node"/jam/* "$node/dupes"
@@ -59,6 +65,15 @@ while [ $i -lt $runs ]; do
   list=$(echo "$t2 - $t1" | bc)
   faster "$toss" toss_best && toss_best=$toss
   faster "$list" list_best && list_best=$list
+  rm -rf "$node/msg" "$node/dupes"
+  mkdir "$node/msg"
+  cp "$node/packet/00000002.pkt" "$node/in/"
+  sync
+  t0=$(now)
+  crashmail SETTINGS "$node/prefs" TOSS >"$node/toss.out" 2>&1 || { cat "$node/toss.out" "$node/log" >&2; exit 1; }
+  t1=$(now)
+  t=$(echo "$t1 - $t0" | bc)
+  faster "$t" tossmsg_best && tossmsg_best=$t
   for into in jam squish msg; do
     rm -rf "$node/copy"
     mkdir "$node/copy"
@@ -82,4 +97,5 @@ echo "ratio copy JAM / crashmail:    $(echo "scale=3; $jam_best / $toss_best" | 
 echo "kelvutil copy packet -> Squish: ${squish_best}s"
 echo "ratio copy Squish / crashmail: $(echo "scale=3; $squish_best / $toss_best" | bc)"
 echo "kelvutil copy packet -> *.MSG:  ${msg_best}s"
-echo "ratio copy *.MSG / crashmail:  $(echo "scale=3; $msg_best / $toss_best" | bc)"
+echo "crashmail toss into *.MSG:     ${tossmsg_best}s ($(ls "$node/msg" | wc -l) files)"
+echo "ratio copy *.MSG / crashmail *.MSG: $(echo "scale=3; $msg_best / $tossmsg_best" | bc)"
