@@ -179,17 +179,17 @@ int RunCopyCommand(int Argc, char** Args) {
     return Complete;
   };
 
-  // The threads as DST numbers them, child to parent: a message's own
+  // The threads as SRC numbers them, child to parent: a message's own
   // ReplyTo first, then the replies its parent names. JAM and Squish link
-  // both ways, so a link the source keeps one way only (*.MSG keeps the
-  // reply, not what it answers) is made the other way too.
+  // both ways in place (LinkReply), once every message has its number: a
+  // link forward, and one the source keeps one way only (*.MSG keeps the
+  // reply, not what it answers), needs no second write of the message.
   std::map<int32_t, int32_t> ParentOf;
-  bool BothWays = DstKind == bkJam || DstKind == bkSquish;
-  auto Threads = [&](const tMessage& M, int32_t Target) {
-    if (!BothWays) return;
-    if (int32_t P = LinkedNumber(*Dst, DstKind, M.ReplyTo); P > 0 && P != Target) ParentOf[Target] = P;
+  bool InPlace = DstKind == bkJam || DstKind == bkSquish;
+  auto Threads = [&](const tMessage& M, int32_t N) {
+    if (int32_t P = LinkedNumber(*Src, SrcKind, M.ReplyTo); P > 0 && P != N) ParentOf[N] = P;
     for (int I = 1; I <= ReplyCount; ++I)
-      if (int32_t C = LinkedNumber(*Dst, DstKind, M.Replies[I]); C > 0 && C != Target) ParentOf.emplace(C, Target);
+      if (int32_t C = LinkedNumber(*Src, SrcKind, M.Replies[I]); C > 0 && C != N) ParentOf.emplace(C, N);
   };
 
   tMessage Msg, Back;
@@ -201,7 +201,10 @@ int RunCopyCommand(int Argc, char** Args) {
   bool Failed = false;
   // Reads message Target of DST back and compares it with Msg as written:
   // the rest of line I.
-  auto Check = [&](size_t I, int32_t Target, const std::string& Dropped) {
+  // Which parts: every one, all but the links (they are still to be
+  // made), or the links alone (made since the rest was compared).
+  enum tParts { cpAll, cpNotLinks, cpLinks };
+  auto Check = [&](size_t I, int32_t Target, const std::string& Dropped, tParts Parts) {
     std::vector<std::string>& Line = Lines[I];
     if (Dst->ReadMessage(Target, &Back)) {
       Line.push_back("written, but it cannot be read back");
@@ -211,6 +214,8 @@ int RunCopyCommand(int Argc, char** Args) {
     Changes.clear();
     CompareMessages(Msg, Back, Changes);
     for (const tPartChange& C : Changes) {
+      bool Link = C.Part == mpReplyTo || C.Part == mpReplies;
+      if ((Parts == cpNotLinks && Link) || (Parts == cpLinks && !Link)) continue;
       Line.push_back(std::string(MessagePartName(C.Part)) + ": " + C.Detail);
       ++Lost[{C.Part, false}];
     }
@@ -218,7 +223,7 @@ int RunCopyCommand(int Argc, char** Args) {
       Line.push_back("Links: not kept (" + Dropped + ": not copied)");
       ++Lost[{mpReplyTo, true}];
     }
-    ++Copied;
+    if (Parts != cpLinks) ++Copied;
   };
   for (size_t I = 0; I < Numbers.size(); ++I) {
     int32_t N = Numbers[I];
@@ -229,6 +234,7 @@ int RunCopyCommand(int Argc, char** Args) {
       continue;
     }
     if (Msg.Area.Empty()) Msg.Area = A.Area;
+    if (InPlace) Threads(Msg, N);
     std::string Dropped;
     bool Complete = !Links || Translate(Msg, Dropped);
     // Appended: after the highest number DST holds, never over a message.
@@ -243,29 +249,31 @@ int RunCopyCommand(int Argc, char** Args) {
     }
     Copies[N] = static_cast<int32_t>(Target);
     Lines[I].push_back(IntToStr(Target).ToStdString());
-    if (!Complete) {
-      Pending.push_back(I);
+    // Read back now, all of it unless links are still to come: in JAM
+    // and Squish they are made in place below, in *.MSG the message is
+    // written again with them.
+    if (Complete) {
+      Check(I, static_cast<int32_t>(Target), Dropped, cpAll);
       continue;
     }
-    Threads(Msg, static_cast<int32_t>(Target));
-    Check(I, static_cast<int32_t>(Target), Dropped);
+    Pending.push_back(I);
+    if (InPlace) Check(I, static_cast<int32_t>(Target), "", cpNotLinks);
   }
-  // Links to messages written after them: the message is written again
-  // over itself, its links complete now.
+  // A child's own link wins over a parent's; ParentOf holds each child once.
+  for (const auto& [Child, Parent] : ParentOf)
+    if (Copies.count(Child) && Copies.count(Parent)) Dst->LinkReply(Copies[Parent], Copies[Child]);
+  // The others, their links complete now.
+  InRange.clear();  // every message of the range that was written has its number now
   for (size_t I : Pending) {
     int32_t Target = Copies[Numbers[I]];
     std::string Dropped;
-    InRange.clear();  // every message of the range that was written has its number now
-    if (Src->ReadMessage(Numbers[I], &Msg) || (Translate(Msg, Dropped), Dst->WriteMessage(Target, &Msg))) {
+    if (Src->ReadMessage(Numbers[I], &Msg) || (Translate(Msg, Dropped), !InPlace && Dst->WriteMessage(Target, &Msg))) {
       Lines[I].push_back("written, but its reply links could not be");
       Failed = true;
       continue;
     }
-    Threads(Msg, Target);
-    Check(I, Target, Dropped);
+    Check(I, Target, Dropped, InPlace ? cpLinks : cpAll);
   }
-  // A child's own link wins over a parent's; ParentOf holds each child once.
-  for (const auto& [Child, Parent] : ParentOf) Dst->LinkReply(Parent, Child);
   for (const std::vector<std::string>& Line : Lines) Out().Record(Line);
 
   Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Numbers.size())).ToStdString() +
