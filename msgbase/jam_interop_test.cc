@@ -22,6 +22,7 @@
 #include "msgbase/message.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/test_nntp.h"
 
 namespace kelvane {
 namespace {

@@ -10,13 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "msgbase/jam.h"
 #include "msgbase/message.h"
@@ -146,48 +142,6 @@ class tNthWriteFails : public tForwardingFileSystem {
   int FailAt_;
   bool Sticky_;
 };
-
-#ifdef KELVANE_SOURCE_DIR
-struct tArticle {
-  int Number = 0;
-  std::map<std::string, std::string> Header;
-  std::string Body;  // lines joined by "\n"
-};
-
-// Serves Base through jamnntpd, an NNTP server for JAM bases, on a
-// loopback port (tests/jam_nntp.py), (posting PostFile first when given) and
-// returns the articles a newsreader gets.
-inline std::vector<tArticle> Serve(const tRuntimeTempDir& T, const std::string& Tag, const std::string& Base,
-                            const std::string& PostFile = "") {
-  std::string Out = T / "articles.txt";
-  std::string Command = "python3 '" + std::string(KELVANE_SOURCE_DIR) + "/tests/jam_nntp.py' '" + T.Path() + "' " +
-                        Tag + " '" + Base + "' " + (PostFile.empty() ? "" : "'" + PostFile + "'") + " >'" + Out +
-                        "' 2>'" + T / "nntp.err" + "'";
-  EXPECT_EQ(std::system(Command.c_str()), 0) << GetFile(T / "nntp.err") << GetFile(T / "nntp.log");
-  std::vector<tArticle> Articles;
-  std::istringstream In(GetFile(Out));
-  std::string L;
-  bool InBody = false;
-  while (std::getline(In, L)) {
-    if (L.rfind("ARTICLE ", 0) == 0) {
-      Articles.emplace_back();
-      Articles.back().Number = std::stoi(L.substr(8));
-      InBody = false;
-    } else if (L == "." || Articles.empty()) {
-      continue;
-    } else if (InBody) {
-      Articles.back().Body += (Articles.back().Body.empty() ? "" : "\n") + L;
-    } else if (L.empty()) {
-      InBody = true;
-    } else {
-      size_t Colon = L.find(": ");
-      if (Colon != std::string::npos) Articles.back().Header[L.substr(0, Colon)] = L.substr(Colon + 2);
-    }
-  }
-  return Articles;
-}
-
-#endif  // KELVANE_SOURCE_DIR
 
 }  // namespace kelvane::testing
 

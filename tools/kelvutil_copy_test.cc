@@ -16,11 +16,11 @@
 
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
-#include "msgbase/jam_test_util.h"
 #include "msgbase/message_compare.h"
 #include "msgbase/msgbase.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/test_nntp.h"
 #include "runtime/test_dir.h"
 #include "tools/kelvutil.h"
 #include "tools/test_kelvutil.h"
@@ -153,7 +153,7 @@ void CopyEveryWay(const std::string& Src) {
       ASSERT_FALSE(Home2->ReadMessage(K, &Again));
       // A's links, numbers in DST by now, to the numbers back home.
       if (Kind != bkPacket)
-        MapLinks(A, [&Back](int32_t M) { return Back.Messages.count(M) ? Back.Messages[M].first : 0; });
+        MapLinks(A, [&Back](int32_t X) { return Back.Messages.count(X) ? Back.Messages[X].first : 0; });
       Numbered(Again, *Home2, SrcKind, nullptr, Unused);
       std::vector<tPartChange> Changes;
       CompareMessages(A, Again, Changes);
@@ -164,15 +164,21 @@ void CopyEveryWay(const std::string& Src) {
   }
 }
 
+// The independent library's base Name ("squish/net", "jam/net") put into
+// T: its identifier there.
+std::string Sample(const tRuntimeTempDir& T, const std::string& Name) {
+  std::string Data = std::string(KELVANE_SOURCE_DIR) + "/tests/data/" + Name;
+  bool Squish = Name[0] == 's';
+  for (const char* Ext : Squish ? std::vector<const char*>{".sqd", ".sqi"} : std::vector<const char*>{".jhr", ".jdt", ".jdx"})
+    PutFile(T / "net" + Ext, GetFile(Data + Ext));
+  return Letter(Squish ? 'S' : 'J', T / "net");
+}
+
 TEST(KelvutilCopyRoundTrip, SamplesOfAnIndependentLibrary) {
-  for (const char* Sample : {"squish/net", "jam/net"}) {
-    SCOPED_TRACE(Sample);
+  for (const char* Name : {"squish/net", "jam/net"}) {
+    SCOPED_TRACE(Name);
     tRuntimeTempDir T;
-    std::string Data = std::string(KELVANE_SOURCE_DIR) + "/tests/data/" + Sample;
-    bool Squish = Sample[0] == 's';
-    for (const char* Ext : Squish ? std::vector<const char*>{".sqd", ".sqi"} : std::vector<const char*>{".jhr", ".jdt", ".jdx"})
-      PutFile(T / "net" + Ext, GetFile(Data + Ext));
-    CopyEveryWay(Letter(Squish ? 'S' : 'J', T / "net"));
+    CopyEveryWay(Sample(T, Name));
   }
 }
 
@@ -181,9 +187,7 @@ TEST(KelvutilCopyRoundTrip, SamplesOfAnIndependentLibrary) {
 // MSGID), and a link to one left behind is reported.
 TEST(KelvutilCopyRoundTrip, LinksFollowTheirMessagesToTheirNewNumbers) {
   tRuntimeTempDir T;
-  for (const char* Ext : {".jhr", ".jdt", ".jdx"})
-    PutFile(T / "net" + Ext, GetFile(std::string(KELVANE_SOURCE_DIR) + "/tests/data/jam/net" + Ext));
-  std::string Src = Letter('J', T / "net");
+  std::string Src = Sample(T, "jam/net");
   for (tBaseKind Kind : {bkSquish, bkJam, bkMsgDir}) {
     SCOPED_TRACE(FormatName(Kind));
     std::string Dst = NewBase(Kind, T, std::string("dst") + FormatName(Kind)[1]);
