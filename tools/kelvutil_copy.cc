@@ -225,7 +225,17 @@ int RunCopyCommand(int Argc, char** Args) {
     }
     if (Parts != cpLinks) ++Copied;
   };
+  // The lines in SRC's order, each as soon as it and those before it are
+  // told in full.
+  size_t Shown = 0;
+  auto Show = [&](size_t UpTo) {
+    for (; Shown < UpTo; ++Shown) {
+      Out().Record(Lines[Shown]);
+      std::vector<std::string>().swap(Lines[Shown]);
+    }
+  };
   for (size_t I = 0; I < Numbers.size(); ++I) {
+    if (Pending.empty()) Show(I);
     int32_t N = Numbers[I];
     Lines[I].push_back(IntToStr(N).ToStdString());
     if (Src->ReadMessage(N, &Msg)) {
@@ -274,7 +284,7 @@ int RunCopyCommand(int Argc, char** Args) {
     }
     Check(I, Target, Dropped, InPlace ? cpLinks : cpAll);
   }
-  for (const std::vector<std::string>& Line : Lines) Out().Record(Line);
+  Show(Numbers.size());
 
   Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Numbers.size())).ToStdString() +
                 " messages"});
