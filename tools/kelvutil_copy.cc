@@ -170,10 +170,12 @@ int RunCopyCommand(int Argc, char** Args) {
       int32_t N = LinkedNumber(*Src, SrcKind, Value);
       auto It = Copies.find(N);
       if (It != Copies.end()) return LinkValue(*Dst, DstKind, It->second);
-      if (InRange.count(N))
+      if (InRange.count(N)) {
         Complete = false;
-      else
-        Dropped += (Dropped.empty() ? "" : " ") + IntToStr(N ? N : Value).ToStdString();
+      } else {
+        if (!Dropped.empty()) Dropped += ' ';
+        Dropped += IntToStr(N ? N : Value).View();
+      }
       return 0;
     });
     return Complete;
