@@ -22,6 +22,7 @@
 #include "msgbase/message.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/test_nntp.h"
 
 namespace kelvane {
 namespace {
@@ -30,6 +31,8 @@ using testing::GetFile;
 using testing::Letter;
 using testing::Lines;
 using testing::PutFile;
+using testing::Serve;
+using testing::tArticle;
 using testing::tCrashmailNode;
 using testing::tRuntimeTempDir;
 using testing::U32At;
@@ -316,44 +319,6 @@ TEST_F(JamCrashmail, TossesIntoOurBaseAndMaintainsIt) {
 }
 
 // --- jamnntpd --------------------------------------------------------------
-
-struct tArticle {
-  int Number = 0;
-  std::map<std::string, std::string> Header;
-  std::string Body;  // lines joined by "\n"
-};
-
-// Serves Base through jamnntpd (posting PostFile first when given) and
-// returns the articles a newsreader gets.
-std::vector<tArticle> Serve(const tRuntimeTempDir& T, const std::string& Tag, const std::string& Base,
-                            const std::string& PostFile = "") {
-  std::string Out = T / "articles.txt";
-  std::string Command = "python3 '" + std::string(KELVANE_SOURCE_DIR) + "/tests/jam_nntp.py' '" + T.Path() + "' " +
-                        Tag + " '" + Base + "' " + (PostFile.empty() ? "" : "'" + PostFile + "'") + " >'" + Out +
-                        "' 2>'" + T / "nntp.err" + "'";
-  EXPECT_EQ(std::system(Command.c_str()), 0) << GetFile(T / "nntp.err") << GetFile(T / "nntp.log");
-  std::vector<tArticle> Articles;
-  std::istringstream In(GetFile(Out));
-  std::string L;
-  bool InBody = false;
-  while (std::getline(In, L)) {
-    if (L.rfind("ARTICLE ", 0) == 0) {
-      Articles.emplace_back();
-      Articles.back().Number = std::stoi(L.substr(8));
-      InBody = false;
-    } else if (L == "." || Articles.empty()) {
-      continue;
-    } else if (InBody) {
-      Articles.back().Body += (Articles.back().Body.empty() ? "" : "\n") + L;
-    } else if (L.empty()) {
-      InBody = true;
-    } else {
-      size_t Colon = L.find(": ");
-      if (Colon != std::string::npos) Articles.back().Header[L.substr(0, Colon)] = L.substr(Colon + 2);
-    }
-  }
-  return Articles;
-}
 
 // A base we write, served by jamnntpd: names, addresses, subjects, bodies
 // and threads (References from our reply links) as a newsreader gets them.

@@ -7,7 +7,9 @@
 #include <string_view>
 
 #include "msgbase/address.h"
+#include "msgbase/control_line.h"
 #include "msgbase/fts_writer.h"
+#include "msgbase/squish.h"
 
 namespace kelvane {
 
@@ -53,6 +55,24 @@ std::string ReplyList(const tMessage& M) {
       S += Number(M.Replies[I]);
     }
   return S;
+}
+
+// The FLAGS of a message wherever it keeps them: its flags fields, then
+// the words of any FLAGS line kept whole among its kludges (JAM keeps the
+// line so, the other formats take it into the fields). Kludges gets the
+// other kludge lines.
+std::string AllFlags(const tMessage& M, tStringList& Kludges) {
+  std::string Flags = FlagsToWrite(M).ToStdString();
+  for (const tShortString& K : M.Kludges) {
+    tControlLine C = ClassifyControlLine(K.View());
+    if (C.Kind != ckFlags) {
+      Kludges.Append(K);
+      continue;
+    }
+    if (!Flags.empty() && !C.Rest.empty()) Flags += ' ';
+    Flags += C.Rest;
+  }
+  return Flags;
 }
 
 class tComparer {
@@ -132,7 +152,8 @@ void CompareMessages(const tMessage& Sent, const tMessage& Back, std::vector<tPa
                   static_cast<unsigned long>(Back.Attr));
     C.Add(mpAttr, Buf);
   }
-  C.Text(mpFlags, FlagsToWrite(Sent), FlagsToWrite(Back));
+  tStringList SentKludges, BackKludges;
+  C.Text(mpFlags, AllFlags(Sent, SentKludges), AllFlags(Back, BackKludges));
   C.Text(mpArea, Sent.Area, Back.Area);
   // A MSGID or INTL is compared only where Sent carried one; one that Back
   // made up is none.
@@ -157,7 +178,7 @@ void CompareMessages(const tMessage& Sent, const tMessage& Back, std::vector<tPa
                                        : tShortString();
     C.Text(mpOrigin, Origin, Came);
   }
-  C.Lines(mpKludges, Sent.Kludges, Back.Kludges);
+  C.Lines(mpKludges, SentKludges, BackKludges);
   C.Lines(mpRoute, Sent.RouteLines, Back.RouteLines);
   C.Lines(mpSeenBy, Sent.SeenByLines, Back.SeenByLines);
   C.Lines(mpPath, Sent.PathLines, Back.PathLines);
@@ -201,6 +222,7 @@ const tLimit SquishLimits[] = {
     {mpAttr, "marks a message that was read with an attribute bit of its own (0x00080000)"},
     {mpCost, "stores no cost"},
     {mpReplies, "keeps 9 reply links"},
+    {mpArrived, "keeps the arrival time in even seconds"},
     {mpText, "ends a text at its first NUL"},
 };
 
@@ -209,6 +231,7 @@ const tLimit SquishLimits[] = {
 const tLimit JamLimits[] = {
     {mpArea, "stores no area tag: the base is the area"},
     {mpAttr, "keeps the attribute bits it has a bit of its own for"},
+    {mpIntl, "stores no INTL line: a read makes it from the two address subfields"},
     {mpTid, "keeps a TID as one of its other kludge lines"},
     {mpKludges, "holds a TID line among the other kludge lines"},
     {mpReplies, "keeps the first reply link; the others are in the replies themselves"},
@@ -258,6 +281,22 @@ const char* FormatLimit(tBaseKind Kind, tMessagePart Part) {
     return Tail ? FormatLimit(Kind, mpText) : nullptr;
   }
   return nullptr;
+}
+
+int32_t LinkedNumber(tMsgBase& Base, tBaseKind Kind, int32_t Value) {
+  if (Kind == bkSquish) return static_cast<tSquishBase&>(Base).NumberOfUid(static_cast<uint32_t>(Value));
+  return Kind == bkPacket ? 0 : Value;
+}
+
+int32_t LinkValue(tMsgBase& Base, tBaseKind Kind, int32_t N) {
+  if (Kind == bkSquish) return static_cast<int32_t>(static_cast<tSquishBase&>(Base).UmsgIdOf(N));
+  return Kind == bkPacket ? 0 : N;
+}
+
+void MapLinks(tMessage& M, const std::function<int32_t(int32_t)>& F) {
+  if (M.ReplyTo != 0) M.ReplyTo = F(M.ReplyTo);
+  for (int I = 1; I <= ReplyCount; ++I)
+    if (M.Replies[I] != 0) M.Replies[I] = F(M.Replies[I]);
 }
 
 }  // namespace kelvane

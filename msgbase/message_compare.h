@@ -8,6 +8,7 @@
 #ifndef KELVANE_MSGBASE_MESSAGE_COMPARE_H_
 #define KELVANE_MSGBASE_MESSAGE_COMPARE_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,18 @@ void CompareMessages(const tMessage& Sent, const tMessage& Back, std::vector<tPa
 // follow the body (tear, origin, SEEN-BY, PATH, route) are lost with a
 // text the format cuts short, for the reason its text is.
 const char* FormatLimit(tBaseKind Kind, tMessagePart Part);
+
+// Reply links name messages in each format's own terms: Squish by UMSGID,
+// JAM and *.MSG by number (a packet keeps none). A copy numbers its
+// messages anew, so it takes each link to the number of the message it
+// names in the source, to that message's number in the copy, and to the
+// copy's terms. LinkedNumber: the number of the message a link value of
+// Base names, 0 for none. LinkValue: the value that links to message N.
+int32_t LinkedNumber(tMsgBase& Base, tBaseKind Kind, int32_t Value);
+int32_t LinkValue(tMsgBase& Base, tBaseKind Kind, int32_t N);
+// Replaces every reply link of M that is not 0 (ReplyTo and Replies) by
+// what F makes of it.
+void MapLinks(tMessage& M, const std::function<int32_t(int32_t)>& F);
 
 }  // namespace kelvane
 

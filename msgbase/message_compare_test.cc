@@ -144,6 +144,25 @@ TEST(CompareMessages, LinesAndTexts) {
   for (const tPartChange& C : Changes) Got.push_back(std::string(MessagePartName(C.Part)) + ": " + C.Detail);
   EXPECT_EQ(Got, (std::vector<std::string>{"Kludge: 2 lines came back as 1", "SeenBy: 1 line came back different",
                                            "Path: 1 line not kept", "Text: 3 bytes came back as 4 bytes, not the same"}));
+
+  // A FLAGS line JAM keeps among the kludges is the FLAGS another format
+  // keeps in its fields: nothing lost either way, unless the words differ.
+  struct {
+    const char* Kludge;  // Sent's FLAGS line
+    const char* Flags;   // Back's flags field
+    const char* Lost;
+  } Flags[] = {{"\x01" "FLAGS DIR XPVT", "DIR XPVT", ""}, {"\x01" "FLAGS DIR XPVT", "DIR", "Flags"}};
+  for (const auto& F : Flags)
+    for (bool Backwards : {false, true}) {
+      tMessage S, R;
+      S.Kludges.Append(F.Kludge);
+      R.Flags = F.Flags;
+      Changes.clear();
+      CompareMessages(Backwards ? R : S, Backwards ? S : R, Changes);
+      std::string Parts;
+      for (const tPartChange& C : Changes) Parts += MessagePartName(C.Part);
+      EXPECT_EQ(Parts, F.Lost) << F.Flags << Backwards;
+    }
 }
 
 }  // namespace

@@ -26,38 +26,19 @@
 #include "tools/fegen_lib.h"
 #include "tools/kelvutil.h"
 #include "tools/kelvutil_check.h"
+#include "tools/test_kelvutil.h"
 
 namespace kelvane {
 namespace {
 
+using testing::Command;
 using testing::GetFile;
+using testing::Lines;
 using testing::PutFile;
+using testing::tRun;
 using testing::tRuntimeTempDir;
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-struct tRun {
-  int Code;
-  std::string Out, Err;
-};
-
-// Runs a command as main does, its two streams caught (as bytes).
-tRun Command(int (*Which)(int, char**), std::vector<std::string> Args) {
-  tTextOut O, E;
-  SetOutputs(&O, &E);
-  std::vector<char*> Argv;
-  for (std::string& A : Args) Argv.push_back(A.data());
-  int Code = Which(static_cast<int>(Argv.size()), Argv.data());
-  SetOutputs(nullptr, nullptr);
-  return {Code, O.Text(), E.Text()};
-}
-
-std::vector<std::string> Lines(const std::string& Text) {
-  std::vector<std::string> Out;
-  for (size_t Start = 0, End; (End = Text.find('\n', Start)) != std::string::npos; Start = End + 1)
-    Out.push_back(Text.substr(Start, End - Start));
-  return Out;
-}
 
 // Every file under Dir with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& Dir) {
@@ -214,7 +195,8 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
     const char* Err;
   } Refused[] = {
       {{"copy", T / "src", T / "new", "--pkt-to", "2:5020/1"},
-       "kelvutil copy: --pkt-from, --pkt-to and --password are for a packet DST\n"},
+       "kelvutil copy: --pkt-from, --pkt-to, --password and --area are for a packet DST\n"},
+      {{"copy", T / "src", T / "x.pkt", "--area", "TWO WORDS"}, "kelvutil copy: --area expects an area tag: one word, no blanks\n"},
       {{"copy", T / "src", T / "x.pkt", "--pkt-from", "2:5020"}, "kelvutil copy: --pkt-from expects an address zone:net/node[.point]\n"},
       {{"copy", T / "src", T / "x.pkt", "--password", "123456789"},
        "kelvutil copy: a packet password has at most 8 characters\n"},

@@ -8,6 +8,7 @@
 // msgbase/message_compare.cc.
 #include <limits>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ extern const char CopyHelp[] =
     "  --pkt-from ADDR   into a packet: the packet's origin address\n"
     "  --pkt-to ADDR     its destination address (zone:net/node[.point])\n"
     "  --password PW     its password, at most 8 characters\n"
+    "  --area TAG        the echo area of the messages that name none (those\n"
+    "                    of a *.MSG folder, a Squish or a JAM base, where the\n"
+    "                    base is the area); without it they go as netmail\n"
     "\n"
     "Each message gives one line: its number in SRC and its number in DST,\n"
     "then, a field each, every part of it that did not come back as it went\n"
@@ -36,7 +40,9 @@ extern const char CopyHelp[] =
     "kelvutil show. A message that cannot be read gives \"N<tab>not read\",\n"
     "one DST does not take \"N<tab>not written\" (a packet takes no text with\n"
     "a NUL in it), one written but not read back says so; the others still\n"
-    "go. At the end:\n"
+    "go. Reply links follow the messages to their numbers in DST; a link to a\n"
+    "message that is not copied along cannot be kept: \"Links: not kept (N:\n"
+    "not copied)\". At the end:\n"
     "\n"
     "  copied K of T messages   (T: those in the range)\n"
     "  lost PART M WHY          for each part that did not come back, in how\n"
@@ -53,7 +59,7 @@ struct tCopyArgs {
   std::string Src, Dst;
   long long First = 1, Last = std::numeric_limits<int32_t>::max();
   bool Packet = false;  // an option for a packet destination was given
-  tShortString PktFrom, PktTo, Password;
+  tShortString PktFrom, PktTo, Password, Area;
   bool HasFrom = false, HasTo = false, HasPassword = false;
 };
 
@@ -81,7 +87,7 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
   std::vector<std::string> Plain;
   for (int I = 1; I < Argc; ++I) {
     std::string Arg = Args[I];
-    bool Option = Arg == "--pkt-from" || Arg == "--pkt-to" || Arg == "--password";
+    bool Option = Arg == "--pkt-from" || Arg == "--pkt-to" || Arg == "--password" || Arg == "--area";
     if (!Option) {
       if (Arg.size() > 2 && Arg.compare(0, 2, "--") == 0) return !Fail("copy", "unknown option " + Arg);
       Plain.push_back(Arg);
@@ -94,6 +100,12 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
       if (Value.size() > 8) return !Fail("copy", "a packet password has at most 8 characters");
       A.Password = tShortString(Value);
       A.HasPassword = true;
+    } else if (Arg == "--area") {
+      // One word, as the AREA line and the SEEN-BY of others take it.
+      bool Word = !Value.empty() && Value.size() <= tShortString::MaxLength;
+      for (char C : Value) Word = Word && static_cast<unsigned char>(C) > ' ';
+      if (!Word) return !Fail("copy", "--area expects an area tag: one word, no blanks");
+      A.Area = tShortString(Value);
     } else if (!PacketAddress(Value, Arg == "--pkt-from" ? A.PktFrom : A.PktTo)) {
       return !Fail("copy", Arg + " expects an address zone:net/node[.point]");
     } else {
@@ -120,7 +132,8 @@ int RunCopyCommand(int Argc, char** Args) {
   std::string Why;
   if (!ResolveBaseArgument(A.Src, SrcId, SrcKind, Path, Why) || !ResolveBaseArgument(A.Dst, DstId, DstKind, Path, Why))
     return Fail("copy", Why);
-  if (A.Packet && DstKind != bkPacket) return Fail("copy", "--pkt-from, --pkt-to and --password are for a packet DST");
+  if (A.Packet && DstKind != bkPacket)
+    return Fail("copy", "--pkt-from, --pkt-to, --password and --area are for a packet DST");
   if (SameBase(SrcId, DstId)) return Fail("copy", "SRC and DST are the same base");
   auto Src = OpenBaseForReading("copy", A.Src);
   if (!Src) return 1;
@@ -142,52 +155,148 @@ int RunCopyCommand(int Argc, char** Args) {
   for (int32_t N : MessageNumbers(*Src))
     if (N >= A.First && N <= A.Last) Numbers.push_back(N);
 
+  // Reply links are taken to the numbers the messages get in DST (see
+  // LinkedNumber); a link to a message that is not copied with it, or to
+  // none, cannot be kept and is reported. A packet keeps no links: its
+  // messages go as they are and the comparison reports the links.
+  std::map<int32_t, int32_t> Copies;  // SRC number -> DST number
+  std::set<int32_t> InRange(Numbers.begin(), Numbers.end());
+  bool Links = DstKind != bkPacket;
+  // Msg's links in DST's terms; false when one of them names a message of
+  // the range that is not written yet (its number in DST is to come).
+  auto Translate = [&](tMessage& M, std::string& Dropped) {
+    bool Complete = true;
+    MapLinks(M, [&](int32_t Value) {
+      int32_t N = LinkedNumber(*Src, SrcKind, Value);
+      auto It = Copies.find(N);
+      if (It != Copies.end()) return LinkValue(*Dst, DstKind, It->second);
+      if (InRange.count(N)) {
+        Complete = false;
+      } else {
+        if (!Dropped.empty()) Dropped += ' ';
+        Dropped += IntToStr(N ? N : Value).View();
+      }
+      return 0;
+    });
+    return Complete;
+  };
+
+  // The threads as SRC numbers them, child to parent: a message's own
+  // ReplyTo first, then the replies its parent names. JAM and Squish link
+  // both ways in place (LinkReply), once every message has its number: a
+  // link forward, and one the source keeps one way only (*.MSG keeps the
+  // reply, not what it answers), needs no second write of the message.
+  std::map<int32_t, int32_t> ParentOf;
+  bool InPlace = DstKind == bkJam || DstKind == bkSquish;
+  auto Threads = [&](const tMessage& M, int32_t N) {
+    if (int32_t P = LinkedNumber(*Src, SrcKind, M.ReplyTo); P > 0 && P != N) ParentOf[N] = P;
+    for (int I = 1; I <= ReplyCount; ++I)
+      if (int32_t C = LinkedNumber(*Src, SrcKind, M.Replies[I]); C > 0 && C != N) ParentOf.emplace(C, N);
+  };
+
   tMessage Msg, Back;
   std::vector<tPartChange> Changes;
-  std::map<int, long> Lost;  // by part
+  std::map<std::pair<int, bool>, long> Lost;  // by part, and whether a link not copied
+  std::vector<std::vector<std::string>> Lines(Numbers.size());
+  std::vector<size_t> Pending;  // messages whose links are written after the others
   long Copied = 0;
   bool Failed = false;
-  for (int32_t N : Numbers) {
-    std::string Number = IntToStr(N).ToStdString();
+  // Reads message Target of DST back and compares it with Msg as written:
+  // the rest of line I.
+  // Which parts: every one, all but the links (they are still to be
+  // made), or the links alone (made since the rest was compared).
+  enum tParts { cpAll, cpNotLinks, cpLinks };
+  auto Check = [&](size_t I, int32_t Target, const std::string& Dropped, tParts Parts) {
+    std::vector<std::string>& Line = Lines[I];
+    if (Dst->ReadMessage(Target, &Back)) {
+      Line.push_back("written, but it cannot be read back");
+      Failed = true;
+      return;
+    }
+    Changes.clear();
+    CompareMessages(Msg, Back, Changes);
+    for (const tPartChange& C : Changes) {
+      bool Link = C.Part == mpReplyTo || C.Part == mpReplies;
+      if ((Parts == cpNotLinks && Link) || (Parts == cpLinks && !Link)) continue;
+      Line.push_back(std::string(MessagePartName(C.Part)) + ": " + C.Detail);
+      ++Lost[{C.Part, false}];
+    }
+    if (!Dropped.empty()) {
+      Line.push_back("Links: not kept (" + Dropped + ": not copied)");
+      ++Lost[{mpReplyTo, true}];
+    }
+    if (Parts != cpLinks) ++Copied;
+  };
+  // The lines in SRC's order, each as soon as it and those before it are
+  // told in full.
+  size_t Shown = 0;
+  auto Show = [&](size_t UpTo) {
+    for (; Shown < UpTo; ++Shown) {
+      Out().Record(Lines[Shown]);
+      std::vector<std::string>().swap(Lines[Shown]);
+    }
+  };
+  for (size_t I = 0; I < Numbers.size(); ++I) {
+    if (Pending.empty()) Show(I);
+    int32_t N = Numbers[I];
+    Lines[I].push_back(IntToStr(N).ToStdString());
     if (Src->ReadMessage(N, &Msg)) {
-      Out().Record({Number, "not read"});
+      Lines[I].push_back("not read");
       Failed = true;
       continue;
     }
+    if (Msg.Area.Empty()) Msg.Area = A.Area;
+    if (InPlace) Threads(Msg, N);
+    std::string Dropped;
+    bool Complete = !Links || Translate(Msg, Dropped);
     // Appended: after the highest number DST holds, never over a message.
     int64_t Target = int64_t{Dst->Count} + 1;
     while (Target <= std::numeric_limits<int32_t>::max() && Dst->Exists(static_cast<int32_t>(Target))) ++Target;
     // A message DST cannot take (a packet takes no text with a NUL in it)
     // is told and passed over; the others still go.
     if (Target > std::numeric_limits<int32_t>::max() || Dst->WriteMessage(static_cast<int32_t>(Target), &Msg)) {
-      Out().Record({Number, "not written"});
+      Lines[I].push_back("not written");
       Failed = true;
       continue;
     }
-    std::vector<std::string> Line{Number, IntToStr(Target).ToStdString()};
-    if (Dst->ReadMessage(static_cast<int32_t>(Target), &Back)) {
-      Line.push_back("written, but it cannot be read back");
-      Out().Record(Line);
-      Failed = true;
+    Copies[N] = static_cast<int32_t>(Target);
+    Lines[I].push_back(IntToStr(Target).ToStdString());
+    // Read back now, all of it unless links are still to come: in JAM
+    // and Squish they are made in place below, in *.MSG the message is
+    // written again with them.
+    if (Complete) {
+      Check(I, static_cast<int32_t>(Target), Dropped, cpAll);
       continue;
     }
-    Changes.clear();
-    CompareMessages(Msg, Back, Changes);
-    for (const tPartChange& C : Changes) {
-      Line.push_back(std::string(MessagePartName(C.Part)) + ": " + C.Detail);
-      ++Lost[C.Part];
-    }
-    Out().Record(Line);
-    ++Copied;
+    Pending.push_back(I);
+    if (InPlace) Check(I, static_cast<int32_t>(Target), "", cpNotLinks);
   }
+  // A child's own link wins over a parent's; ParentOf holds each child once.
+  for (const auto& [Child, Parent] : ParentOf)
+    if (Copies.count(Child) && Copies.count(Parent)) Dst->LinkReply(Copies[Parent], Copies[Child]);
+  // The others, their links complete now.
+  InRange.clear();  // every message of the range that was written has its number now
+  for (size_t I : Pending) {
+    int32_t Target = Copies[Numbers[I]];
+    std::string Dropped;
+    if (Src->ReadMessage(Numbers[I], &Msg) || (Translate(Msg, Dropped), !InPlace && Dst->WriteMessage(Target, &Msg))) {
+      Lines[I].push_back("written, but its reply links could not be");
+      Failed = true;
+      continue;
+    }
+    Check(I, Target, Dropped, InPlace ? cpLinks : cpAll);
+  }
+  Show(Numbers.size());
 
   Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Numbers.size())).ToStdString() +
                 " messages"});
-  for (const auto& [Part, Count] : Lost) {
-    const char* Why = FormatLimit(DstKind, static_cast<tMessagePart>(Part));
-    Out().Record({"lost", MessagePartName(static_cast<tMessagePart>(Part)), IntToStr(Count),
-                  Why ? std::string(FormatName(DstKind)) + " " + Why
-                      : std::string("not a known limit of ") + FormatName(DstKind)});
+  for (const auto& [Key, Count] : Lost) {
+    auto Part = static_cast<tMessagePart>(Key.first);
+    const char* Why = FormatLimit(DstKind, Part);
+    std::string Reason = Key.second ? "links to messages that were not copied"
+                         : Why      ? std::string(FormatName(DstKind)) + " " + Why
+                                    : std::string("not a known limit of ") + FormatName(DstKind);
+    Out().Record({"lost", Key.second ? "Links" : MessagePartName(Part), IntToStr(Count), Reason});
   }
   return Failed ? 1 : 0;
 }
