@@ -7,7 +7,8 @@
 // subfields, and its reply links against the messages the base has.
 //
 // Other writers' known faults are told as such: wrong CRCs (crashmail's
-// JAM code) do no harm, since no reader finds a message by a CRC, and are
+// JAM code) leave every message readable, and only a lookup through the
+// CRC (mail for a user, the message a REPLY names) misses it; they are
 // told once a field with the number of messages that have them; and a
 // SubfieldLen 8 bytes a subfield too large (jamnntpd's 64-bit build) ends
 // at the next header, where every reader stops. The base reads either way;
@@ -35,8 +36,8 @@ constexpr uint32_t DeletedOffset = 0xFFFFFFFF;
 // is anywhere near it, and readers skip anything above 255 bytes.
 constexpr uint32_t CrcDataMax = 64 * 1024;
 
-const char CrashmailCrcs[] = " (crashmail's JAM code is known to write wrong CRCs; no reader finds a message by one, "
-                             "the base reads as it is)";
+const char CrashmailCrcs[] = " (crashmail's JAM code is known to write wrong CRCs; the base reads as it is, "
+                             "only a lookup through the CRC misses the message)";
 
 // The subfields a check looks at, taken up to a NUL as readers take them.
 struct tNamedFields {

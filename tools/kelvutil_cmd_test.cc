@@ -519,7 +519,8 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
 }
 
 const std::string KnownCrcFault =
-    " (crashmail's JAM code is known to write wrong CRCs; no reader finds a message by one, the base reads as it is)";
+    " (crashmail's JAM code is known to write wrong CRCs; the base reads as it is, only a lookup through the CRC misses "
+    "the message)";
 
 // Four messages written, 2 and 3 answers to 1, then 2 deleted: its index
 // record cleared, its header left behind marked deleted.
