@@ -453,6 +453,7 @@ bool tJamBase::ReadSubfields(int64_t Offset, const uint8_t* H, std::string& Out)
 }
 
 bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
+  Skipped_.clear();
   tMsgBase::ReadMessage(N, Msg);
   if (Closed != cbOpen || !Msg) return true;
   int64_t Offset = HeaderOffsetOf(N);
@@ -472,8 +473,12 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
 
   ReadSubfields(Offset, MsgHeader, SubfieldBuf_);
   tShortString FlagsOfAttributes = Msg->Flags;
-  WalkSubfields(SubfieldBuf_, [Msg, &FlagsOfAttributes](uint32_t Id, std::string_view Data) {
-    if (Data.size() > MaxSubfieldData) return;
+  std::vector<uint32_t>& Skipped = Skipped_;
+  WalkSubfields(SubfieldBuf_, [Msg, &FlagsOfAttributes, &Skipped](uint32_t Id, std::string_view Data) {
+    if (Data.size() > MaxSubfieldData) {
+      Skipped.push_back(Id);
+      return;
+    }
     std::string_view Text = SubfieldText(Data);
     switch (Id) {
       case sfOAddress:
@@ -507,10 +512,16 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
       case sfEnclosedFileWAlias:
       case sfEnclosedFileWCard:
       case sfEnclosedIndirectFile:
-        if (Msg->HasAttr(maFileAttached)) Msg->Subject = Text;
+        if (Msg->HasAttr(maFileAttached))
+          Msg->Subject = Text;
+        else
+          Skipped.push_back(Id);
         break;
       case sfEnclosedFreq:
-        if (Msg->HasAttr(maFileRequest)) Msg->Subject = Text;
+        if (Msg->HasAttr(maFileRequest))
+          Msg->Subject = Text;
+        else
+          Skipped.push_back(Id);
         break;
       case sfEmbinDat:
       case sfFtsKludge: {
@@ -554,6 +565,7 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
         }
         break;
       default:
+        Skipped.push_back(Id);
         break;
     }
   });

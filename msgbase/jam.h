@@ -192,6 +192,12 @@ class tJamBase : public tMsgBase {
   // subfields. False when N does not exist or its header is not valid.
   bool ReadRaw(int32_t N, tJamRawMessage& Out);
 
+  // The ids of the subfields the last ReadMessage put in no field of the
+  // message, in their order: ids it does not know, data longer than a
+  // field holds, an enclosed file or request without its attribute. A
+  // copy tells them, so that what it cannot carry is not lost unseen.
+  const std::vector<uint32_t>& SkippedSubfields() const { return Skipped_; }
+
   // Opens a base held in memory, the three files' bytes (for the fuzzer
   // and tools); writes go to the memory. False when Jhr holds no fixed
   // header.
@@ -235,6 +241,7 @@ class tJamBase : public tMsgBase {
 
   std::string TextBuf_;      // scratch of WriteMessage
   std::string SubfieldBuf_;  // scratch of ReadMessage and WriteMessage
+  std::vector<uint32_t> Skipped_;
 };
 
 }  // namespace kelvane

@@ -14,6 +14,7 @@
 
 #include "msgbase/address.h"
 #include "msgbase/baseid.h"
+#include "msgbase/jam.h"
 #include "msgbase/message.h"
 #include "msgbase/message_compare.h"
 #include "msgbase/msgbase.h"
@@ -42,7 +43,9 @@ extern const char CopyHelp[] =
     "a NUL in it), one written but not read back says so; the others still\n"
     "go. Reply links follow the messages to their numbers in DST; a link to a\n"
     "message that is not copied along cannot be kept: \"Links: not kept (N:\n"
-    "not copied)\". At the end:\n"
+    "not copied)\". The subfields of a JAM message that no field of a message\n"
+    "holds (ids it does not know, more than 255 bytes) are told by their ids:\n"
+    "\"Subfields: not read (2004 9000)\". At the end:\n"
     "\n"
     "  copied K of T messages   (T: those in the range)\n"
     "  lost PART M WHY          for each part that did not come back, in how\n"
@@ -199,7 +202,7 @@ int RunCopyCommand(int Argc, char** Args) {
   std::map<std::pair<int, bool>, long> Lost;  // by part, and whether a link not copied
   std::vector<std::vector<std::string>> Lines(Numbers.size());
   std::vector<size_t> Pending;  // messages whose links are written after the others
-  long Copied = 0;
+  long Copied = 0, UnreadMessages = 0;
   bool Failed = false;
   // Reads message Target of DST back and compares it with Msg as written:
   // the rest of line I.
@@ -245,6 +248,11 @@ int RunCopyCommand(int Argc, char** Args) {
       Failed = true;
       continue;
     }
+    // What a JAM header holds beyond the message's fields cannot go along.
+    std::string Unread;
+    if (SrcKind == bkJam)
+      for (uint32_t Id : static_cast<tJamBase&>(*Src).SkippedSubfields())
+        Unread += (Unread.empty() ? "" : " ") + IntToStr(Id).ToStdString();
     if (Msg.Area.Empty()) Msg.Area = A.Area;
     if (InPlace) Threads(Msg, N);
     std::string Dropped;
@@ -261,6 +269,10 @@ int RunCopyCommand(int Argc, char** Args) {
     }
     Copies[N] = static_cast<int32_t>(Target);
     Lines[I].push_back(IntToStr(Target).ToStdString());
+    if (!Unread.empty()) {
+      Lines[I].push_back("Subfields: not read (" + Unread + ")");
+      ++UnreadMessages;
+    }
     // Read back now, all of it unless links are still to come: in JAM
     // and Squish they are made in place below, in *.MSG the message is
     // written again with them.
@@ -298,6 +310,9 @@ int RunCopyCommand(int Argc, char** Args) {
                                     : std::string("not a known limit of ") + FormatName(DstKind);
     Out().Record({"lost", Key.second ? "Links" : MessagePartName(Part), IntToStr(Count), Reason});
   }
+  if (UnreadMessages)
+    Out().Record({"lost", "Subfields", IntToStr(UnreadMessages),
+                  "JAM subfields of SRC that no message field holds (kelvutil show lists them)"});
   return Failed ? 1 : 0;
 }
 
