@@ -21,11 +21,14 @@
 #include "msgbase/jam_test_util.h"
 #include "msgbase/message.h"
 #include "msgbase/test_corpus.h"
+#include "msgbase/test_messages.h"
 #include "msgbase/test_fs.h"
 #include "msgbase/test_nntp.h"
 
 namespace kelvane {
 namespace {
+
+using testing::UnescapeDump;
 
 using testing::GetFile;
 using testing::Letter;
@@ -55,23 +58,6 @@ struct tDumped {
   std::vector<std::string> Line;             // the header lines, whole
 };
 
-// The dump's escapes: \r, \xNN, and ^A for the SOH of a kludge.
-std::string Unescape(const std::string& S) {
-  std::string Out;
-  for (size_t I = 0; I < S.size(); ++I) {
-    if (S[I] == '\\' && I + 1 < S.size() && S[I + 1] == 'r') {
-      Out += '\r', ++I;
-    } else if (S[I] == '\\' && I + 3 < S.size() && S[I + 1] == 'x') {
-      Out += static_cast<char>(std::stoi(S.substr(I + 2, 2), nullptr, 16)), I += 3;
-    } else if (S[I] == '^' && I + 1 < S.size() && S[I + 1] == 'A') {
-      Out += '\x01', ++I;
-    } else {
-      Out += S[I];
-    }
-  }
-  return Out;
-}
-
 std::vector<tDumped> ReadDump(const std::string& File) {
   std::vector<tDumped> Out;
   std::istringstream In(GetFile(File));
@@ -83,7 +69,7 @@ std::vector<tDumped> ReadDump(const std::string& File) {
       Out.back().Field["attr"] = L.substr(L.find("attr ") + 5);
     } else if (L.rfind(" ", 0) == 0 && !Out.empty()) {
       size_t Space = L.find(' ', 1);
-      Out.back().Field[L.substr(1, Space - 1)] = Unescape(Space == std::string::npos ? "" : L.substr(Space + 1));
+      Out.back().Field[L.substr(1, Space - 1)] = UnescapeDump(Space == std::string::npos ? "" : L.substr(Space + 1));
       Out.back().Line.push_back(L.substr(1));
     }
   }

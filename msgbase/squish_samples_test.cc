@@ -27,6 +27,8 @@
 namespace kelvane {
 namespace {
 
+using testing::UnescapeDump;
+
 using namespace testing;
 
 const std::string Samples = KELVANE_SQUISH_SAMPLES;
@@ -38,23 +40,6 @@ struct tDumped {
   std::string From, To, Subject, Orig, Dest, Date, Written, Arrived, Ctrl, Text;
   uint32_t ReplyTo = 0, Replies[9] = {};
 };
-
-// The dump's escapes: \r a CR, \xNN a byte, ^A the SOH.
-std::string Unescape(const std::string& S) {
-  std::string Out;
-  for (size_t I = 0; I < S.size(); ++I) {
-    if (S[I] == '\\' && I + 1 < S.size() && S[I + 1] == 'r') {
-      Out += '\r', ++I;
-    } else if (S[I] == '\\' && I + 3 < S.size() && S[I + 1] == 'x') {
-      Out += static_cast<char>(std::stoi(S.substr(I + 2, 2), nullptr, 16)), I += 3;
-    } else if (S[I] == '^' && I + 1 < S.size() && S[I + 1] == 'A') {
-      Out += '\x01', ++I;
-    } else {
-      Out += S[I];
-    }
-  }
-  return Out;
-}
 
 std::vector<tDumped> ReadDump(const std::string& File) {
   std::vector<tDumped> Out;
@@ -69,11 +54,11 @@ std::vector<tDumped> ReadDump(const std::string& File) {
     }
     if (Out.empty()) continue;
     tDumped& D = Out.back();
-    if (Line.rfind(" from ", 0) == 0) D.From = Unescape(After(" from "));
-    if (Line.rfind(" to ", 0) == 0) D.To = Unescape(After(" to "));
-    if (Line.rfind(" subj ", 0) == 0) D.Subject = Unescape(After(" subj "));
-    if (Line.rfind(" ctrl ", 0) == 0) D.Ctrl = Unescape(After(" ctrl "));
-    if (Line.rfind(" text ", 0) == 0) D.Text = Unescape(After(" text "));
+    if (Line.rfind(" from ", 0) == 0) D.From = UnescapeDump(After(" from "));
+    if (Line.rfind(" to ", 0) == 0) D.To = UnescapeDump(After(" to "));
+    if (Line.rfind(" subj ", 0) == 0) D.Subject = UnescapeDump(After(" subj "));
+    if (Line.rfind(" ctrl ", 0) == 0) D.Ctrl = UnescapeDump(After(" ctrl "));
+    if (Line.rfind(" text ", 0) == 0) D.Text = UnescapeDump(After(" text "));
     if (Line.rfind(" orig ", 0) == 0) {
       size_t At = Line.find(" dest ");
       D.Orig = Line.substr(6, At - 6), D.Dest = Line.substr(At + 6);

@@ -247,6 +247,24 @@ inline std::string GeneratedMessage(tRng& R) {
   return File;
 }
 
+
+// A field of the sample bases' read-back dumps (tests/data): \r is a
+// CR, \xNN a byte, ^A the SOH of a kludge.
+inline std::string UnescapeDump(const std::string& S) {
+  std::string Out;
+  for (size_t I = 0; I < S.size(); ++I) {
+    if (S[I] == '\\' && I + 1 < S.size() && S[I + 1] == 'r') {
+      Out += '\r', ++I;
+    } else if (S[I] == '\\' && I + 3 < S.size() && S[I + 1] == 'x') {
+      Out += static_cast<char>(std::stoi(S.substr(I + 2, 2), nullptr, 16)), I += 3;
+    } else if (S[I] == '^' && I + 1 < S.size() && S[I + 1] == 'A') {
+      Out += '\x01', ++I;
+    } else {
+      Out += S[I];
+    }
+  }
+  return Out;
+}
 }  // namespace kelvane::testing
 
 #endif  // KELVANE_MSGBASE_TEST_MESSAGES_H_
