@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "msgbase/msgbase.h"
+
 namespace kelvane {
 
 tLockResult tChangeLock::Begin(tStream* File, std::string_view Name) {
@@ -17,6 +19,20 @@ tLockResult tChangeLock::Begin(tStream* File, std::string_view Name) {
   ++Depth_;
   Fresh_ = true;
   return lkTaken;
+}
+
+bool tChangeLock::Start(tMsgBase& Base, tStream* File, std::string_view Name, const std::function<tStream*()>& Reopen) {
+  Base.Busy = 0;
+  if (Base.Closed != cbOpen) return false;
+  tLockResult R = Begin(File, Name);
+  if (R == lkGone) {
+    // Another program put a new base in place of this one (a pack): it is
+    // the one to change.
+    tStream* Again = Reopen();
+    R = Again ? Begin(Again, Name) : lkFailed;
+  }
+  Base.Busy = R == lkBusy;
+  return R == lkTaken;
 }
 
 void tChangeLock::End() {

@@ -14,6 +14,7 @@
 #define KELVANE_MSGBASE_BASE_CHANGE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "runtime/stream.h"
 
 namespace kelvane {
+
+class tMsgBase;
 
 class tChangeLock {
  public:
@@ -33,6 +36,11 @@ class tChangeLock {
   // other result: the change must not go on (lkGone: another program put a
   // new file in place of this one; the base opens it again).
   tLockResult Begin(tStream* File, std::string_view Name);
+  // Begin for a change of Base: when another file took the name, Reopen
+  // opens the base again and gives the file to lock then (null when it
+  // could not), and the lock is taken on that. Base.Busy tells whether
+  // another program kept the lock. True when the change goes on.
+  bool Start(tMsgBase& Base, tStream* File, std::string_view Name, const std::function<tStream*()>& Reopen);
   bool Fresh() const { return Fresh_; }
   // Ends a change Begin let go on; the outermost releases the lock.
   void End();

@@ -335,21 +335,11 @@ bool tJamBase::OpenFiles(std::string_view APath, int32_t Mode, bool Make) {
 bool tJamBase::Open(std::string_view APath, int32_t Mode) { return OpenFiles(APath, Mode, false); }
 
 bool tJamBase::StartChange() {
-  Busy = 0;
-  if (Closed != cbOpen) return false;
-  tShortString HdrName = Path + ".jhr";
-  tLockResult R = Change_.Begin(HeaderStream.get(), HdrName);
-  if (R == lkGone) {
-    // Another program put a new base in place of this one (a pack): it is
-    // the one to change.
+  auto Reopen = [this]() -> tStream* {
     tShortString Again = Path;
-    if (Open(Again, OpenMode)) return false;
-    R = Change_.Begin(HeaderStream.get(), HdrName);
-  }
-  if (R != lkTaken) {
-    Busy = R == lkBusy;
-    return false;
-  }
+    return Open(Again, OpenMode) ? nullptr : HeaderStream.get();
+  };
+  if (!Change_.Start(*this, HeaderStream.get(), Path + ".jhr", Reopen)) return false;
   if (!Change_.Fresh()) return true;
   for (tStream* S : {HeaderStream.get(), DataStream.get(), IndexStream.get()}) S->Refresh();
   uint8_t Fixed[JamFixedHeaderSize];

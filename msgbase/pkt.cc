@@ -328,21 +328,14 @@ bool tPktBase::OpenStream(int32_t Mode) {
 }
 
 bool tPktBase::StartChange() {
-  Busy = 0;
-  if (Closed != cbOpen || !DataStream) return false;
-  tLockResult R = Change_.Begin(DataStream.get(), Path);
-  if (R == lkGone) {
-    // Another writer put a new packet in place of this one (a rewrite): it
-    // is the one to change. Deletions marked in the old one are not its.
+  // Deletions marked in a packet another writer has since rewritten are
+  // not the new packet's: the change fails.
+  auto Reopen = [this]() -> tStream* {
     bool Cuts = !PendingCuts.Empty();
     tShortString Again = Path;
-    if (Open(Again, OpenMode) || Cuts) return false;
-    R = Change_.Begin(DataStream.get(), Path);
-  }
-  if (R != lkTaken) {
-    Busy = R == lkBusy;
-    return false;
-  }
+    return Open(Again, OpenMode) || Cuts ? nullptr : DataStream.get();
+  };
+  if (!DataStream || !Change_.Start(*this, DataStream.get(), tShortString(Path), Reopen)) return false;
   if (!Change_.Fresh()) return true;
   DataStream->Refresh();
   int64_t Size = DataStream->GetSize();

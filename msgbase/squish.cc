@@ -429,21 +429,11 @@ void tSquishBase::FreeFrame(uint32_t Offset, uint8_t* Frame) {
 }
 
 bool tSquishBase::StartChange(bool WholeIndex) {
-  Busy = 0;
-  if (Closed != cbOpen) return false;
-  tShortString DataName = Path + ".sqd";
-  tLockResult R = Change_.Begin(DataStream.get(), DataName);
-  if (R == lkGone) {
-    // Another program put a new base in place of this one (a pack): it is
-    // the one to change.
+  auto Reopen = [this]() -> tStream* {
     tShortString Again = Path;
-    if (Open(Again, OpenMode)) return false;
-    R = Change_.Begin(DataStream.get(), DataName);
-  }
-  if (R != lkTaken) {
-    Busy = R == lkBusy;
-    return false;
-  }
+    return Open(Again, OpenMode) ? nullptr : DataStream.get();
+  };
+  if (!Change_.Start(*this, DataStream.get(), Path + ".sqd", Reopen)) return false;
   if (!Change_.Fresh() && !WholeIndex) return true;
   bool Ok = true;
   if (Change_.Fresh()) {
