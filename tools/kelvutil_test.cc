@@ -19,6 +19,7 @@
 #include "runtime/coding.h"
 #include "runtime/test_dir.h"
 #include "tools/kelvutil.h"
+#include "tools/test_kelvutil.h"
 
 namespace kelvane {
 namespace {
@@ -109,6 +110,32 @@ TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
               "PacketFrom\t2:5020/2.7\nPacketTo\t2:5020/1\nPacketPassword\tpw^[\nPacketDate\t2026-12-09 03:04:05\n"
               "PacketProduct\t0x00fe\nPacketRevision\t1.7\nPacketCapWord\t0x0001\nPacketCapCopy\t0x0100\n");
     EXPECT_NE(Shown.find("\nArea\tFIDO.TEST\n"), std::string::npos) << Shown;
+  }
+}
+
+// A type 2.2 header (FSC-0045) is read by its own layout, not as 2+: show
+// gives its points and domains and no date, copy compares the packet's
+// addresses with the ones it is given, and check finds no capability word
+// where a domain's bytes lie.
+TEST(KelvutilTest, TypeTwoPointTwoPacketsByTheirOwnLayout) {
+  tRuntimeTempDir T;
+  const std::string File = T / "0000aa22.pkt";
+  PutFile(File, testing::PacketBytes(testing::PktHeader22Bytes({2, 5020, 2, 3}, {2, 5020, 1, 0}, "amiganet", "fidonet"),
+                                     testing::ThreeMessages()));
+  auto Base = OpenBaseForReading("show", File);
+  ASSERT_TRUE(Base);
+  std::string Shown = Show(*Base, 1);
+  EXPECT_EQ(Shown.substr(0, Shown.find("Number\t")),
+            "PacketFrom\t2:5020/2.3\nPacketTo\t2:5020/1\nPacketPassword\tpw\nPacketType\t2.2\n"
+            "PacketFromDomain\tamiganet\nPacketToDomain\tfidonet\nPacketProduct\t0xfe\nPacketRevision\t1\n");
+  Base.reset();
+  testing::tRun Checked = testing::Command(RunCheckCommand, {"check", File});
+  EXPECT_EQ(Checked.Code, 0) << Checked.Out;
+  ASSERT_EQ(testing::Command(RunCopyCommand, {"copy", File, "F" + T / "msg"}).Code, 0);
+  for (const char* From : {"2:5020/2.3", "2:5020/2"}) {
+    testing::tRun Copied =
+        testing::Command(RunCopyCommand, {"copy", "F" + T / "msg", File, "--pkt-from", From, "--pkt-to", "2:5020/1"});
+    EXPECT_EQ(Copied.Code, From[8] == '.' ? 0 : 1) << From << Copied.Err;
   }
 }
 
