@@ -424,8 +424,10 @@ bool tPktBase::ReadMessage(int32_t N, tMessage* Msg) {
     }
     S.Reset();
   }
+  // A packet carries echomail with its area line and netmail without.
+  Msg->Kind = Msg->Area.Empty() ? mkNetmail : mkEchomail;
   ConvertHeader(true, Msg);
-  ReadText(Msg, static_cast<int32_t>(Pos), static_cast<int32_t>(End));
+  ReadText(Msg, Pos, End);
   Msg->SyncFlags(true);
   CompleteHeader(*Msg);
   Msg->State = msRead;
