@@ -3,7 +3,7 @@
 // kelvutil.cc. A subcommand gets its own arguments (Args[0] is its name),
 // prints plain stable output through Out() (one record a line, fields
 // separated by tabs where it lists; text bytes as stored, code page 866,
-// shown as UTF-8 on a Linux terminal), and returns the exit code: 0 on
+// written as UTF-8 on Linux), and returns the exit code: 0 on
 // success, 1 on failure with the reason on standard error (Err()).
 #ifndef KELVANE_TOOLS_KELVUTIL_H_
 #define KELVANE_TOOLS_KELVUTIL_H_
@@ -32,8 +32,8 @@ struct tSubcommand {
 };
 
 // Where kelvutil's text goes: a standard stream, or (for tests) a string.
-// Text is code page 866 bytes; with Utf8 set it is written as UTF-8, as a
-// Linux terminal shows it, else as the bytes it is.
+// Text is code page 866 bytes; with Utf8 set it is written as UTF-8, as
+// kelvane writes on Linux, else as the bytes it is.
 class tTextOut {
  public:
   // File nullptr: the text is collected in Text().

@@ -1,7 +1,8 @@
 // What every kelvutil subcommand shares: where its text goes (as UTF-8 on
-// a Linux terminal, as code page 866 bytes elsewhere), the help switch,
+// Linux, as code page 866 bytes on Windows), the help switch,
 // the failure line, the escaping of control bytes, and the reading of base
 // identifiers from the command line.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>

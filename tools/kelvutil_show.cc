@@ -20,9 +20,9 @@ extern const char ShowHelp[] =
     "does not carry and the reader completed (a MSGID or INTL made from the\n"
     "addresses, the time of reading for a date text with no date) is\n"
     "followed by a tab and \"(completed)\"; it is never written back. Text is\n"
-    "printed as stored (code page 866), except that control characters show\n"
-    "as ^ and a letter (^A the SOH that starts a kludge, ^[ an escape), so\n"
-    "that no message can change the terminal.\n\n"
+    "printed as stored (code page 866, as UTF-8 on Linux), except that\n"
+    "control characters show as ^ and a letter (^A the SOH that starts a\n"
+    "kludge, ^[ an escape), so that no message can change the terminal.\n\n"
     KELV_BASEID_HELP "The base is opened for reading only.\n";
 
 namespace {
