@@ -72,6 +72,44 @@ std::string MsgFile(std::string_view From, std::string_view Subject, std::string
   return std::string(reinterpret_cast<char*>(H), 190) + std::string(Text);
 }
 
+// list and show never stay silent: a folder of other bases is told with
+// the name of one of them, each message that cannot be read is named.
+TEST(KelvutilList, WhatItCannotListIsTold) {
+  tRuntimeTempDir T;
+  auto In = [&T](const char* Dir, const char* Name = "") { return T / Dir + PathSeparator + Name; };
+  for (const char* D : {"bases", "in", "net", "empty"}) fs::create_directories(T / D);
+  for (const char* F : {"echo.jhr", "echo.jdt", "area.jhr", "SQ.SQD"}) PutFile(In("bases", F), "");
+  PutFile(In("in", "0000abcd.pkt"), "");
+  PutFile(In("net", "1.msg"), MsgFile("Ivan", "one", "a\r\0"s));
+  PutFile(In("net", "2.msg"), MsgFile("Held", "two", "b\r\0"s));
+  PutFile(In("net", "3.msg"), MsgFile("Olga", "three", "c\r\0"s));
+  tBufStream Held(In("net", "2.msg"), static_cast<uint16_t>(smOpenRead | fmDenyAll));  // as a tosser holds it
+  ASSERT_EQ(Held.Status, stOk);
+  const std::string Bases = In("bases") + " holds no *.MSG files but 2 JAM bases and 1 Squish base; name one as " +
+                            In("bases", "area.jhr") + ", or J" + In("bases", "area") + "\n";
+  struct {
+    int (*Run)(int, char**);
+    std::vector<std::string> Args;
+    int Code;
+    size_t Listed;
+    std::string Err;
+  } Cases[] = {
+      {RunListCommand, {"list", T / "bases"}, 1, 0, "kelvutil list: " + Bases},
+      {RunListCommand, {"list", T / "in"}, 1, 0,
+       "kelvutil list: " + In("in") + " holds no *.MSG files but 1 packet; name one as " + In("in", "0000abcd.pkt") + "\n"},
+      {RunListCommand, {"list", T / "net"}, 1, 2, "kelvutil list: message 2 cannot be read, passed over\n"},
+      {RunListCommand, {"list", T / "empty"}, 0, 0, ""},
+      {RunShowCommand, {"show", T / "bases", "1"}, 1, 0, "kelvutil show: no message 1 in " + T / "bases" + ": " + Bases},
+      {RunShowCommand, {"show", T / "net", "2"}, 1, 0, "kelvutil show: message 2 of " + T / "net" + " cannot be read\n"},
+  };
+  for (const auto& C : Cases) {
+    tRun R = Command(C.Run, C.Args);
+    EXPECT_EQ(R.Code, C.Code) << C.Args[1];
+    EXPECT_EQ(Lines(R.Out).size(), C.Listed) << R.Out;
+    EXPECT_EQ(R.Err, C.Err);
+  }
+}
+
 TEST(KelvutilArguments, WhatStandsIsABarePathTypedByItsExtension) {
   tRuntimeTempDir T;
   tInDir In(T.Path());

@@ -119,8 +119,12 @@ int RunShowCommand(int Argc, char** Args) {
   auto Base = OpenBaseForReading("show", Args[1]);
   if (!Base) return 1;
   int32_t Number = static_cast<int32_t>(N);
-  if (!PrintMessage(Out(), *Base, Number))
-    return Fail("show", "no message " + IntToStr(Number).ToStdString() + " in " + Args[1]);
+  if (!PrintMessage(Out(), *Base, Number)) {
+    std::string Which = "message " + IntToStr(Number).ToStdString();
+    if (Base->Exists(Number)) return Fail("show", Which + " of " + Args[1] + " cannot be read");
+    std::string Other = OtherBasesIn(*Base);
+    return Fail("show", "no " + Which + " in " + Args[1] + (Other.empty() ? "" : ": ") + Other);
+  }
   return 0;
 }
 
