@@ -228,6 +228,8 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
   EXPECT_EQ(GetFile(T / "dst" + PathSeparator + "7.msg"), MsgFile("Old", "kept", "d\r\0"s));
 
   // Refused before anything is read or made.
+  const char* NoHop =
+      "kelvutil copy: a new packet needs its addresses: --pkt-from (this node) and --pkt-to (the node it goes to)\n";
   struct {
     std::vector<std::string> Args;
     const char* Err;
@@ -240,6 +242,9 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
        "kelvutil copy: a packet password has at most 8 characters\n"},
       {{"copy", T / "src", "F" + T / "src" + PathSeparator}, "kelvutil copy: SRC and DST are the same base\n"},
       {{"copy", T / "src", T / "new", "5", "2"}, "kelvutil copy: FIRST is above LAST\n"},
+      // The hop a packet travels is no message's: a new one is made only with both.
+      {{"copy", T / "src", T / "x.pkt", "--pkt-from", "2:5020/1"}, NoHop},
+      {{"copy", T / "src", "P" + T / "x.pkt"}, NoHop},
   };
   auto Before = Snapshot(T.Path());
   for (const auto& C : Refused) {
@@ -258,6 +263,7 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
   tRun P = Command(RunCopyCommand, Pkt);
   EXPECT_EQ(P.Code, 0) << P.Err;
   EXPECT_EQ(Lines(P.Out)[3], "copied 3 of 3 messages") << P.Out;
+  EXPECT_EQ(Command(RunCopyCommand, {"copy", T / "src", T / "out.pkt", "2", "2"}).Code, 0);  // it has them
   std::string Shown = Command(RunShowCommand, {"show", T / "out.pkt", "3"}).Out;
   for (const char* Line : {"PacketFrom\t2:5020/1\n", "PacketTo\t2:5020/2.5\n", "PacketPassword\tsecret\n"})
     EXPECT_NE(Shown.find(Line), std::string::npos) << Line << Shown;
@@ -723,8 +729,11 @@ TEST_F(KelvutilCheckCrashmailJam, OnlyItsKnownFaults) {
   // What our library makes of them checks clean in every format.
   for (const char* To : {"Scopy", "Jcopy", "Pcopy.pkt"}) {
     const std::string Id = To[0] + Node / (To + 1);
-    ASSERT_EQ(Command(RunCopyCommand, {"copy", "J" + Node / "jam/netmail", Id}).Code, 0) << To;
-    ASSERT_EQ(Command(RunCopyCommand, {"copy", "J" + Node / "jam/echo", Id}).Code, 0) << To;
+    for (const char* Src : {"jam/netmail", "jam/echo"}) {
+      std::vector<std::string> Args{"copy", "J" + Node / Src, Id, "--pkt-from", "2:5020/2", "--pkt-to", "2:5020/1"};
+      if (To[0] != 'P') Args.resize(3);
+      ASSERT_EQ(Command(RunCopyCommand, Args).Code, 0) << To;
+    }
     tRun C = Command(RunCheckCommand, {"check", Id});
     EXPECT_EQ(C.Code, 0) << C.Out;
   }
