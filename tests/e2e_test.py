@@ -314,6 +314,7 @@ class E2E(unittest.TestCase):
         self.assertEqual(done(out)[0], decisions, plan + out)
         if rc != 0:  # stopped for the busy flag: nothing stored, nothing deleted
             self.assertIn("there now: kelvane would quit", plan)
+            self.assertNotIn("\tdeleted\t", plan)
             self.assertEqual(after, before)
             return
         self.assertEqual(done(out)[1], kept, plan + out)
