@@ -576,7 +576,7 @@ class E2E(unittest.TestCase):
                 with self.subTest(opts=opts, to_file=to_file), open(node.path("out"), "w+b") as f:
                     rc, raw, err = run_kelvutil(node.dir, opts + ["list", "Fnetmail"], text=None,
                                                 stdout=f if to_file else subprocess.PIPE)
-                    self.assertEqual((rc, err), (0, b""))
+                    self.assertEqual(rc, 0, err)
                     f.seek(0)
                     raw = f.read() if to_file else raw
                     self.assertIn("Иван Петров\t2:463/100\tRobot\t2:463/1\tтест ■".encode(text), raw)
