@@ -261,8 +261,10 @@ int RunCopyCommand(int Argc, char** Args) {
     // What a JAM header holds beyond the message's fields cannot go along.
     std::string Unread;
     if (SrcKind == bkJam)
-      for (uint32_t Id : static_cast<tJamBase&>(*Src).SkippedSubfields())
-        Unread += (Unread.empty() ? "" : " ") + IntToStr(Id).ToStdString();
+      for (uint32_t Id : static_cast<tJamBase&>(*Src).SkippedSubfields()) {
+        if (!Unread.empty()) Unread += ' ';
+        Unread += IntToStr(Id).View();
+      }
     if (Msg.Area.Empty()) Msg.Area = A.Area;
     if (InPlace) Threads(Msg, N);
     std::string Dropped;
