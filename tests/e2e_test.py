@@ -56,16 +56,19 @@ def decode(raw):
     return raw.decode("utf-8")
 
 
-def run_kelvutil(cwd, args):
-    """Runs kelvutil in cwd: (exit code, standard output as text). Its
-    output to a pipe is the files' code page 866 bytes, rows ended as text
-    files end them on the system."""
+def run_kelvutil(cwd, args, stdout=subprocess.PIPE, text="cp866" if WINE else "utf-8"):
+    """Runs kelvutil in cwd: (exit code, standard output, standard error).
+    Its text is written as kelvane's is, UTF-8 on Linux and the files' code
+    page 866 bytes on Windows, rows ended as text files end them on the
+    system; text=None keeps the bytes. stdout may be a file to write to."""
     cmd = (["wine", KELVUTIL] if WINE else [KELVUTIL]) + list(args)
     env = dict(os.environ, WINEDEBUG="-all")
-    p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+    p = subprocess.run(cmd, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, env=env,
                        stdin=subprocess.DEVNULL, timeout=120)
-    out = p.stdout.replace(b"\r\n", b"\n") if WINE else p.stdout
-    return p.returncode, out.decode("cp866"), p.stderr.decode("cp866", "replace")
+    out = (p.stdout or b"").replace(b"\r\n", b"\n") if WINE else p.stdout or b""
+    if text is None:
+        return p.returncode, out, p.stderr
+    return p.returncode, out.decode(text), p.stderr.decode(text, "replace")
 
 
 def tree(d):
@@ -311,6 +314,7 @@ class E2E(unittest.TestCase):
         self.assertEqual(done(out)[0], decisions, plan + out)
         if rc != 0:  # stopped for the busy flag: nothing stored, nothing deleted
             self.assertIn("there now: kelvane would quit", plan)
+            self.assertNotIn("\tdeleted\t", plan)
             self.assertEqual(after, before)
             return
         self.assertEqual(done(out)[1], kept, plan + out)
@@ -558,6 +562,24 @@ class E2E(unittest.TestCase):
         self.assertEqual(node.cfg(), node.removed("JAM.AREA", "SQ.AREA"))
         self.assertEqual(sorted(os.listdir(node.path("bases"))),
                          ["jamarea.jdt", "jamarea.jdx", "jamarea.jhr", "jamarea.jlr"])
+
+    def test_kelvutil_writes_text_as_kelvane_does(self):
+        # To a pipe and to a file alike: UTF-8 on Linux, the files' code
+        # page 866 bytes on Windows; --cp866 gives those bytes everywhere.
+        if not KELVUTIL:
+            self.skipTest("no kelvutil given")
+        node = Node(self)
+        node.msg(1, frm="Иван Петров", subject="тест ■")
+        native = "cp866" if WINE else "utf-8"
+        for opts, text in (([], native), (["--cp866"], "cp866"), (["--utf8"], "utf-8")):
+            for to_file in (False, True):
+                with self.subTest(opts=opts, to_file=to_file), open(node.path("out"), "w+b") as f:
+                    rc, raw, err = run_kelvutil(node.dir, opts + ["list", "Fnetmail"], text=None,
+                                                stdout=f if to_file else subprocess.PIPE)
+                    self.assertEqual(rc, 0, err)
+                    f.seek(0)
+                    raw = f.read() if to_file else raw
+                    self.assertIn("Иван Петров\t2:463/100\tRobot\t2:463/1\tтест ■".encode(text), raw)
 
     def test_tildes_in_names_are_shown_as_they_are(self):
         node = Node(self, cfg_name="s~~et~up.cfg")

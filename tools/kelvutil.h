@@ -3,7 +3,7 @@
 // kelvutil.cc. A subcommand gets its own arguments (Args[0] is its name),
 // prints plain stable output through Out() (one record a line, fields
 // separated by tabs where it lists; text bytes as stored, code page 866,
-// shown as UTF-8 on a Linux terminal), and returns the exit code: 0 on
+// written as UTF-8 on Linux), and returns the exit code: 0 on
 // success, 1 on failure with the reason on standard error (Err()).
 #ifndef KELVANE_TOOLS_KELVUTIL_H_
 #define KELVANE_TOOLS_KELVUTIL_H_
@@ -32,8 +32,8 @@ struct tSubcommand {
 };
 
 // Where kelvutil's text goes: a standard stream, or (for tests) a string.
-// Text is code page 866 bytes; with Utf8 set it is written as UTF-8, as a
-// Linux terminal shows it, else as the bytes it is.
+// Text is code page 866 bytes; with Utf8 set it is written as UTF-8, as
+// kelvane writes on Linux, else as the bytes it is.
 class tTextOut {
  public:
   // File nullptr: the text is collected in Text().
@@ -105,6 +105,10 @@ std::string BasesOf(tBaseKind Kind);
 // and plan do; prints the reason on Err() and yields nothing when it
 // cannot (a folder that is not there is not made).
 std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, std::string_view Arg);
+// For a *.MSG folder that holds no message files but bases of other
+// formats (a folder of JAM or Squish areas, an inbound folder of packets):
+// what it holds and how to name one of them. Empty otherwise.
+std::string OtherBasesIn(tMsgBase& Base);
 // The numbers of the messages a base holds now, ascending.
 std::vector<int32_t> MessageNumbers(tMsgBase& Base);
 // FastEcho's base type of an area as kelvane reads it: "*.MSG", "Squish",
@@ -141,8 +145,9 @@ extern const char PlanHelp[];
   "format (jam/new.jhr). Anything else is a letter and a path.\n"
 
 // What list prints for a base, and show for message N (false when there is
-// no such message).
-void PrintMessageList(tTextOut& To, tMsgBase& Base);
+// no such message). The list passes over the messages it cannot read and
+// yields their numbers.
+std::vector<int32_t> PrintMessageList(tTextOut& To, tMsgBase& Base);
 bool PrintMessage(tTextOut& To, tMsgBase& Base, int32_t N);
 // The lines show adds for a Squish base after ReadMessage read message N
 // (frame offset, UMSGID, reply links); nothing for other bases.

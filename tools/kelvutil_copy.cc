@@ -18,6 +18,7 @@
 #include "msgbase/message.h"
 #include "msgbase/message_compare.h"
 #include "msgbase/msgbase.h"
+#include "runtime/file_system.h"
 #include "tools/kelvutil.h"
 
 namespace kelvane {
@@ -28,7 +29,8 @@ extern const char CopyHelp[] =
     "SRC is only read. Options, anywhere after copy:\n"
     "\n"
     "  --pkt-from ADDR   into a packet: the packet's origin address\n"
-    "  --pkt-to ADDR     its destination address (zone:net/node[.point])\n"
+    "  --pkt-to ADDR     its destination address (zone:net/node[.point]);\n"
+    "                    a new packet needs both\n"
     "  --password PW     its password, at most 8 characters\n"
     "  --area TAG        the echo area of the messages that name none (those\n"
     "                    of a *.MSG folder, a Squish or a JAM base, where the\n"
@@ -42,8 +44,8 @@ extern const char CopyHelp[] =
     "one DST does not take \"N<tab>not written\" (a packet takes no text with\n"
     "a NUL in it), one written but not read back says so; the others still\n"
     "go. Reply links follow the messages to their numbers in DST; a link to a\n"
-    "message that is not copied along cannot be kept: \"Links: not kept (N:\n"
-    "not copied)\". The subfields of a JAM message that no field of a message\n"
+    "message that is not copied along cannot be kept: \"Links: not kept (to\n"
+    "message N, which was not copied)\". The subfields of a JAM message that no field of a message\n"
     "holds (ids it does not know, more than 255 bytes) are told by their ids:\n"
     "\"Subfields: not read (2004 9000)\". At the end:\n"
     "\n"
@@ -130,14 +132,20 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
 int RunCopyCommand(int Argc, char** Args) {
   tCopyArgs A;
   if (!ParseCopyArgs(Argc, Args, A)) return 1;
-  tShortString SrcId, DstId, Path;
+  tShortString SrcId, DstId, Path, DstPath;
   tBaseKind SrcKind, DstKind;
   std::string Why;
-  if (!ResolveBaseArgument(A.Src, SrcId, SrcKind, Path, Why) || !ResolveBaseArgument(A.Dst, DstId, DstKind, Path, Why))
+  if (!ResolveBaseArgument(A.Src, SrcId, SrcKind, Path, Why) || !ResolveBaseArgument(A.Dst, DstId, DstKind, DstPath, Why))
     return Fail("copy", Why);
   if (A.Packet && DstKind != bkPacket)
     return Fail("copy", "--pkt-from, --pkt-to, --password and --area are for a packet DST");
   if (SameBase(SrcId, DstId)) return Fail("copy", "SRC and DST are the same base");
+  // A packet's addresses are the hop it travels, this node to the next,
+  // which no message tells (an echomail message names the node that wrote
+  // it, a netmail message its last destination): a new packet is not made
+  // without them.
+  if (DstKind == bkPacket && !FileExists(DstPath) && !(A.HasFrom && A.HasTo))
+    return Fail("copy", "a new packet needs its addresses: --pkt-from (this node) and --pkt-to (the node it goes to)");
   auto Src = OpenBaseForReading("copy", A.Src);
   if (!Src) return 1;
 
@@ -225,7 +233,9 @@ int RunCopyCommand(int Argc, char** Args) {
       ++Lost[{C.Part, false}];
     }
     if (!Dropped.empty()) {
-      Line.push_back("Links: not kept (" + Dropped + ": not copied)");
+      bool One = Dropped.find(' ') == std::string::npos;
+      Line.push_back("Links: not kept (to message" + std::string(One ? " " : "s ") + Dropped +
+                     (One ? ", which was not copied)" : ", which were not copied)"));
       ++Lost[{mpReplyTo, true}];
     }
     if (Parts != cpLinks) ++Copied;
@@ -251,8 +261,10 @@ int RunCopyCommand(int Argc, char** Args) {
     // What a JAM header holds beyond the message's fields cannot go along.
     std::string Unread;
     if (SrcKind == bkJam)
-      for (uint32_t Id : static_cast<tJamBase&>(*Src).SkippedSubfields())
-        Unread += (Unread.empty() ? "" : " ") + IntToStr(Id).ToStdString();
+      for (uint32_t Id : static_cast<tJamBase&>(*Src).SkippedSubfields()) {
+        if (!Unread.empty()) Unread += ' ';
+        Unread += IntToStr(Id).View();
+      }
     if (Msg.Area.Empty()) Msg.Area = A.Area;
     if (InPlace) Threads(Msg, N);
     std::string Dropped;

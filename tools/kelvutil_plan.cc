@@ -58,7 +58,8 @@ extern const char PlanHelp[] =
     "  file TAG FILE BYTES                 each of its files\n"
     "  base TAG PATH kept WHY         a base that stays: the netmail folder, a\n"
     "                                 file of kelvane's, shared with an area\n"
-    "                                 that stays\n"
+    "                                 that stays; every base while FastEcho\n"
+    "                                 is busy and kelvane would quit\n"
     "  base TAG PATH none WHY         an area with no base to delete\n"
     "\n"
     "A base goes whole or not at all: should one of its files be in use when\n"
@@ -156,7 +157,7 @@ class tPlanScan : public tScanListener {
   int64_t N_ = 0;
 };
 
-void PrintBase(tTextOut& To, const tPlanScan::tRemoved& R, bool RemoveBase) {
+void PrintBase(tTextOut& To, const tPlanScan::tRemoved& R, bool RemoveBase, bool Quits) {
   const tBaseToGo& B = R.Base;
   switch (B.Fate) {
     case bfNone: {
@@ -172,6 +173,11 @@ void PrintBase(tTextOut& To, const tPlanScan::tRemoved& R, bool RemoveBase) {
       To.Record({"base", B.Tag, B.Path, "kept", Line({"is also the base of area [", B.SharedWith, "]"})});
       return;
     case bfDelete: break;
+  }
+  // A run that gives up for the busy flag stores nothing and so deletes no base.
+  if (Quits) {
+    To.Record({"base", B.Tag, B.Path, "kept", "FastEcho is busy: kelvane would quit, none of its files deleted"});
+    return;
   }
   std::vector<tShortString> Files;
   if (BaseFiles(B.Id, Files)) {
@@ -231,9 +237,9 @@ int RunPlanCommand(int Argc, char** Args) {
   }
   static const char* const Policies[] = {"wait until it goes, then store", "quit (exit code 253), storing nothing",
                                          "store all the same"};
+  const bool Busy = FileExists(Flag);
   To.Record({"busy-flag", Flag,
-             FileExists(Flag) ? std::string("there now: kelvane would ") + Policies[S.IfFEBusy]
-                              : std::string("not there now")});
+             Busy ? std::string("there now: kelvane would ") + Policies[S.IfFEBusy] : std::string("not there now")});
   To.Record({"store", S.ConfigPath,
              Num(static_cast<long long>(AreasBefore)) + " -> " + Num(static_cast<long long>(Config.Areas.Count())) +
                  " areas",
@@ -245,7 +251,7 @@ int RunPlanCommand(int Argc, char** Args) {
   size_t Next = 0;
   for (tPlanScan::tRemoved& R : Scan.Removed)
     if (R.Base.Fate != bfNone && Next < BasesToGo.size()) R.Base = BasesToGo[Next++];
-  for (const tPlanScan::tRemoved& R : Scan.Removed) PrintBase(To, R, S.RemoveBase);
+  for (const tPlanScan::tRemoved& R : Scan.Removed) PrintBase(To, R, S.RemoveBase, Busy && S.IfFEBusy == febQuit);
   return 0;
 }
 

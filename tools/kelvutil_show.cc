@@ -20,9 +20,9 @@ extern const char ShowHelp[] =
     "does not carry and the reader completed (a MSGID or INTL made from the\n"
     "addresses, the time of reading for a date text with no date) is\n"
     "followed by a tab and \"(completed)\"; it is never written back. Text is\n"
-    "printed as stored (code page 866), except that control characters show\n"
-    "as ^ and a letter (^A the SOH that starts a kludge, ^[ an escape), so\n"
-    "that no message can change the terminal.\n\n"
+    "printed as stored (code page 866, as UTF-8 on Linux), except that\n"
+    "control characters show as ^ and a letter (^A the SOH that starts a\n"
+    "kludge, ^[ an escape), so that no message can change the terminal.\n\n"
     KELV_BASEID_HELP "The base is opened for reading only.\n";
 
 namespace {
@@ -119,8 +119,12 @@ int RunShowCommand(int Argc, char** Args) {
   auto Base = OpenBaseForReading("show", Args[1]);
   if (!Base) return 1;
   int32_t Number = static_cast<int32_t>(N);
-  if (!PrintMessage(Out(), *Base, Number))
-    return Fail("show", "no message " + IntToStr(Number).ToStdString() + " in " + Args[1]);
+  if (!PrintMessage(Out(), *Base, Number)) {
+    std::string Which = "message " + IntToStr(Number).ToStdString();
+    if (Base->Exists(Number)) return Fail("show", Which + " of " + Args[1] + " cannot be read");
+    std::string Other = OtherBasesIn(*Base);
+    return Fail("show", "no " + Which + " in " + Args[1] + (Other.empty() ? "" : ": ") + Other);
+  }
   return 0;
 }
 
