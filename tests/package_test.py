@@ -180,9 +180,11 @@ class Package(unittest.TestCase):
                  for l in out.split("\n")]
         self.assertEqual(lines, [
             "", e2e.status("kelvane v" + VERSION), e2e.status("loading config file... done!"),
-            e2e.status("loading [setup.cfg]... success!"), e2e.status("scanning netmail base:"),
+            e2e.status("loading [setup.cfg]... success!"), e2e.E2E.ANYONE, e2e.status("scanning netmail base:"),
             e2e.E2E.VALID1, "   . area [ECHO.MSG] removed;", "   . area [ECHO.SQ] removed;",
             "   searhing for next message: #", e2e.status("storing [setup.cfg]... done!"),
+            e2e.status("base [bases\\echo\\] of area [ECHO.MSG] deleted (2 files)"),
+            e2e.status("base [bases\\sq] of area [ECHO.SQ] deleted (3 files)"),
             e2e.status("memory leak is 0 byte(s)."), ""])
         self.assertEqual(rc, 0, out)
         self.assertEqual(node.cfg(), node.removed("ECHO.MSG", "ECHO.SQ"))

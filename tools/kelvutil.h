@@ -22,6 +22,7 @@
 namespace kelvane {
 
 class tMsgBase;
+struct tControlSettings;
 
 struct tSubcommand {
   const char* Name;
@@ -81,11 +82,14 @@ std::string Escaped(std::string_view Text);
 std::string Counted(long long N, const char* One);
 // A whole decimal number from FIRST to LAST, or false.
 bool ParseNumber(std::string_view Text, long long First, long long Last, long long& Value);
-// Warns on Err() when the control file FileName looks like UTF-8 text.
-void WarnIfUtf8(const char* Command, std::string_view FileName);
-// Whether Text is code page 866 text at all or rather UTF-8: it holds
-// bytes of 0x80 and above, and they all form UTF-8 sequences.
-bool LooksLikeUtf8(std::string_view Text);
+// Warns on Err(), as kelvane does on its console, of what the settings
+// read from the control file FileName make of requests that the sysop may
+// not mean: a value in UTF-8, any sender accepted.
+void WarnOfSettings(const char* Command, std::string_view FileName, const tControlSettings& Settings);
+// What ctl and plan end with: 1, with the number of wrong lines on Err(),
+// when the control file has any (so "kelvutil ctl kelv.ctl || exit" guards
+// a batch file); else 0.
+int WrongLinesCode(const char* Command, std::string_view FileName, size_t WrongLines);
 
 // The base identifier an argument names. An argument that names an
 // existing file or folder as it stands, or a base still to be made in an

@@ -24,6 +24,7 @@
 #include "runtime/stream.h"
 #include "runtime/test_dir.h"
 #include "tools/fegen_lib.h"
+#include "app/control_file.h"
 #include "tools/kelvutil.h"
 #include "tools/kelvutil_check.h"
 #include "tools/test_kelvutil.h"
@@ -166,7 +167,7 @@ TEST(KelvutilCommands, CtlRegexAndFecfgEscapeWhatTheyPrint) {
   EXPECT_EQ(R.Code, 0);
   EXPECT_EQ(Lines(R.Out)[0], "FastEchoConfig\tset^[[2Jup.cfg");
   EXPECT_NE(R.Err.find("looks like UTF-8 text (from line 2)"), std::string::npos) << R.Err;
-  PutFile(T / "kelv.ctl", "ToName \x8f\xe0\xa8\xa2\xa5\xe2\r\n");
+  PutFile(T / "kelv.ctl", "FromName Sysop\r\nToName \x8f\xe0\xa8\xa2\xa5\xe2\r\n");
   EXPECT_EQ(Command(RunCtlCommand, {"ctl", T / "kelv.ctl"}).Err, "");
 
   R = Command(RunRegexCommand, {"regex", "^-(.*)$", "\\0", "-a\tb"});
@@ -782,12 +783,14 @@ TEST(KelvutilPlan, EveryDecisionOfTheRun) {
   auto Before = Snapshot(".");
 
   tRun R = Command(RunPlanCommand, {"plan"});
-  EXPECT_EQ(R.Code, 0) << R.Err;
+  EXPECT_EQ(R.Code, 1);  // for the wrong line
+  EXPECT_EQ(R.Err, "kelvutil plan: warning: no FromName or FromAddr: requests from anyone are accepted\n"
+                   "kelvutil plan: kelv.ctl has 1 wrong line\n");
   const size_t Bytes = Cfg.size();
   const std::string Busy = "FastEcho is busy: kelvane would quit, none of its files deleted";
   EXPECT_EQ(Lines(R.Out), (std::vector<std::string>{
                               "control\tkelv.ctl",
-                              "wrong-line\t6",
+                              "wrong-line\t6\tunknown keyword [Frobnicate]",
                               "config\tsetup.cfg\t6 areas\t1 node\t" + std::to_string(Bytes) + " bytes",
                               "netmail\tnetmail\\\tmessages up to number 2",
                               "message\t1\tnot a request\tToName\tSysop",
@@ -822,7 +825,7 @@ TEST(KelvutilPlan, EveryDecisionOfTheRun) {
   PutFile("kelv.ctl", "FastEchoConfig missing.cfg\r\n");
   R = Command(RunPlanCommand, {"plan"});
   EXPECT_EQ(R.Code, 1);
-  EXPECT_EQ(R.Err, "kelvutil plan: cannot load [missing.cfg]: there is no such file\n");
+  EXPECT_EQ(Lines(R.Err).back(), "kelvutil plan: cannot load [missing.cfg]: there is no such file");
 }
 
 }  // namespace

@@ -132,24 +132,6 @@ bool ParseNumber(std::string_view Text, long long First, long long Last, long lo
   return StrToInt(Text, Value) && Value >= First && Value <= Last;
 }
 
-bool LooksLikeUtf8(std::string_view Text) {
-  bool High = false;
-  for (size_t I = 0; I < Text.size();) {
-    uint8_t B = static_cast<uint8_t>(Text[I]);
-    if (B < 0x80) {
-      ++I;
-      continue;
-    }
-    High = true;
-    size_t Length = B >= 0xC2 && B <= 0xDF ? 2 : B >= 0xE0 && B <= 0xEF ? 3 : B >= 0xF0 && B <= 0xF4 ? 4 : 0;
-    if (Length == 0 || I + Length > Text.size()) return false;
-    for (size_t K = 1; K < Length; ++K)
-      if ((static_cast<uint8_t>(Text[I + K]) & 0xC0) != 0x80) return false;
-    I += Length;
-  }
-  return High;
-}
-
 tShortString BaseIdOfArgument(std::string_view Arg) {
   if (Arg.empty()) return tShortString();
   if (Arg.size() > tShortString::MaxLength) return tShortString();
