@@ -32,12 +32,15 @@ MARK = "\036"
 
 def blocks(path):
     """(lines, prompt) of each example of a README (its code blocks, each
-    line a command) or of a manual page (the .nf blocks of EXAMPLES, as
+    line a command, or "$ " before each command and what it prints below)
+    or of a manual page (the .nf blocks of EXAMPLES, as
     they read: "$ " before a command, what it prints below)."""
     with open(path, encoding="utf-8") as f:
         text = f.read()
     if path.endswith(".md"):
-        return [(b.split("\n")[1:-1], "") for b in re.findall(r"^```[^\n]*\n.*?^```$", text, re.M | re.S)]
+        # A block that shows what a command prints has "$ " before the command.
+        found = [b.split("\n")[1:-1] for b in re.findall(r"^```[^\n]*\n.*?^```$", text, re.M | re.S)]
+        return [(b, "$ " if b and b[0].startswith("$ ") else "") for b in found]
     examples = "\n".join(sections(text, ".SH")["EXAMPLES"])
     return [([unroff(l) for l in b.split("\n") if not l.startswith(".")], "$ ")
             for b in re.findall(r"^\.nf\n(.*?)\n\.fi$", examples, re.M | re.S)]
@@ -50,9 +53,9 @@ class Examples(unittest.TestCase):
         self.env = dict(os.environ, HOME=os.path.join(self.tmp, "home"), PATH=os.pathsep.join(
             [os.path.join(BUILD, "tools"), os.path.join(BUILD, "app"), os.environ["PATH"]]))
 
-    def run_block(self, block, prompt, cwd):
-        """Runs a block in cwd (standing for /srv/fido); the number of
-        commands it ran."""
+    def run_block(self, block, prompt, cwd, node=None):
+        """Runs a block in cwd, the node folder (cwd when not given)
+        standing for /srv/fido; the number of commands it ran."""
         if block and block[0].startswith("FastEchoConfig"):
             ctl = os.path.join(self.tmp, "example.ctl")
             with open(ctl, "w", encoding="cp866") as f:
@@ -67,7 +70,7 @@ class Examples(unittest.TestCase):
                 cmds[-1][1] = (cmds[-1][1] or "") + line + "\n"
                 continue
             cmd, key = line[len(prompt):], line.split("#")[0].strip()
-            run = STANDS_FOR[key] and STANDS_FOR[key] % SOURCE if key in STANDS_FOR else cmd.replace("/srv/fido", cwd)
+            run = STANDS_FOR[key] and STANDS_FOR[key] % SOURCE if key in STANDS_FOR else cmd.replace("/srv/fido", node or cwd)
             if run:
                 script += "printf '\\036\\n'\n%s\nprintf '\\n\\036%%d\\n' $?\n" % run
                 cmds.append([cmd, None])
@@ -88,7 +91,8 @@ class Examples(unittest.TestCase):
         top = os.path.join(self.tmp, "top")
         os.makedirs(os.path.join(top, "build"))
         os.symlink(BUILD, os.path.join(top, "build", "native"))
-        ran = sum(self.run_block(b, p, top) for b, p in blocks(os.path.join(SOURCE, "README.md")))
+        node = os.path.join(top, "demo-node")
+        ran = sum(self.run_block(b, p, top, node) for b, p in blocks(os.path.join(SOURCE, "README.md")))
         self.assertGreaterEqual(ran, 7)
         self.assertTrue(os.path.isfile(os.path.join(self.tmp, "home", ".local", "bin", "kelvutil")))
 
