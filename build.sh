@@ -19,7 +19,7 @@ JOBS=${JOBS:-2}
 
 DEMO_PACKAGES="cmake ninja-build g++"
 TEST_PACKAGES="$DEMO_PACKAGES libgtest-dev libbenchmark-dev python3 crashmail jamnntpd dpkg-dev file
-               groff-base g++-mingw-w64-i686-posix googletest"
+               groff-base g++-mingw-w64-i686-posix googletest lintian"
 # Only the Windows tests need these; without them those tests are skipped.
 WINE_PACKAGES="wine wine32:i386"
 

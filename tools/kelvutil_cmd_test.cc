@@ -25,6 +25,7 @@
 #include "runtime/stream.h"
 #include "runtime/test_dir.h"
 #include "tools/fegen_lib.h"
+#include "app/control_file.h"
 #include "tools/kelvutil.h"
 #include "tools/kelvutil_check.h"
 #include "tools/test_kelvutil.h"
@@ -71,6 +72,44 @@ std::string MsgFile(std::string_view From, std::string_view Subject, std::string
   PutU16(H + 166, 1);
   PutU16(H + 174, 5020);
   return std::string(reinterpret_cast<char*>(H), 190) + std::string(Text);
+}
+
+// list and show never stay silent: a folder of other bases is told with
+// the name of one of them, each message that cannot be read is named.
+TEST(KelvutilList, WhatItCannotListIsTold) {
+  tRuntimeTempDir T;
+  auto In = [&T](const char* Dir, const char* Name = "") { return T / Dir + PathSeparator + Name; };
+  for (const char* D : {"bases", "in", "net", "empty"}) fs::create_directories(T / D);
+  for (const char* F : {"echo.jhr", "echo.jdt", "area.jhr", "SQ.SQD"}) PutFile(In("bases", F), "");
+  PutFile(In("in", "0000abcd.pkt"), "");
+  PutFile(In("net", "1.msg"), MsgFile("Ivan", "one", "a\r\0"s));
+  PutFile(In("net", "2.msg"), MsgFile("Held", "two", "b\r\0"s));
+  PutFile(In("net", "3.msg"), MsgFile("Olga", "three", "c\r\0"s));
+  tBufStream Held(In("net", "2.msg"), static_cast<uint16_t>(smOpenRead | fmDenyAll));  // as a tosser holds it
+  ASSERT_EQ(Held.Status, stOk);
+  const std::string Bases = In("bases") + " holds no *.MSG files but 2 JAM bases and 1 Squish base; name one as " +
+                            In("bases", "area.jhr") + ", or J" + In("bases", "area") + "\n";
+  struct {
+    int (*Run)(int, char**);
+    std::vector<std::string> Args;
+    int Code;
+    size_t Listed;
+    std::string Err;
+  } Cases[] = {
+      {RunListCommand, {"list", T / "bases"}, 1, 0, "kelvutil list: " + Bases},
+      {RunListCommand, {"list", T / "in"}, 1, 0,
+       "kelvutil list: " + In("in") + " holds no *.MSG files but 1 packet; name one as " + In("in", "0000abcd.pkt") + "\n"},
+      {RunListCommand, {"list", T / "net"}, 1, 2, "kelvutil list: message 2 cannot be read, passed over\n"},
+      {RunListCommand, {"list", T / "empty"}, 0, 0, ""},
+      {RunShowCommand, {"show", T / "bases", "1"}, 1, 0, "kelvutil show: no message 1 in " + T / "bases" + ": " + Bases},
+      {RunShowCommand, {"show", T / "net", "2"}, 1, 0, "kelvutil show: message 2 of " + T / "net" + " cannot be read\n"},
+  };
+  for (const auto& C : Cases) {
+    tRun R = Command(C.Run, C.Args);
+    EXPECT_EQ(R.Code, C.Code) << C.Args[1];
+    EXPECT_EQ(Lines(R.Out).size(), C.Listed) << R.Out;
+    EXPECT_EQ(R.Err, C.Err);
+  }
 }
 
 TEST(KelvutilArguments, WhatStandsIsABarePathTypedByItsExtension) {
@@ -129,7 +168,7 @@ TEST(KelvutilCommands, CtlRegexAndFecfgEscapeWhatTheyPrint) {
   EXPECT_EQ(R.Code, 0);
   EXPECT_EQ(Lines(R.Out)[0], "FastEchoConfig\tset^[[2Jup.cfg");
   EXPECT_NE(R.Err.find("looks like UTF-8 text (from line 2)"), std::string::npos) << R.Err;
-  PutFile(T / "kelv.ctl", "ToName \x8f\xe0\xa8\xa2\xa5\xe2\r\n");
+  PutFile(T / "kelv.ctl", "FromName Sysop\r\nToName \x8f\xe0\xa8\xa2\xa5\xe2\r\n");
   EXPECT_EQ(Command(RunCtlCommand, {"ctl", T / "kelv.ctl"}).Err, "");
 
   R = Command(RunRegexCommand, {"regex", "^-(.*)$", "\\0", "-a\tb"});
@@ -191,6 +230,8 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
   EXPECT_EQ(GetFile(T / "dst" + PathSeparator + "7.msg"), MsgFile("Old", "kept", "d\r\0"s));
 
   // Refused before anything is read or made.
+  const char* NoHop =
+      "kelvutil copy: a new packet needs its addresses: --pkt-from (this node) and --pkt-to (the node it goes to)\n";
   struct {
     std::vector<std::string> Args;
     const char* Err;
@@ -207,6 +248,9 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
        "kelvutil copy: a packet password has at most 8 characters\n"},
       {{"copy", T / "src", "F" + T / "src" + PathSeparator}, "kelvutil copy: SRC and DST are the same base\n"},
       {{"copy", T / "src", T / "new", "5", "2"}, "kelvutil copy: FIRST is above LAST\n"},
+      // The hop a packet travels is no message's: a new one is made only with both.
+      {{"copy", T / "src", T / "x.pkt", "--pkt-from", "2:5020/1"}, NoHop},
+      {{"copy", T / "src", "P" + T / "x.pkt"}, NoHop},
   };
   auto Before = Snapshot(T.Path());
   for (const auto& C : Refused) {
@@ -225,6 +269,7 @@ TEST(KelvutilCopyLimits, WhatDidNotFitIsToldAndCounted) {
   tRun P = Command(RunCopyCommand, Pkt);
   EXPECT_EQ(P.Code, 0) << P.Err;
   EXPECT_EQ(Lines(P.Out)[3], "copied 3 of 3 messages") << P.Out;
+  EXPECT_EQ(Command(RunCopyCommand, {"copy", T / "src", T / "out.pkt", "2", "2"}).Code, 0);  // it has them
   std::string Shown = Command(RunShowCommand, {"show", T / "out.pkt", "3"}).Out;
   for (const char* Line : {"PacketFrom\t2:5020/1\n", "PacketTo\t2:5020/2.5\n", "PacketPassword\tsecret\n"})
     EXPECT_NE(Shown.find(Line), std::string::npos) << Line << Shown;
@@ -746,8 +791,11 @@ TEST_F(KelvutilCheckCrashmailJam, OnlyItsKnownFaults) {
   // What our library makes of them checks clean in every format.
   for (const char* To : {"Scopy", "Jcopy", "Pcopy.pkt"}) {
     const std::string Id = To[0] + Node / (To + 1);
-    ASSERT_EQ(Command(RunCopyCommand, {"copy", "J" + Node / "jam/netmail", Id}).Code, 0) << To;
-    ASSERT_EQ(Command(RunCopyCommand, {"copy", "J" + Node / "jam/echo", Id}).Code, 0) << To;
+    for (const char* Src : {"jam/netmail", "jam/echo"}) {
+      std::vector<std::string> Args{"copy", "J" + Node / Src, Id, "--pkt-from", "2:5020/2", "--pkt-to", "2:5020/1"};
+      if (To[0] != 'P') Args.resize(3);
+      ASSERT_EQ(Command(RunCopyCommand, Args).Code, 0) << To;
+    }
     tRun C = Command(RunCheckCommand, {"check", Id});
     EXPECT_EQ(C.Code, 0) << C.Out;
   }
@@ -797,12 +845,14 @@ TEST(KelvutilPlan, EveryDecisionOfTheRun) {
   auto Before = Snapshot(".");
 
   tRun R = Command(RunPlanCommand, {"plan"});
-  EXPECT_EQ(R.Code, 0) << R.Err;
-  const std::string S(1, PathSeparator);
+  EXPECT_EQ(R.Code, 1);  // for the wrong line
+  EXPECT_EQ(R.Err, "kelvutil plan: warning: no FromName or FromAddr: requests from anyone are accepted\n"
+                   "kelvutil plan: kelv.ctl has 1 wrong line\n");
   const size_t Bytes = Cfg.size();
+  const std::string Busy = "FastEcho is busy: kelvane would quit, none of its files deleted";
   EXPECT_EQ(Lines(R.Out), (std::vector<std::string>{
                               "control\tkelv.ctl",
-                              "wrong-line\t6",
+                              "wrong-line\t6\tunknown keyword [Frobnicate]",
                               "config\tsetup.cfg\t6 areas\t1 node\t" + std::to_string(Bytes) + " bytes",
                               "netmail\tnetmail\\\tmessages up to number 2",
                               "message\t1\tnot a request\tToName\tSysop",
@@ -826,10 +876,8 @@ TEST(KelvutilPlan, EveryDecisionOfTheRun) {
                               "busy-flag\tsem\\febusy.0\tthere now: kelvane would quit (exit code 253), storing nothing",
                               "store\tsetup.cfg\t6 -> 1 areas\t" + std::to_string(Bytes) + " -> " +
                                   std::to_string(Bytes - 5 * 190) + " bytes\t5 node links cleared",
-                              "base\tECHO.MSG\tbases\\echo_msg\\\tdeleted\t1 file\t200 bytes",
-                              "file\tECHO.MSG\tbases\\echo_msg" + S + "1.msg\t200",
-                              "base\tECHO.SQ\tbases\\sq\tdeleted\t1 file\t4 bytes",
-                              "file\tECHO.SQ\tbases" + S + "sq.sqd\t4",
+                              "base\tECHO.MSG\tbases\\echo_msg\\\tkept\t" + Busy,
+                              "base\tECHO.SQ\tbases\\sq\tkept\t" + Busy,
                               "base\tSHARED.A\tbases\\shared\tkept\tis also the base of area [SHARED.B]",
                               "base\tNET.AREA\tnetmail\tkept\tis the netmail folder",
                               "base\tPASS\t\tnone\tthe area has no base path",
@@ -839,7 +887,7 @@ TEST(KelvutilPlan, EveryDecisionOfTheRun) {
   PutFile("kelv.ctl", "FastEchoConfig missing.cfg\r\n");
   R = Command(RunPlanCommand, {"plan"});
   EXPECT_EQ(R.Code, 1);
-  EXPECT_EQ(R.Err, "kelvutil plan: cannot load [missing.cfg]: there is no such file\n");
+  EXPECT_EQ(Lines(R.Err).back(), "kelvutil plan: cannot load [missing.cfg]: there is no such file");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "msgbase/message.h"
 #include "msgbase/message_compare.h"
 #include "msgbase/msgbase.h"
+#include "runtime/file_system.h"
 #include "tools/kelvutil.h"
 
 namespace kelvane {
@@ -29,7 +30,8 @@ extern const char CopyHelp[] =
     "SRC is only read. Options, anywhere after copy:\n"
     "\n"
     "  --pkt-from ADDR   into a packet: the packet's origin address\n"
-    "  --pkt-to ADDR     its destination address (zone:net/node[.point])\n"
+    "  --pkt-to ADDR     its destination address (zone:net/node[.point]);\n"
+    "                    a new packet needs both\n"
     "  --password PW     its password, at most 8 characters\n"
     "  --area TAG        into a packet or a JAM base: the echo area of the\n"
     "                    messages whose source names none and does not keep\n"
@@ -50,12 +52,13 @@ extern const char CopyHelp[] =
     "read back says so; the others still go. A JAM message marked deleted in\n"
     "its header gives \"N<tab>deleted, not copied\". Reply links follow the\n"
     "messages to their numbers in DST; a link to a message that is not copied\n"
-    "along cannot be kept: \"Links: not kept (N: not copied)\". What a JAM\n"
-    "message holds that no field of a message takes whole is told too:\n"
-    "subfields by their ids, \"Subfields: not read (9000)\" (ids no field\n"
-    "holds) or \"Subfields: cut to 255 characters (6)\", and a text that runs\n"
-    "past the end of .jdt, read up to there or to the next message's text,\n"
-    "\"Text: cut in SRC to K of L bytes\". At the end:\n"
+    "along cannot be kept: \"Links: not kept (to message N, which was not\n"
+    "copied)\". What a JAM message holds that no field of a message takes\n"
+    "whole is told too: subfields by their ids, \"Subfields: not read\n"
+    "(9000)\" (ids no field holds) or \"Subfields: cut to 255 characters\n"
+    "(6)\", and a text that runs past the end of .jdt, read up to there or to\n"
+    "the next message's text, \"Text: cut in SRC to K of L bytes\". At the\n"
+    "end:\n"
     "\n"
     "  copied K of T messages   (T: those in the range but the deleted)\n"
     "  lost PART M WHY          for each part that did not come back, in how\n"
@@ -141,15 +144,21 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
 int RunCopyCommand(int Argc, char** Args) {
   tCopyArgs A;
   if (!ParseCopyArgs(Argc, Args, A)) return 1;
-  tShortString SrcId, DstId, Path;
+  tShortString SrcId, DstId, Path, DstPath;
   tBaseKind SrcKind, DstKind;
   std::string Why;
-  if (!ResolveBaseArgument(A.Src, SrcId, SrcKind, Path, Why) || !ResolveBaseArgument(A.Dst, DstId, DstKind, Path, Why))
+  if (!ResolveBaseArgument(A.Src, SrcId, SrcKind, Path, Why) || !ResolveBaseArgument(A.Dst, DstId, DstKind, DstPath, Why))
     return Fail("copy", Why);
   if (A.Packet && DstKind != bkPacket) return Fail("copy", "--pkt-from, --pkt-to and --password are for a packet DST");
   if (A.HasArea && DstKind != bkPacket && DstKind != bkJam)
     return Fail("copy", "--area is for a packet or JAM DST: " + BasesOf(DstKind) + " record no area and no message kind");
   if (SameBase(SrcId, DstId)) return Fail("copy", "SRC and DST are the same base");
+  // A packet's addresses are the hop it travels, this node to the next,
+  // which no message tells (an echomail message names the node that wrote
+  // it, a netmail message its last destination): a new packet is not made
+  // without them.
+  if (DstKind == bkPacket && !FileExists(DstPath) && !(A.HasFrom && A.HasTo))
+    return Fail("copy", "a new packet needs its addresses: --pkt-from (this node) and --pkt-to (the node it goes to)");
   auto Src = OpenBaseForReading("copy", A.Src);
   if (!Src) return 1;
 
@@ -264,7 +273,9 @@ int RunCopyCommand(int Argc, char** Args) {
       ++Lost[{C.Part, false}];
     }
     if (!Dropped.empty()) {
-      Line.push_back("Links: not kept (" + Dropped + ": not copied)");
+      bool One = Dropped.find(' ') == std::string::npos;
+      Line.push_back("Links: not kept (to message" + std::string(One ? " " : "s ") + Dropped +
+                     (One ? ", which was not copied)" : ", which were not copied)"));
       ++Lost[{mpReplyTo, true}];
     }
     if (Parts != cpLinks) ++Copied;

@@ -25,10 +25,10 @@ extern const char ShowHelp[] =
     "Attr line ending in \"deleted\"; JamTextCut tells a text whose length\n"
     "runs past the end of .jdt, shown only up to there or to the next\n"
     "message's text. A type 2.2 packet header gives PacketType 2.2 and its\n"
-    "domains in place of the date and the capability words. Text is\n"
-    "printed as stored (code page 866), except that control characters show\n"
-    "as ^ and a letter (^A the SOH that starts a kludge, ^[ an escape), so\n"
-    "that no message can change the terminal.\n\n"
+    "domains in place of the date and the capability words. Text is printed\n"
+    "as stored (code page 866, as UTF-8 on Linux), except that control\n"
+    "characters show as ^ and a letter (^A the SOH that starts a kludge, ^[\n"
+    "an escape), so that no message can change the terminal.\n\n"
     KELV_BASEID_HELP "The base is opened for reading only.\n";
 
 namespace {
@@ -128,8 +128,12 @@ int RunShowCommand(int Argc, char** Args) {
   auto Base = OpenBaseForReading("show", Args[1]);
   if (!Base) return 1;
   int32_t Number = static_cast<int32_t>(N);
-  if (!PrintMessage(Out(), *Base, Number))
-    return Fail("show", "no message " + IntToStr(Number).ToStdString() + " in " + Args[1]);
+  if (!PrintMessage(Out(), *Base, Number)) {
+    std::string Which = "message " + IntToStr(Number).ToStdString();
+    if (Base->Exists(Number)) return Fail("show", Which + " of " + Args[1] + " cannot be read");
+    std::string Other = OtherBasesIn(*Base);
+    return Fail("show", "no " + Which + " in " + Args[1] + (Other.empty() ? "" : ": ") + Other);
+  }
   return 0;
 }
 
