@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <memory>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -250,12 +248,8 @@ TEST_F(JamCrashmail, TossedMailReads) {
 
 // A base we wrote: crashmail tosses into it and its maintenance run marks
 // messages beyond KEEPNUM deleted, rewriting their headers (and mangling
-// their fields as it does) and leaving their index records. Those are gone
-// for us too: they do not exist and do not read, but can be read as they
-// stand; deleting one again leaves ActiveMsgs as it is, writing over one
-// counts it again. The others read as before. (Which messages crashmail's
-// maintenance marks, and how it counts them, depends on the sizes of the
-// headers in a base it did not write itself: the headers say what is gone.)
+// their fields as it does) and keeping their index records: those are
+// gone for us too, the others read as before.
 TEST_F(JamCrashmail, TossesIntoOurBaseAndMaintainsIt) {
   {
     auto Ours = OpenBase(Letter('J', Node / "jam/echo"), 0);
@@ -295,34 +289,23 @@ TEST_F(JamCrashmail, TossesIntoOurBaseAndMaintainsIt) {
   std::string Ours = Log.substr(Log.find("Processing ECHO.JAM"));
   EXPECT_NE(Ours.find("messages deleted"), std::string::npos) << Ours;
   EXPECT_EQ(Ours.find("Failed"), std::string::npos) << Ours;
-  tJamBase Jam;
-  ASSERT_FALSE(Jam.Open(Node / "jam/echo", 0));
-  std::set<int32_t> Gone;
+  Base = OpenBase(Letter('J', Node / "jam/echo"), smOpenRead);
+  ASSERT_TRUE(Base);
+  int Deleted = 0;
   for (int32_t N = 1; N <= 5; ++N) {
-    SCOPED_TRACE(N);
     tJamRawMessage Raw;
-    ASSERT_TRUE(Jam.ReadRaw(N, Raw));
-    bool Deleted = GetU32(Raw.Header + jhAttribute) & jaDeleted;
-    if (Deleted) Gone.insert(N);
-    EXPECT_EQ(Jam.Exists(N), !Deleted);
-    EXPECT_EQ(Jam.ReadMessage(N, &M), Deleted);
-    if (Deleted) {
-      ASSERT_FALSE(Jam.ReadMarkedDeleted(N, &M));
-      EXPECT_TRUE(M.HasAttr(maDeleted));
+    ASSERT_TRUE(static_cast<tJamBase&>(*Base).ReadRaw(N, Raw));
+    if (GetU32(Raw.Header + jhAttribute) & jaDeleted) {  // gone: neither there nor read
+      ++Deleted;
+      EXPECT_FALSE(Base->Exists(N) || !Base->ReadMessage(N, &M)) << N;
+      continue;
     }
-    EXPECT_EQ(M.Subject, N < 5 ? "ours " + std::to_string(N) : std::string("thread 5"));
+    ASSERT_FALSE(Base->ReadMessage(N, &M)) << N;
+    EXPECT_EQ(M.Subject, N < 5 ? "ours " + std::to_string(N) : std::string("thread 5")) << N;
     EXPECT_EQ(M.Text.View(), N < 5 ? "Our text " + std::to_string(N) + " " + Cp866Word + "\r"
                                    : std::string("Tossed after ours\r"));
   }
-  ASSERT_FALSE(Gone.empty()) << Ours;
-  auto Active = [&Jam] { return GetU32(Jam.FixedHeader + fhActiveMsgs); };
-  uint32_t Before = Active();
-  ASSERT_FALSE(Jam.DeleteMessage(*Gone.begin()));
-  EXPECT_EQ(Active(), Before);
-  M.Clear();
-  M.Subject = "written over a deleted one";
-  ASSERT_FALSE(Jam.WriteMessage(*Gone.begin(), &M));
-  EXPECT_EQ(Active(), Before + 1);
+  EXPECT_GE(Deleted, 1);
 }
 
 // --- jamnntpd --------------------------------------------------------------

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -578,49 +577,27 @@ TEST(KelvutilSquishLarge, FramesBetweenTwoAndFourGiB) {
 #else
   tRuntimeTempDir T;
   const std::string Id = "S" + T / "big", Sqd = T / "big.sqd";
-  auto Write = [&Id](int N) {
+  auto Change = [&Id](int Delete) {  // a message appended, or message Delete deleted
     auto Base = OpenBase(Id, 0);
     tMessage M;
-    M.To = "All";
-    M.Subject = tShortString("message " + std::to_string(N));
-    M.Text.WriteStr("text\r");
-    return !Base || Base->WriteMessage(Base->Count + 1, &M);
+    M.Subject = tShortString("message " + std::to_string(Base->Count + 1));
+    return Delete ? Base->DeleteMessage(Delete) : Base->WriteMessage(Base->Count + 1, &M);
   };
-  auto Delete = [&Id](int N) {
-    auto Base = OpenBase(Id, 0);
-    return !Base || Base->DeleteMessage(N);
-  };
-  ASSERT_FALSE(Write(1));
+  ASSERT_FALSE(Change(0));
   fs::resize_file(Sqd, int64_t{3} << 30);
-  const struct {
-    const char* Name;
-    std::function<bool()> Change;
-    std::vector<std::string> Subjects;  // what list shows after it
-  } Steps[] = {
-      {"append at 3 GiB", [&] { return Write(2); }, {"message 1", "message 2"}},
-      {"append behind it", [&] { return Write(3); }, {"message 1", "message 2", "message 3"}},
-      {"delete the one between", [&] { return Delete(2); }, {"message 1", "message 3"}},
-      {"delete the last", [&] { return Delete(2); }, {"message 1"}},
-      {"append again", [&] { return Write(4); }, {"message 1", "message 4"}},
-  };
-  for (const auto& S : Steps) {
-    SCOPED_TRACE(S.Name);
-    ASSERT_FALSE(S.Change());
-    std::vector<std::string> Subjects;
-    for (std::string L : Lines(Command(RunListCommand, {"list", Id}).Out)) {
-      for (int Field = 0; Field < 5; ++Field) L.erase(0, L.find('\t') + 1);
-      Subjects.push_back(L.substr(0, L.find('\t')));
-    }
-    EXPECT_EQ(Subjects, S.Subjects);
+  // Appended at 3 GiB, behind it, the one between deleted, the last, one more.
+  for (int Delete : {0, 0, 2, 2, 0}) {
+    ASSERT_FALSE(Change(Delete)) << Delete;
     tRun Checked = Command(RunCheckCommand, {"check", Id});
     EXPECT_EQ(Checked.Code, 0) << Checked.Out;
   }
+  EXPECT_EQ(Lines(Command(RunListCommand, {"list", Id}).Out).size(), 2u);
   EXPECT_GT(fs::file_size(Sqd), uintmax_t{3} << 30);
-  fs::resize_file(Sqd, (int64_t{4} << 30) - 100);
-  const std::string Before = GetFile(T / "big.sqi");
-  EXPECT_TRUE(Write(5));
+  fs::resize_file(Sqd, (int64_t{4} << 30) - 100);  // no room for a frame below 4 GiB
+  const std::string Index = GetFile(T / "big.sqi");
+  EXPECT_TRUE(Change(0));
   EXPECT_EQ(fs::file_size(Sqd), (uintmax_t{4} << 30) - 100);
-  EXPECT_EQ(GetFile(T / "big.sqi"), Before);
+  EXPECT_EQ(GetFile(T / "big.sqi"), Index);
 #endif
 }
 
