@@ -114,9 +114,9 @@ TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
 }
 
 // A type 2.2 header (FSC-0045) is read by its own layout, not as 2+: show
-// gives its points and domains and no date, copy compares the packet's
-// addresses with the ones it is given, and check finds no capability word
-// where a domain's bytes lie.
+// gives its points and domains and no date, copy into it takes the
+// addresses it has, and check finds no capability word where a domain's
+// bytes lie.
 TEST(KelvutilTest, TypeTwoPointTwoPacketsByTheirOwnLayout) {
   tRuntimeTempDir T;
   const std::string File = T / "0000aa22.pkt";
@@ -131,12 +131,9 @@ TEST(KelvutilTest, TypeTwoPointTwoPacketsByTheirOwnLayout) {
   Base.reset();
   testing::tRun Checked = testing::Command(RunCheckCommand, {"check", File});
   EXPECT_EQ(Checked.Code, 0) << Checked.Out;
-  ASSERT_EQ(testing::Command(RunCopyCommand, {"copy", File, "F" + T / "msg"}).Code, 0);
-  for (const char* From : {"2:5020/2.3", "2:5020/2"}) {
-    testing::tRun Copied =
-        testing::Command(RunCopyCommand, {"copy", "F" + T / "msg", File, "--pkt-from", From, "--pkt-to", "2:5020/1"});
-    EXPECT_EQ(Copied.Code, From[8] == '.' ? 0 : 1) << From << Copied.Err;
-  }
+  ASSERT_EQ(testing::Command(RunCopyCommand, {"copy", File, File + ".pkt", "--pkt-from", "2:5020/2.3", "--pkt-to",
+                                              "2:5020/1"}).Code, 0);
+  EXPECT_EQ(testing::Command(RunCopyCommand, {"copy", File + ".pkt", File, "--pkt-from", "2:5020/2.3"}).Code, 0);
 }
 
 // A JAM base: list reads it through OpenBase, show adds where the header
