@@ -92,11 +92,13 @@ void tApplication::Run() {
   }
   WriteMarkup("~0A~ success!~07~\r\n");
 
+  WarnOfSettings();
   bool Changed = ScanNetmail();
 
   if (!Changed) {
     WriteMarkup(Line({"~02~" KELV_BULLET "~07~no need to store [", ShownConfig, "] because it have no changes."}));
     WriteMarkup("\r\n");
+    MarkRequestsReceived();
   } else {
     WriteMarkup(Line({"~0d~" KELV_BULLET "~07~storing [", ShownConfig, "]... "}));
     CheckBusyFlag();
@@ -110,12 +112,13 @@ void tApplication::Run() {
     if (Failed && !Placed) {
       WriteMarkup("~0C~failed!~07~");
       DisposeNetmail();
-      Abort(exitStoreFailed);
+      Abort(exitStoreFailed, NothingRemoved());
     }
     WriteMarkup(Failed ? "~0E~stored, but the sync of its folder failed!~07~\r\n" : "~0a~done!~07~\r\n");
     // Only now that the configuration no longer lists the areas may their
     // messages go.
     DeleteRemovedBases();
+    MarkRequestsReceived();
   }
   DisposeNetmail();
 }
@@ -152,6 +155,7 @@ void tApplication::Done() {
   MatchTemplates.Clear();
   DisposeNetmail();
   std::vector<tBaseToGo>().swap(BasesToGo);
+  std::vector<tRequestRead>().swap(Requests);
   Config.Clear();
   ConfigPath.Clear();
   // A reading taken after every disposal. Waiting out a sampling period
@@ -164,8 +168,36 @@ void tApplication::Done() {
   Console().Finish();
 }
 
-void tApplication::Abort(uint8_t Code) {
+tShortString tApplication::NothingRemoved() const {
+  return Line({"~0E~" KELV_BULLET "~07~no area was removed from [", MarkupData(ConfigPath), "] and no base deleted"});
+}
+
+void tApplication::WarnOfSettings() {
+  if (Utf8Line > 0) {
+    WriteMarkup(Line({"~0E~" KELV_BULLET "~07~", Utf8Warning(MarkupData(ControlFile), Utf8Line)}));
+    WriteMarkup("\r\n");
+  }
+  if (AcceptsAnySender(*this)) {
+    WriteMarkup(Line({"~0E~" KELV_BULLET "~07~", AnySenderWarning}));
+    WriteMarkup("\r\n");
+  }
+}
+
+void tApplication::MarkRequestsReceived() {
+  if (!MarkRequests) return;
+  for (int32_t N : MarkReceived(Config.NetmailPath(), Requests)) {
+    WriteMarkup(Line({"~0C~" KELV_BULLET "~07~request #", IntToStr(N),
+                      " could not be marked received: a later run reads it again"}));
+    WriteMarkup("\r\n");
+  }
+}
+
+void tApplication::Abort(uint8_t Code, std::string_view After) {
   WriteMarkup("... ~0C~aborted!~07~\r\n");
+  if (!After.empty()) {
+    WriteMarkup(After);
+    WriteMarkup("\r\n");
+  }
   Done();
   std::exit(Code);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/control_file.h"
+#include "app/netmail_walk.h"
 #include "app/removal_rules.h"
 #include "fecfg/feconfig.h"
 #include "runtime/short_string.h"
@@ -48,8 +49,12 @@ class tApplication : public tControlSettings {
   // Frees every container, Config and the netmail objects, then writes the
   // memory report line.
   void Done();
-  // Writes the trailer, runs Done and ends the process with Code.
-  [[noreturn]] void Abort(uint8_t Code);
+  // Writes the trailer, then the status line After (markup) when it is
+  // given, runs Done and ends the process with Code.
+  [[noreturn]] void Abort(uint8_t Code, std::string_view After = {});
+  // The line after an abort that leaves the configuration and every base
+  // as they were.
+  tShortString NothingRemoved() const;
   // kelvane takes no arguments: given any, it says what it does instead of
   // doing it, runs Done and ends the process with exitUsage.
   [[noreturn]] void Usage();
@@ -61,8 +66,14 @@ class tApplication : public tControlSettings {
   // their bases in BasesToGo; returns Changed.
   bool ScanNetmail();
   // After a successful store: deletes the noted bases, each whole or not at
-  // all, and says which were kept and why.
+  // all, and says of each what went or why it was kept.
   void DeleteRemovedBases();
+  // Before the scan: what the settings make of requests that a sysop may
+  // not mean (any sender accepted, values in UTF-8).
+  void WarnOfSettings();
+  // At the end of a run that did not abort, with MarkRequests on: the
+  // requests read get the Received attribute; those that cannot are told.
+  void MarkRequestsReceived();
   // Returns when the store may go ahead; with IfFEBusy quit and the flag
   // present it ends the process with exit code 253.
   void CheckBusyFlag();
@@ -79,6 +90,8 @@ class tApplication : public tControlSettings {
   std::unique_ptr<tMessage> Msg;
   // The bases of the areas removed so far, in the order of removal.
   std::vector<tBaseToGo> BasesToGo;
+  // The requests the scan read, in its order.
+  std::vector<tRequestRead> Requests;
 };
 
 // One output string from its parts; like every output string it holds at

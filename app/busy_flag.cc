@@ -40,7 +40,7 @@ void tApplication::CheckBusyFlag() {
     case febQuit:
       Console().Write("we must quit");
       DisposeNetmail();
-      Abort(exitBusyQuit);
+      Abort(exitBusyQuit, NothingRemoved());
     case febPoher:
       WriteMarkup("~0c~POHER! ~07~");
       return;

@@ -71,15 +71,60 @@ TEST_F(ControlFile, NamesSubjectsAndStopStringsAreUpperCasedSetsInByteOrder) {
   EXPECT_TRUE(Wrong().empty());
 }
 
-TEST_F(ControlFile, AddressesAreNormalised) {
+TEST_F(ControlFile, AddressesAreNetmailAddressesOrWrongLines) {
+  // What cannot be a netmail address places no condition and is told.
   Load("FromAddr 2:463/1.0\n"
-       "FromAddr 2:463/1\n"       // the same after normalising
-       "FromAddr 2:463/1@xnet\n"  // kept with its domain: it admits no message
-       "FromAddr 2:463/1.5\n"
-       "FromAddr .0\n"            // normalises to nothing: not recorded
-       "ToAddr 2:5020/1.0@fidonet\n");
-  EXPECT_EQ(Members(Settings.FromAddrs), (tStrings{"2:463/1", "2:463/1.5", "2:463/1@xnet"}));
-  EXPECT_EQ(Members(Settings.ToAddrs), (tStrings{"2:5020/1"}));
+       "FromAddr 2:463/1\n"           // the same member
+       "FromAddr 02:0463/001.05\n"    // as netmail shows it
+       "FromAddr 2:463/1@xnet\n"
+       "FromAddr .0\n"
+       "FromAddr 463/1\n"
+       "FromAddr 2:463/1.\n"
+       "FromAddr 2:463/65536\n"
+       "FromAddr 2:463.1/2\n"
+       "FromAddr 2:463/1.0.0\n"
+       "ToAddr 2:5020/1.0@fidonet\n"
+       "ToAddr garbage\n"
+       "ToAddr 0:0/0.65535\n");
+  EXPECT_EQ(Members(Settings.FromAddrs), (tStrings{"2:463/1", "2:463/1.5"}));
+  EXPECT_EQ(Members(Settings.ToAddrs), (tStrings{"0:0/0.65535"}));
+  const std::string None = "]: not an address (zone:net/node or zone:net/node.point), ignored";
+  const std::string Domain = "]: an address with a domain, which netmail addresses never carry, ignored";
+  EXPECT_EQ(Reported(), (tStrings{"4: FromAddr [2:463/1@xnet" + Domain, "5: FromAddr [.0" + None,
+                                  "6: FromAddr [463/1" + None, "7: FromAddr [2:463/1." + None,
+                                  "8: FromAddr [2:463/65536" + None, "9: FromAddr [2:463.1/2" + None,
+                                  "10: FromAddr [2:463/1.0.0" + None, "11: ToAddr [2:5020/1.0@fidonet" + Domain,
+                                  "12: ToAddr [garbage" + None}));
+}
+
+TEST_F(ControlFile, WhatKelvaneWarnsOf) {
+  struct tCase {
+    const char* Text;
+    long Utf8Line;
+    bool AnySender;
+  } Cases[] = {
+      {"ToName Robot\n", 0, true},
+      {"FromAddr 2:463/1\n", 0, false},
+      {"FromAddr 2:463/1@xnet\nFromName\n", 0, true},  // neither took effect
+      // UTF-8 in a value compared with netmail, not in a comment, a wrong
+      // line or a file name; code page 866 is no UTF-8.
+      {"FromName Sysop\n; \xd0\x9f\xd1\x80\xd0\xb8\nToName \x8f\xe0\xa8\xa2\xa5\xe2\n", 0, false},
+      {"FromName x\nFastEchoConfig \xd0\x9f.cfg\n\xd0\x9f\xd1\x80 x\n", 0, false},
+      {"FromName x\nStopScanAfter ok\nMatchStr ^\xd0\x9f(.*)$ | \\0\nSubject \xd0\x9f\xd1\x80\xd0\xb8\n", 3, false},
+  };
+  for (const tCase& C : Cases) {
+    SCOPED_TRACE(C.Text);
+    tControlSettings S;
+    tRuntimeTempDir Dir;
+    PutFile(Dir / "kelv.ctl", C.Text);
+    tCollection<tWrongLine> Wrong;
+    ASSERT_FALSE(LoadControlFile(Dir / "kelv.ctl", S, Wrong));
+    EXPECT_EQ(S.Utf8Line, C.Utf8Line);
+    EXPECT_EQ(AcceptsAnySender(S), C.AnySender);
+  }
+  EXPECT_EQ(Utf8Warning("kelv.ctl", 3),
+            "[kelv.ctl] looks like UTF-8 text (from line 3): its letters beyond ASCII never match code page 866 "
+            "netmail");
 }
 
 TEST(NormalizeAddress, DropsAZeroPointOnly) {
@@ -126,6 +171,7 @@ TEST_F(ControlFile, SwitchesTakeTheFirstValueAndNoUnknownWordDeletes) {
     bool RemoveBase;
     tIfFEBusy IfFEBusy;
     const char* Report;  // the wrong line reported, if any
+    bool MarkRequests = false;
   } Cases[] = {
       {"", true, febWait, nullptr},
       {"RemoveBase No\n", false, febWait, nullptr},
@@ -142,18 +188,23 @@ TEST_F(ControlFile, SwitchesTakeTheFirstValueAndNoUnknownWordDeletes) {
       {"IfFEBusy wait\n", true, febWait, nullptr},
       {"IfFEBusy\n", true, febWait, nullptr},
       {"IfFEBusy later\nIfFEBusy quit\n", true, febWait, "1: IfFEBusy [later]: not wait, quit or poher, wait is used"},
+      {"MarkRequests Yes\n", true, febWait, nullptr, true},
+      {"MarkRequests no\nMarkRequests yes\n", true, febWait, nullptr, false},
+      {"MarkRequests on\n", true, febWait, "1: MarkRequests [on]: not yes or no, requests are not marked", false},
   };
   for (const tCase& C : Cases) {
     SCOPED_TRACE(C.Text);
     tControlSettings S;
     S.RemoveBase = !C.RemoveBase;  // the file, not the old value, decides
     S.IfFEBusy = febQuit;
+    S.MarkRequests = !C.MarkRequests;
     tRuntimeTempDir Dir;
     PutFile(Dir / "kelv.ctl", C.Text);
     tCollection<tWrongLine> Wrong;
     ASSERT_FALSE(LoadControlFile(Dir / "kelv.ctl", S, Wrong));
     EXPECT_EQ(S.RemoveBase, C.RemoveBase);
     EXPECT_EQ(S.IfFEBusy, C.IfFEBusy);
+    EXPECT_EQ(S.MarkRequests, C.MarkRequests);
     EXPECT_EQ(Report(Wrong), C.Report ? tStrings{C.Report} : tStrings{});
   }
 }
@@ -171,8 +222,11 @@ TEST_F(ControlFile, ConfigPathAndWrongLines) {
        "Frobnicate 2\r\n"
        "IfFEBusy");
   EXPECT_EQ(Settings.ConfigPath, "C:\\FE\\SETUP.CFG");
-  // Lines no keyword takes and values that cannot work, in line order.
-  EXPECT_EQ(Wrong(), (std::vector<long>{4, 6, 9, 10}));
+  // Lines no keyword takes, by the word that is none, and values that
+  // cannot work, in line order.
+  EXPECT_EQ(Reported(), (tStrings{"4: unknown keyword [FromName=John]", "6: unknown keyword [Frobnicate]",
+                                  "9: RemoveBase [maybe]: not yes or no, bases are kept",
+                                  "10: unknown keyword [Frobnicate]"}));
   EXPECT_EQ(Members(Settings.StopStrings), (tStrings{"C:\\FE\\X"}));
   EXPECT_EQ(Settings.IfFEBusy, febWait);
 }

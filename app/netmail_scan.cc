@@ -5,7 +5,8 @@
 // names an area to remove from the configuration in memory), drawn on the
 // console as it goes. The bases of the removed areas go only once the
 // configuration is stored (DeleteRemovedBases). The requests stay as they
-// are.
+// are, but for the Received attribute MarkRequests gives them at the end of
+// the run (MarkRequestsReceived).
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -89,12 +90,13 @@ bool tApplication::ScanNetmail() {
   Msg = std::make_unique<tMessage>();
   const tRemovalRules Rules(*this, ControlFile, Config.NetmailPath());
   tKelvaneScan Scan;
-  bool Changed = WalkNetmail(Config, Rules, NetmailBase, *Msg, BasesToGo, Scan);
+  bool Changed = WalkNetmail(Config, Rules, NetmailBase, *Msg, BasesToGo, Requests, Scan);
   Scan.Finish();
   return Changed;
 }
 
 void tApplication::DeleteRemovedBases() {
+  std::vector<tShortString> Deleted;  // the identifiers of the bases gone
   for (const tBaseToGo& Base : BasesToGo) {
     auto Say = [&Base](std::string_view Bullet, std::string_view What) {
       WriteMarkup(Line({Bullet, KELV_BULLET "~07~base [", MarkupData(Base.Path), "] of area [", MarkupData(Base.Tag),
@@ -104,11 +106,24 @@ void tApplication::DeleteRemovedBases() {
     switch (Base.Fate) {
       case bfNone:
         break;
-      case bfDelete:
+      case bfDelete: {
+        // Two areas removed on one base: it went with the first, and its
+        // line said so.
+        if (std::any_of(Deleted.begin(), Deleted.end(), [&](const tShortString& Id) { return SameBase(Id, Base.Id); }))
+          break;
         // Whole or not at all: a JAM header without its text is worse than
-        // a base that is still there.
-        if (DeleteBase(Base.Id)) Say("~0C~", "is in use or read-only, none of its files deleted");
+        // a base that is still there. What goes is counted before it goes.
+        std::vector<tShortString> Files;
+        BaseFiles(Base.Id, Files);
+        if (DeleteBase(Base.Id)) {
+          Say("~0C~", "is in use or read-only, none of its files deleted");
+        } else {
+          Deleted.push_back(Base.Id);
+          const size_t Gone = Files.size();
+          Say("~0A~", Line({"deleted (", IntToStr(static_cast<long long>(Gone)), Gone == 1 ? " file)" : " files)"}));
+        }
         break;
+      }
       case bfNetmail:
         Say("~0E~", "is the netmail folder, kept");
         break;

@@ -30,9 +30,11 @@ void tScanListener::AreaNamed(const tShortString&, int32_t, const tBaseToGo&) {}
 void tScanListener::Passed(int64_t, int32_t) {}
 
 bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::unique_ptr<tMsgBase>& Netmail,
-                 tMessage& Msg, std::vector<tBaseToGo>& BasesToGo, tScanListener& Listener) {
+                 tMessage& Msg, std::vector<tBaseToGo>& BasesToGo, std::vector<tRequestRead>& Requests,
+                 tScanListener& Listener) {
   bool Changed = false;
   BasesToGo.clear();
+  Requests.clear();
   tShortString NetmailDir = Config.NetmailPath();
   // A folder that is not there is not made: a mistyped path must not give
   // a quiet run that reads nothing and leaves an empty folder behind.
@@ -68,6 +70,11 @@ bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::uniqu
         tCondition Failed = Rules.FirstFailed(Msg);
         Listener.MessageRead(N, Msg, Failed);
         if (Failed == rcRequest) {
+          if (Dir) {
+            tRequestRead& Read = Requests.emplace_back();
+            Read.Number = static_cast<int32_t>(N);
+            std::copy(std::begin(Dir->HeaderBuf), std::end(Dir->HeaderBuf), Read.Header);
+          }
           Lines.clear();
           Rules.RequestLines(Msg, Lines);
           for (const tRequestLine& Line : Lines) {
@@ -91,6 +98,19 @@ bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::uniqu
   }
   Rules.KeepSharedBases(Config, BasesToGo);
   return Changed;
+}
+
+std::vector<int32_t> MarkReceived(std::string_view Dir, const std::vector<tRequestRead>& Requests) {
+  std::vector<int32_t> Unmarked;
+  if (Requests.empty()) return Unmarked;
+  // Opened anew for writing: the walk's base only reads. A folder that has
+  // gone is not made again.
+  std::unique_ptr<tMsgBase> Base;
+  if (DirExists(Dir)) Base = OpenBase(tShortString("F") + Dir, smOpenReadWrite);
+  auto* Folder = dynamic_cast<tMsgDirBase*>(Base.get());
+  for (const tRequestRead& R : Requests)
+    if (!Folder || Folder->SetAttrBits(R.Number, maReceived, R.Header)) Unmarked.push_back(R.Number);
+  return Unmarked;
 }
 
 }  // namespace kelvane

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/removal_rules.h"
+#include "msgbase/msgdir.h"
 #include "runtime/short_string.h"
 
 namespace kelvane {
@@ -23,6 +24,13 @@ namespace kelvane {
 class tFastEchoConfig;
 class tMessage;
 class tMsgBase;
+
+// A request the walk read: its number and the header of its file as read,
+// by which marking it later tells that the file is still that message.
+struct tRequestRead {
+  int32_t Number = 0;
+  uint8_t Header[MsgHeaderSize] = {};
+};
 
 class tScanListener {
  public:
@@ -53,10 +61,20 @@ class tScanListener {
 // request names is removed from Config, its base noted in BasesToGo (which
 // starts empty) unless nothing is to be deleted; once every request is
 // through, the bases that an area still in Config also uses are marked
-// kept. Returns whether Config changed. Netmail and Msg stay with the
-// caller, as kelvane holds them to the end of its run.
+// kept. Each request read is noted in Requests (which starts empty), in
+// the order of the walk. Returns whether Config changed. Netmail and Msg
+// stay with the caller, as kelvane holds them to the end of its run.
 bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::unique_ptr<tMsgBase>& Netmail,
-                 tMessage& Msg, std::vector<tBaseToGo>& BasesToGo, tScanListener& Listener);
+                 tMessage& Msg, std::vector<tBaseToGo>& BasesToGo, std::vector<tRequestRead>& Requests,
+                 tScanListener& Listener);
+
+// Gives each of Requests the Received attribute in its file of the netmail
+// folder Dir, changing no other byte (tMsgDirBase::SetAttrBits), and
+// returns the numbers of those that could not be marked: a file that is
+// gone, held by another program or no longer the message read, a folder
+// that is not there. A run calls it only once it has stored what the
+// requests asked for, or found nothing to store.
+std::vector<int32_t> MarkReceived(std::string_view Dir, const std::vector<tRequestRead>& Requests);
 
 }  // namespace kelvane
 

@@ -41,7 +41,7 @@ tRemovalRules::tRemovalRules(const tControlSettings& Settings, std::string_view 
     : Settings_(Settings), ControlFile_(ControlFile), NetmailDir_(NetmailDir) {}
 
 const char* ConditionName(tCondition Condition) {
-  static const char* const Names[] = {"", "FromName", "FromAddr", "ToName", "ToAddr", "Subject"};
+  static const char* const Names[] = {"", "FromName", "FromAddr", "ToName", "ToAddr", "Subject", "MarkRequests"};
   return Names[Condition];
 }
 
@@ -52,6 +52,7 @@ tCondition tRemovalRules::FirstFailed(const tMessage& Msg) const {
   if (!Admits(S.ToNames, UpperCase866(Msg.To))) return rcToName;
   if (!Admits(S.ToAddrs, NormalizeAddress(DestAddrStr(Msg)))) return rcToAddr;
   if (!Admits(S.Subjects, UpperCase866(Msg.Subject))) return rcSubject;
+  if (S.MarkRequests && (Msg.Attr & maReceived)) return rcReceived;
   return rcRequest;
 }
 

@@ -40,9 +40,12 @@ struct tBaseToGo {
 };
 
 // The conditions that make a netmail message a request, in the order they
-// are tested; rcRequest when none fails.
-enum tCondition { rcRequest, rcFromName, rcFromAddr, rcToName, rcToAddr, rcSubject };
-// The control-file keyword of a condition ("FromName", ...); "" for rcRequest.
+// are tested; rcRequest when none fails. rcReceived: with MarkRequests on,
+// a message that meets the others but carries the Received attribute (an
+// earlier run acted on it already).
+enum tCondition { rcRequest, rcFromName, rcFromAddr, rcToName, rcToAddr, rcSubject, rcReceived };
+// The control-file keyword of a condition ("FromName", ...); "" for rcRequest,
+// "MarkRequests" for rcReceived.
 const char* ConditionName(tCondition Condition);
 
 // One line of a request as the scan reads it: the lines that are not

@@ -170,7 +170,7 @@ void tMsgDirBase::DecodeDataStream(tMessage* Msg) {
   ConvertHeader(true, Msg);
   int64_t Size = DataStream->GetSize();
   if (Size > std::numeric_limits<int32_t>::max()) Size = std::numeric_limits<int32_t>::max();
-  ReadText(Msg, static_cast<int32_t>(MsgHeaderSize), static_cast<int32_t>(Size));
+  ReadText(Msg, MsgHeaderSize, Size);
   Msg->SyncFlags(true);
   CompleteHeader(*Msg);
 }
@@ -274,6 +274,32 @@ bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
   if (At == Numbers_.end() || *At != N) Numbers_.insert(At, N);
   if (N > Count) Count = N;
   return false;
+}
+
+bool tMsgDirBase::SetAttrBits(int32_t N, uint16_t Bits, const uint8_t (&Read)[MsgHeaderSize]) {
+  // A base opened to write (0x3D42) or to create may; one opened only to
+  // read (the scan's 0x3D40) may not.
+  if (Closed != cbOpen || N < 1 || (!NewFileMode() && !DecodeOpenMode(static_cast<uint16_t>(OpenMode)).Write))
+    return true;
+  tShortString Name = MessageFileName(N);
+  if (Name.Empty() || !FileExists(Name)) return true;
+  // Others may read the file meanwhile, but not write it.
+  tBufStream In(Name, fmOpen | fmRead | fmDenyWrite);
+  uint8_t Header[MsgHeaderSize];
+  int64_t Size = In.GetSize();
+  if (In.Status != stOk || Size < MsgHeaderSize || In.Read(Header, MsgHeaderSize) != MsgHeaderSize ||
+      std::memcmp(Header, Read, MsgHeaderSize) != 0)
+    return true;
+  uint16_t Attr = GetU16(Header + mhAttr);
+  if ((Attr & Bits) == Bits) return false;
+  PutU16(Header + mhAttr, static_cast<uint16_t>(Attr | Bits));
+  tReplacingFile File(Name);
+  File.Out().Write(Header, MsgHeaderSize);
+  File.Out().CopyFrom(In, Size - MsgHeaderSize);
+  // Whatever stopped the copy short, the old file stays.
+  bool Whole = In.Status == stOk && File.Out().GetSize() == Size;
+  In.Close();
+  return !Whole || !File.Commit();
 }
 
 bool tMsgDirBase::DeleteMessage(int32_t N) {

@@ -105,6 +105,15 @@ class tMsgDirBase : public tFtsTextBase {
   // Erases the file of message N unless another process holds it open;
   // false even then. Count is not changed.
   bool DeleteMessage(int32_t N) override;
+  // Sets Bits in the attribute word of the file of message N and changes no
+  // other byte of it: the file is copied with the new word and replaces the
+  // old one in one step (tReplacingFile). Read is the header of the message
+  // as the caller read it: when the file's header is no longer that (it was
+  // changed, or another message took the number), nothing is written. True
+  // on failure, the file as it was: no such file, a header that differs, a
+  // base opened only to read (0x3D40), a file held by another program, a
+  // write that fails. Bits already set: nothing is written, false.
+  bool SetAttrBits(int32_t N, uint16_t Bits, const uint8_t (&Read)[MsgHeaderSize]);
 
   // The directory with its separator, derived from Path.
   tShortString DirName() const;

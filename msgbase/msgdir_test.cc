@@ -518,6 +518,44 @@ TEST(MsgDirBase, FailedWritesAreReportedAndLeaveNoHalfFile) {
   EXPECT_EQ(ReadOnly->Count, 5);
 }
 
+TEST(MsgDirBase, SetAttrBitsChangesTheWordOfTheMessageReadAndNothingElse) {
+  tRuntimeTempDir T;
+  const std::string Head = Header("Sysop", "Robot", "remove", "07 Dec 26  19:05:08", 463, 100, 463, 1, 0x0101);
+  // Bytes no reader keeps (after the NUL, a text longer than a buffer)
+  // must come through as they are.
+  const std::string Old = Head + "\x01INTL 2:463/1 2:463/100\r-ECHO\r" + std::string(5000, 'x') + '\0' + "junk";
+  uint8_t Read[190];
+  std::copy(Head.begin(), Head.end(), Read);
+  std::string New = Old;
+  New[186] = static_cast<char>(0x01 | 0x04);
+  for (int N : {1, 2, 3, 4}) PutFile(T / (std::to_string(N) + ".msg"), Old);
+  const std::string Other = Header("Sysop", "Robot", "another", "07 Dec 26  19:05:08", 463, 100, 463, 1, 0x0101);
+  PutFile(T / "2.msg", Other);
+  PutFile(T / "3.msg", Head.substr(0, 189));
+  auto Base = OpenDir(T, smOpenReadWrite);
+  auto& Dir = dynamic_cast<tMsgDirBase&>(*Base);
+
+  EXPECT_FALSE(Dir.SetAttrBits(1, 0x0004, Read));
+  EXPECT_EQ(GetFile(T / "1.msg"), New);
+  EXPECT_TRUE(Dir.SetAttrBits(2, 0x0004, Read));  // another message took the number
+  EXPECT_EQ(GetFile(T / "2.msg"), Other);
+  EXPECT_TRUE(Dir.SetAttrBits(3, 0x0004, Read));  // shorter than its header
+  EXPECT_TRUE(Dir.SetAttrBits(9, 0x0004, Read));  // not there
+  EXPECT_FALSE(IsFile(T / "9.msg"));
+  // Opened only to read, a base writes nothing.
+  EXPECT_TRUE(dynamic_cast<tMsgDirBase&>(*OpenDir(T, smOpenRead)).SetAttrBits(4, 0x0004, Read));
+  tSpyFileSystem Spy;
+  {
+    tFileSystemScope Scope(Spy);
+    Spy.FailWrites = true;
+    EXPECT_TRUE(Dir.SetAttrBits(4, 0x0004, Read));
+  }
+  EXPECT_EQ(GetFile(T / "3.msg"), Head.substr(0, 189));
+  EXPECT_EQ(GetFile(T / "4.msg"), Old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(T.Path()), std::filesystem::directory_iterator()), 4)
+      << "a temporary file was left behind";
+}
+
 TEST(MsgDirBase, ClosedBaseRefusesEverything) {
   tMsgDirBase Base;
   tMessage M;

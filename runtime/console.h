@@ -157,10 +157,11 @@ class tAnsiConsole : public tConsole {
 
 // Writes bytes to standard output as they are. Flushes before returning.
 void WriteStdoutRaw(std::string_view Bytes);
-// Whether text written to standard output (ErrorStream false) or standard
-// error is shown as UTF-8: on a POSIX terminal it is; a file, a pipe and
-// the Windows console take code page 866 bytes as they are.
-bool ShowsUtf8(bool ErrorStream);
+// Whether text for standard output and standard error goes out as UTF-8:
+// on POSIX it does, to a terminal, a file or a pipe alike, as the console
+// backends write it; on Windows the console, files and pipes take code
+// page 866 bytes as they are.
+bool ShowsUtf8();
 // A new backend for the process's standard output.
 tConsole* NewProcessConsole();
 

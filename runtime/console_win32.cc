@@ -109,7 +109,7 @@ std::string_view PlainRowEnd() { return "\r\n"; }
 void WriteStdout(std::string_view Bytes) { WriteRaw(Bytes); }
 void WriteStdoutRaw(std::string_view Bytes) { WriteRaw(Bytes); }
 
-bool ShowsUtf8(bool) { return false; }
+bool ShowsUtf8() { return false; }
 
 tConsole* NewProcessConsole() {
   DWORD Mode;

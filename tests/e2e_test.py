@@ -56,16 +56,19 @@ def decode(raw):
     return raw.decode("utf-8")
 
 
-def run_kelvutil(cwd, args):
-    """Runs kelvutil in cwd: (exit code, standard output as text). Its
-    output to a pipe is the files' code page 866 bytes, rows ended as text
-    files end them on the system."""
+def run_kelvutil(cwd, args, stdout=subprocess.PIPE, text="cp866" if WINE else "utf-8"):
+    """Runs kelvutil in cwd: (exit code, standard output, standard error).
+    Its text is written as kelvane's is, UTF-8 on Linux and the files' code
+    page 866 bytes on Windows, rows ended as text files end them on the
+    system; text=None keeps the bytes. stdout may be a file to write to."""
     cmd = (["wine", KELVUTIL] if WINE else [KELVUTIL]) + list(args)
     env = dict(os.environ, WINEDEBUG="-all")
-    p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+    p = subprocess.run(cmd, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, env=env,
                        stdin=subprocess.DEVNULL, timeout=120)
-    out = p.stdout.replace(b"\r\n", b"\n") if WINE else p.stdout
-    return p.returncode, out.decode("cp866"), p.stderr.decode("cp866", "replace")
+    out = (p.stdout or b"").replace(b"\r\n", b"\n") if WINE else p.stdout or b""
+    if text is None:
+        return p.returncode, out, p.stderr
+    return p.returncode, out.decode(text), p.stderr.decode(text, "replace")
 
 
 def tree(d):
@@ -82,29 +85,40 @@ def tree(d):
 
 def foreseen(plan):
     """What kelvane will print of its decisions and do, as plan's records
-    tell it: (decision lines, kept-base lines, files deleted, stored)."""
-    decisions, kept, files, stored = [], [], set(), False
-    for rec in plan.split("\n"):
-        f = rec.split("\t")
+    tell it: (decision lines, base lines, files deleted, stored, requests
+    marked). A base that an earlier area's base took along gets no line."""
+    decisions, bases, files, stored, marked = [], [], set(), False, set()
+    recs = [rec.split("\t") for rec in plan.split("\n")]
+    for i, f in enumerate(recs):
         if f[0] == "message" and f[2] == "request":
             decisions.append("   valid msg #%s: %s" % (f[1], f[3]))
         elif f[0] == "area":
             decisions.append("   . area [%s] %s;" % (f[2], "removed" if f[3] == "removed" else "not found"))
         elif f[0] == "base" and f[3] == "kept":
-            kept.append(status("base [%s] of area [%s] %s, kept" % (f[2], f[1], f[4])))
-        elif f[0] == "file":
-            files.add(f[2].replace("\\", "/"))
+            bases.append(status("base [%s] of area [%s] %s, kept" % (f[2], f[1], f[4])))
+        elif f[0] == "base" and f[3] == "deleted":
+            own = {r[2].replace("\\", "/") for r in recs[i + 1:i + 1 + int(f[4].split()[0])]}
+            if not own or not own <= files:
+                bases.append(status("base [%s] of area [%s] deleted (%s)" % (f[2], f[1], f[4])))
+            files |= own
         elif f[0] == "store":
             stored = not f[2].startswith("nothing to store")
-    return decisions, kept, files, stored
+        elif f[0] == "mark":
+            marked.add(f[2].replace("\\", "/"))
+    return decisions, bases, files, stored, marked
 
 
 def done(out):
     """The same of what kelvane printed."""
     lines = out.split("\n")
     decisions = [l for l in lines if l.startswith("   valid msg #") or l.startswith("   . area [")]
-    kept = [l for l in lines if l.startswith(status("base [")) and l.endswith(", kept")]
-    return decisions, kept
+    bases = [l for l in lines if l.startswith(status("base ["))]
+    return decisions, bases
+
+
+def received(data):
+    """A *.MSG file with the Received attribute set, all else as it was."""
+    return data[:186] + bytes([data[186] | 0x04]) + data[187:]
 
 
 def run_kelvane(cwd, args=(), timeout=120, watch=None):
@@ -286,7 +300,7 @@ class E2E(unittest.TestCase):
         or 2 for an empty folder); progress, when given, is that number.
         Before a run that ends normally or for the busy flag, kelvutil plan
         runs (unless plan is False) and must foresee what kelvane does."""
-        planned = plan and not args and code in (0, 253) and self.plan(node.dir)
+        planned = self.last_plan = plan and not args and code in (0, 253) and self.plan(node.dir)
         before = tree(node.dir)
         rc, out = run_kelvane(node.dir, args=args, watch=watch)
         self.check_output(out, expect_lines, progress)
@@ -302,22 +316,32 @@ class E2E(unittest.TestCase):
             return None
         before = tree(d)
         rc, plan, err = run_kelvutil(d, ["plan"])
-        self.assertEqual(rc, 0, err)
+        # Wrong lines in the control file make plan end with 1, after all.
+        self.assertEqual(rc, 1 if "\nwrong-line\t" in plan else 0, err)
         self.assertEqual(tree(d), before, "plan changed a file")
         return plan
 
     def check_foreseen(self, plan, out, before, after, rc):
-        decisions, kept, files, stored = foreseen(plan)
+        decisions, bases, files, stored, marked = foreseen(plan)
         self.assertEqual(done(out)[0], decisions, plan + out)
-        if rc != 0:  # stopped for the busy flag: nothing stored, nothing deleted
+        if rc != 0:  # stopped for the busy flag: nothing stored, deleted or marked
             self.assertIn("there now: kelvane would quit", plan)
+            self.assertNotIn("\tdeleted\t", plan)
+            self.assertNotIn("\nmark\t", plan)
             self.assertEqual(after, before)
             return
-        self.assertEqual(done(out)[1], kept, plan + out)
+        self.assertEqual(done(out)[1], bases, plan + out)
         # What an earlier store left under the temporary name goes too.
         gone = {f for f in set(before) - set(after) if not f.endswith(".$$$")}
         self.assertEqual(gone, files, plan + out)
+        self.assertEqual(set(after) - set(before), set(), "a run made files")
         self.assertEqual(stored, any(l.startswith(status("storing [")) for l in out.split("\n")), plan + out)
+        # The requests marked are the files that changed besides the
+        # configuration, and of them only the Received bit.
+        changed = {f for f in set(before) & set(after) if before[f] != after[f]}
+        self.assertEqual({f for f in changed if f.lower().endswith(".msg")}, marked, plan + out)
+        for f in marked:
+            self.assertEqual(after[f], received(before[f]), f)
 
     def check_output(self, out, expect_lines, progress=None):
         lines = out.split("\n")
@@ -332,26 +356,38 @@ class E2E(unittest.TestCase):
             got.append(line)
         self.assertEqual(got, expect_lines, out)
 
-    def head(self, cfg="setup.cfg"):
-        return ["", status("kelvane v0.1"), status("loading config file... done!"),
-                status("loading [%s]... success!" % cfg), status("scanning netmail base:")]
+    ANYONE = status("no FromName or FromAddr: requests from anyone are accepted")
+
+    def head(self, cfg="setup.cfg", anyone=True):
+        """The lines up to the scan; anyone: the control file sets no
+        sender condition."""
+        return (["", status("kelvane v0.1"), status("loading config file... done!"),
+                 status("loading [%s]... success!" % cfg)] + [self.ANYONE] * anyone
+                + [status("scanning netmail base:")])
 
     def tail_stored(self, cfg="setup.cfg", bases=()):
         return (["   searhing for next message: #", status("storing [%s]... done!" % cfg)]
                 + [status(b) for b in bases] + [status("memory leak is 0 byte(s).")])
+
+    def deleted(self, path, tag, files):
+        return "base [%s] of area [%s] deleted (%d file%s)" % (path, tag, files, "" if files == 1 else "s")
+
+    def nothing_removed(self, cfg="setup.cfg"):
+        return status("no area was removed from [%s] and no base deleted" % cfg)
 
     def tail_unchanged(self, cfg="setup.cfg"):
         return ["   searhing for next message: #",
                 status("no need to store [%s] because it have no changes." % cfg),
                 status("memory leak is 0 byte(s).")]
 
-    def wrong_lines(self, *reports):
-        """The control-file lines of a run whose kelv.ctl has wrong lines:
-        reports are (line number, reason or None)."""
+    def wrong_lines(self, *reports, cfg="setup.cfg", warnings=None):
+        """The lines up to the scan of a run whose kelv.ctl has wrong lines:
+        reports are (line number, reason); warnings, the status lines before
+        the scan (by default that anyone's requests are accepted)."""
         return (["", status("kelvane v0.1"), status("loading config file...")]
-                + ["   wrong line [#%d] in [kelv.ctl]%s" % (n, ": " + r if r else "") for n, r in reports]
-                + ["   pause 3 second to check hands... done!",
-                   status("loading [setup.cfg]... success!"), status("scanning netmail base:")])
+                + ["   wrong line [#%d] in [kelv.ctl]: %s" % r for r in reports]
+                + ["   pause 3 second to check hands... done!", status("loading [%s]... success!" % cfg)]
+                + (warnings if warnings is not None else [self.ANYONE]) + [status("scanning netmail base:")])
 
     VALID1 = "   valid msg #1: Sysop (2:463/100) -> Robot (2:463/1)"
 
@@ -402,7 +438,8 @@ class E2E(unittest.TestCase):
                 if text in raw and text not in seen:
                     seen[text] = time.monotonic()
 
-        self.check_run(node, self.wrong_lines((2, None), (4, None)) + self.tail_unchanged(), watch=watch)
+        self.check_run(node, self.wrong_lines((2, "unknown keyword [FromName=John]"),
+                                              (4, "unknown keyword [Frobnicate]")) + self.tail_unchanged(), watch=watch)
         self.assertGreaterEqual(seen[b"hands... done!"] - seen[b"check hands..."], 2.5)
 
     def test_arguments_print_the_usage_and_change_nothing(self):
@@ -447,21 +484,23 @@ class E2E(unittest.TestCase):
         node.request(("SQ.AREA", 2, node.squish("sq")))
         node.ctl_lines[0] = b"FastEchoConfig setup.cfg\0.$$$"
         node.write()
-        self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.AREA") + self.tail_stored())
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.AREA")
+                       + self.tail_stored(bases=[self.deleted("bases\\sq", "SQ.AREA", 3)]))
         self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
         self.assertEqual(sorted(os.listdir(node.dir)), ["bases", "kelv.ctl", "netmail", "sem", "setup.cfg"])
 
     def test_failed_store_deletes_nothing(self):
         # The temporary name is taken by a directory: the store fails, the
-        # configuration and every base stay as they were.
+        # configuration, every base and the request stay as they were, and
+        # a log read for what was removed is told so.
         node = Node(self)
         node.request(("SQ.AREA", 2, node.squish("sq")), ("MSG.AREA", 1, node.msgdir("msgarea")))
-        node.write()
+        node.write(["MarkRequests yes"])
         os.makedirs(node.path("setup.cfg.$$$"))
         before = node.snapshot()
         self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.AREA", "MSG.AREA") + [
             "   searhing for next message: #", status("storing [setup.cfg]... failed!... aborted!"),
-            status("memory leak is 0 byte(s).")], code=252)
+            self.nothing_removed(), status("memory leak is 0 byte(s).")], code=252)
         self.assertEqual(node.snapshot(), before)
 
     def test_fifos_are_no_files(self):
@@ -480,7 +519,9 @@ class E2E(unittest.TestCase):
         node.write()
         rc, out = run_kelvane(node.dir, timeout=30)
         self.check_output(out, self.head() + [self.VALID1] + self.removed("SQ.AREA", "MSG.AREA")
-                          + self.tail_stored(), progress=2)  # 7.msg is no message: the highest is 1
+                          + self.tail_stored(bases=[self.deleted("bases\\sq", "SQ.AREA", 2),
+                                                    self.deleted("bases\\msgarea\\", "MSG.AREA", 2)]),
+                          progress=2)  # 7.msg is no message: the highest is 1
         self.assertEqual(rc, 0, out)
         self.assertEqual(node.cfg(), node.removed("SQ.AREA", "MSG.AREA"))
         self.assertEqual(sorted(os.listdir(node.path("bases"))), ["msgarea", "sq.sql"])
@@ -553,7 +594,8 @@ class E2E(unittest.TestCase):
         fcntl.flock(fd, fcntl.LOCK_SH)
         # plan foresees the deletion: a file taken later is no file in use now.
         self.check_run(node, self.head() + [self.VALID1] + self.removed("JAM.AREA", "SQ.AREA") + self.tail_stored(
-            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use or read-only, none of its files deleted"]),
+            bases=["base [bases\\jamarea] of area [JAM.AREA] is in use or read-only, none of its files deleted",
+                   self.deleted("bases\\sq", "SQ.AREA", 3)]),
             plan=False)
         self.assertEqual(node.cfg(), node.removed("JAM.AREA", "SQ.AREA"))
         self.assertEqual(sorted(os.listdir(node.path("bases"))),
@@ -574,7 +616,8 @@ class E2E(unittest.TestCase):
         kept = "is in use or read-only, none of its files deleted"
         self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.LOCKED", "JAM.RO", "SQ.FREE") +
                        self.tail_stored(bases=["base [bases\\locked] of area [SQ.LOCKED] " + kept,
-                                               "base [bases\\readonly] of area [JAM.RO] " + kept]), plan=False)
+                                               "base [bases\\readonly] of area [JAM.RO] " + kept,
+                                               self.deleted("bases\\free", "SQ.FREE", 3)]), plan=False)
         self.assertEqual(sorted(os.listdir(node.path("bases"))),
                          ["locked.sqd", "locked.sqi", "locked.sql", "readonly.jdt", "readonly.jdx", "readonly.jhr",
                           "readonly.jlr"])
@@ -590,8 +633,27 @@ class E2E(unittest.TestCase):
             writeb(node.path("bases", name), b"squish")
         node.request(("A3.LOWER", 2, "bases\\a3"), ("B4.ANY", 2, "bases\\b4"))
         node.write()
-        self.check_run(node, self.head() + [self.VALID1] + self.removed("A3.LOWER", "B4.ANY") + self.tail_stored())
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("A3.LOWER", "B4.ANY") + self.tail_stored(
+            bases=[self.deleted("bases\\a3", "A3.LOWER", 1), self.deleted("bases\\b4", "B4.ANY", 2)]))
         self.assertEqual(sorted(os.listdir(node.path("bases"))), ["A3.SQD", "A3.SQI"])
+
+    def test_kelvutil_writes_text_as_kelvane_does(self):
+        # To a pipe and to a file alike: UTF-8 on Linux, the files' code
+        # page 866 bytes on Windows; --cp866 gives those bytes everywhere.
+        if not KELVUTIL:
+            self.skipTest("no kelvutil given")
+        node = Node(self)
+        node.msg(1, frm="Иван Петров", subject="тест ■")
+        native = "cp866" if WINE else "utf-8"
+        for opts, text in (([], native), (["--cp866"], "cp866"), (["--utf8"], "utf-8")):
+            for to_file in (False, True):
+                with self.subTest(opts=opts, to_file=to_file), open(node.path("out"), "w+b") as f:
+                    rc, raw, err = run_kelvutil(node.dir, opts + ["list", "Fnetmail"], text=None,
+                                                stdout=f if to_file else subprocess.PIPE)
+                    self.assertEqual(rc, 0, err)
+                    f.seek(0)
+                    raw = f.read() if to_file else raw
+                    self.assertIn("Иван Петров\t2:463/100\tRobot\t2:463/1\tтест ■".encode(text), raw)
 
     def test_tildes_in_names_are_shown_as_they_are(self):
         node = Node(self, cfg_name="s~~et~up.cfg")
@@ -600,11 +662,12 @@ class E2E(unittest.TestCase):
         os.makedirs(node.path("s~em"))
         writeb(node.path("s~em", "febusy.0"), b"")
         node.write(["IfFEBusy poher", "MatchStr ~[ | \\0"])
-        self.check_run(node, self.wrong_lines((4, "MatchStr [~[]: unmatched []"))[:-2] + [
-            status("loading [s~~et~up.cfg]... success!"), status("scanning netmail base:"), self.VALID1]
-            + self.removed("SQ.AREA") + ["   searhing for next message: #", status("storing [s~~et~up.cfg]..."),
-                                         "   flag [s~em\\febusy.0] exist, POHER! done!",
-                                         status("memory leak is 0 byte(s).")])
+        self.check_run(node, self.wrong_lines((4, "MatchStr [~[]: unmatched []"), cfg="s~~et~up.cfg") + [self.VALID1]
+                       + self.removed("SQ.AREA") + ["   searhing for next message: #",
+                                                    status("storing [s~~et~up.cfg]..."),
+                                                    "   flag [s~em\\febusy.0] exist, POHER! done!",
+                                                    status(self.deleted("bases\\s~q", "SQ.AREA", 3)),
+                                                    status("memory leak is 0 byte(s).")])
         self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
         self.assertFalse(os.path.exists(node.path("bases", "s~q.sqd")))
 
@@ -664,7 +727,7 @@ class E2E(unittest.TestCase):
         # 7: a request again, after a gap in the numbering.
         node.msg(7, subject="Remove Areas", body=["-echo.f"])
         node.write()
-        self.check_run(node, self.head() + [
+        self.check_run(node, self.head(anyone=False) + [
             "   valid msg #1: SYSOP (2:463/100) -> robot (2:463/1)",
             "   . area [echo.a] removed;",
             "   valid msg #7: Sysop (2:463/100) -> Robot (2:463/1)",
@@ -756,7 +819,11 @@ class E2E(unittest.TestCase):
         node.msg(1, body=["-" + n for n in names])
         node.write()
         self.check_run(node, self.head() + ["   valid msg #1: Sysop (2:463/100) -> Robot (2:463/1)"]
-                       + ["   . area [%s] removed;" % n for n in names] + self.tail_stored())
+                       + ["   . area [%s] removed;" % n for n in names] + self.tail_stored(bases=[
+                           self.deleted("bases\\msgarea\\", "MSG.AREA", 2),
+                           self.deleted("bases\\sqarea", "SQ.AREA", 3),
+                           self.deleted("bases\\jamarea", "JAM.AREA", 4),
+                           self.deleted("bases\\bare.sqd", "BARE.AREA", 2)]))
         self.assertEqual(node.cfg(), ff.remove_areas(node.original, [n.encode() for n in names]))
         left = set(os.listdir(node.path("bases")))
         self.assertEqual(os.listdir(node.path("bases", "msgarea")), ["lastread.kvx"])
@@ -795,7 +862,8 @@ class E2E(unittest.TestCase):
                        + self.tail_stored("fe.sqd", bases=[
                            "base [NETMAIL] of area [NET.AREA] is the netmail folder, kept",
                            "base [fe] of area [SELF.AREA] holds [fe.sqd], kept",
-                           "base [Pkelv.ctl] of area [CTL.AREA] holds [kelv.ctl], kept"]))
+                           "base [Pkelv.ctl] of area [CTL.AREA] holds [kelv.ctl], kept",
+                           self.deleted("bases\\sq", "SQ.AREA", 3)]))
         self.assertEqual(node.cfg(), node.removed(*tags))
         self.assertEqual(sorted(os.listdir(node.netmail)), ["1.msg", "2.msg"])
         self.assertEqual(readb(node.path("kelv.ctl")), control)
@@ -811,8 +879,10 @@ class E2E(unittest.TestCase):
         node.config.add_area("TWO.AREA", 2, shared.upper() if not WINE else shared)
         node.write()
         tags = ("ONE.AREA", "MSG1.AREA", "MSG2.AREA")
+        # The folder both *.MSG areas had goes once, with one line.
         self.check_run(node, self.head() + [self.VALID1] + self.removed(*tags) + self.tail_stored(bases=[
-            "base [%s] of area [ONE.AREA] is also the base of area [TWO.AREA], kept" % shared]))
+            "base [%s] of area [ONE.AREA] is also the base of area [TWO.AREA], kept" % shared,
+            self.deleted(gone, "MSG1.AREA", 2)]))
         self.assertEqual(node.cfg(), node.removed(*tags))
         self.assertEqual(sorted(os.listdir(node.path("bases"))), ["both", "shared.sqd", "shared.sqi", "shared.sql"])
         self.assertEqual(os.listdir(node.path("bases", "both")), ["lastread.kvx"])
@@ -881,13 +951,157 @@ class E2E(unittest.TestCase):
                     self.assertEqual(rc, 0, out)
                     self.check_foreseen(plan, out, before, tree(node), rc)
 
+    # --- what the sysop is told, and requests acted on once ---------------
+
+    def test_requests_are_acted_on_once_when_marked(self):
+        # An old request stays in the netmail, and the area it named is
+        # linked again with a new base. Without MarkRequests the next run
+        # removes it again and deletes the new base; with it, the first run
+        # marked the request Received and the area stays. A request that is
+        # marked already is none with MarkRequests, and one that names
+        # nothing to store is marked all the same.
+        valid = lambda n: "   valid msg #%d: Sysop (2:463/100) -> Robot (2:463/1)" % n
+        for mark in ("no", "yes"):
+            with self.subTest(MarkRequests=mark):
+                node = Node(self)
+                node.request(("SQ.AREA", 2, node.squish("sq")), ("ECHO.TWO", 0, ""), body=["-sq.area", "-nope"])
+                node.msg(2, frm="Other", body=["-echo.two"])
+                node.msg(3, body=["-echo.two"], attr=0x0105)  # Received
+                ctl = ["FromName Sysop", "MarkRequests " + mark]
+                node.write(ctl)
+                msgs = lambda: {n: readb(node.path("netmail", n))
+                                for n in os.listdir(node.netmail) if n.endswith(".msg")}
+                old = msgs()
+                again = [valid(3), "   . area [echo.two] removed;"] if mark == "no" else []
+                self.check_run(node, self.head(anyone=False) + [valid(1), "   . area [sq.area] removed;",
+                                                                "   . area [nope] not found;"] + again
+                               + self.tail_stored(bases=[self.deleted("bases\\sq", "SQ.AREA", 3)]))
+                self.assertEqual(node.cfg(), node.removed("SQ.AREA", *(["ECHO.TWO"] if again else [])))
+                self.assertEqual(os.listdir(node.path("bases")), [])
+                if mark == "yes":
+                    self.assertIn("\nmessage\t3\talready received\t%s\n" % valid(3)[17:], self.last_plan)
+                    old["1.msg"] = received(old["1.msg"])
+                self.assertEqual(msgs(), old)
+
+                # The areas are linked again, a new base made, a new request
+                # names nothing there is.
+                node.squish("sq")
+                node.write(ctl)
+                node.msg(4, body=["-nope"])
+                old = msgs()
+                if mark == "no":
+                    self.check_run(node, self.head(anyone=False) + [
+                        valid(1), "   . area [sq.area] removed;", "   . area [nope] not found;"] + again
+                        + [valid(4), "   . area [nope] not found;"]
+                        + self.tail_stored(bases=[self.deleted("bases\\sq", "SQ.AREA", 3)]))
+                    self.assertEqual(node.cfg(), node.removed("SQ.AREA", "ECHO.TWO"))
+                    self.assertEqual(os.listdir(node.path("bases")), [])
+                else:
+                    self.check_run(node, self.head(anyone=False) + [valid(4), "   . area [nope] not found;"]
+                                   + self.tail_unchanged())
+                    self.assertEqual(node.cfg(), node.original)
+                    self.assertEqual(sorted(os.listdir(node.path("bases"))), ["sq.sqd", "sq.sqi", "sq.sql"])
+                    old["4.msg"] = received(old["4.msg"])
+                self.assertEqual(msgs(), old)
+                if mark == "no":
+                    continue
+
+                # A request that cannot be marked (its temporary name is
+                # taken by a folder) is told, and stays as it was.
+                node.msg(5, body=["-nope"])
+                os.makedirs(node.path("netmail", "5.msg.$$$"))
+                old = msgs()
+                self.check_run(node, self.head(anyone=False) + [valid(5), "   . area [nope] not found;"]
+                               + self.tail_unchanged()[:-1]
+                               + [status("request #5 could not be marked received: a later run reads it again"),
+                                  status("memory leak is 0 byte(s).")], plan=False)
+                self.assertEqual(msgs(), old)
+
+    def test_misspelt_and_impossible_conditions_are_named(self):
+        # FromAdr for FromAddr, an address with a domain and one that is no
+        # address are wrong lines with their reasons and place no condition:
+        # the run says that anyone's requests are accepted, and kelvutil ctl
+        # and plan end with 1. Spelt right, the sender is a condition. The
+        # DOS end-of-file byte at the end of the file is none of its lines.
+        if not KELVUTIL:
+            self.skipTest("no kelvutil given")
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")), orig=(1, 2, 3, 0))
+        request = "   valid msg #1: Sysop (1:2/3) -> Robot (2:463/1)"
+        for ctl, code in ((["FromAddr 2:463/100", "ToAddr 2:463/1"], 0),
+                          (["FromAdr 2:463/100", "FromAddr 2:5020/1@fidonet", "ToAddr garbage"], 1)):
+            with self.subTest(ctl=ctl):
+                node.write(ctl)
+                writeb(node.path("kelv.ctl"), readb(node.path("kelv.ctl")) + b"\x1a")
+                rc, out, err = run_kelvutil(node.dir, ["ctl", "kelv.ctl"])
+                self.assertEqual(rc, code, err)
+                wrong = [l for l in out.split("\n") if l.startswith("WrongLine")]
+                if code == 0:
+                    self.assertEqual((wrong, err), ([], ""))
+                    self.assertIn("\nFromAddr\t2:463/100\n", out)
+                    self.check_run(node, self.head(anyone=False) + self.tail_unchanged())
+                    self.assertEqual(node.cfg(), node.original)
+                    continue
+                reasons = [(3, "unknown keyword [FromAdr]"),
+                           (4, "FromAddr [2:5020/1@fidonet]: an address with a domain, which netmail addresses "
+                               "never carry, ignored"),
+                           (5, "ToAddr [garbage]: not an address (zone:net/node or zone:net/node.point), ignored")]
+                self.assertEqual(wrong, ["WrongLine\t%d\t%s" % r for r in reasons])
+                self.assertEqual(err, "kelvutil ctl: warning: no FromName or FromAddr: requests from anyone are "
+                                      "accepted\nkelvutil ctl: kelv.ctl has 3 wrong lines\n")
+                self.check_run(node, self.wrong_lines(*reasons) + [request] + self.removed("SQ.AREA")
+                               + self.tail_stored(bases=[self.deleted("bases\\sq", "SQ.AREA", 3)]))
+                self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
+                self.assertEqual(os.listdir(node.path("bases")), [])
+
+    def test_values_in_utf8_are_told(self):
+        # Saved as UTF-8, a Cyrillic ToName never matches the CP866 netmail:
+        # the run says so before its scan, and kelvutil ctl warns. In a
+        # comment UTF-8 is harmless: neither says a word.
+        robot = "\u0420\u043e\u0431\u043e\u0442"
+        warning = "[kelv.ctl] looks like UTF-8 text (from line 5): its letters beyond ASCII never match code page " \
+                  "866 netmail"
+        for to in (robot.encode("utf-8"), robot.encode("cp866")):
+            with self.subTest(to=to):
+                node = Node(self)
+                node.request(("SQ.AREA", 2, node.squish("sq")), to=robot)
+                node.write(["FromName Sysop", b"; " + robot.encode("utf-8"), b"ToName " + to])
+                utf8 = to == robot.encode("utf-8")
+                rc, _, err = run_kelvutil(node.dir, ["ctl", "kelv.ctl"])
+                self.assertEqual((rc, err), (0, "kelvutil ctl: warning: %s\n" % warning if utf8 else ""))
+                head = self.head(anyone=False)
+                if utf8:
+                    self.check_run(node, head[:-1] + [status(warning)] + head[-1:] + self.tail_unchanged())
+                    self.assertEqual(node.cfg(), node.original)
+                else:
+                    self.check_run(node, head + ["   valid msg #1: Sysop (2:463/100) -> %s (2:463/1)" % robot]
+                                   + self.removed("SQ.AREA")
+                                   + self.tail_stored(bases=[self.deleted("bases\\sq", "SQ.AREA", 3)]))
+                    self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
+
+    def test_bracket_sets_compare_bytes_exactly(self):
+        # Letters match without regard to case, [a-z] only lower case: as
+        # the regex help and the README say, with the same example.
+        if not KELVUTIL:
+            self.skipTest("no kelvutil given")
+        example = ["^-([a-z.]+)$", "\\0", "-echo.one", "-ECHO.ONE"]
+        rc, out, _ = run_kelvutil(tempfile.gettempdir(), ["regex"] + example)
+        self.assertEqual((rc, out), (0, "echo.one\n\n"))
+        command = "kelvutil regex %s" % " ".join("'%s'" % a for a in example)
+        self.assertIn("  %s\n\nprints echo.one and then an empty line" % command,
+                      run_kelvutil(tempfile.gettempdir(), ["regex", "--help"])[1])
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "README.md"), encoding="utf-8") as f:
+            self.assertIn("$ %s\necho.one\n\n```" % command, f.read())
+
     # --- the busy flag ----------------------------------------------------
 
     def busy_node(self, policy):
+        if not KELVUTIL:
+            self.skipTest("no kelvutil given")
         node = Node(self)
         node.config.add_area("ECHO.ONE", 2, node.squish("one"))
         node.config.add_area("ECHO.TWO")
-        node.ctl_lines += ["MatchStr ^-(.*)$ | \\0", "IfFEBusy " + policy]
+        node.ctl_lines += ["MatchStr ^-(.*)$ | \\0", "IfFEBusy " + policy, "MarkRequests yes"]
         node.msg(1, body=["-echo.one"])
         node.write()
         writeb(node.path("sem", "febusy.0"), b"")
@@ -899,7 +1113,7 @@ class E2E(unittest.TestCase):
                                             "   . area [echo.one] removed;", "   searhing for next message: #",
                                             status("storing [setup.cfg]..."),
                                             "   flag [sem\\febusy.0] exist, we must quit... aborted!",
-                                            status("memory leak is 0 byte(s).")], code=253)
+                                            self.nothing_removed(), status("memory leak is 0 byte(s).")], code=253)
         self.assertEqual(node.cfg(), node.original)
         # The configuration still lists the area, so its base is still there.
         self.assertEqual(sorted(os.listdir(node.path("bases"))), ["one.sqd", "one.sqi", "one.sql"])
@@ -910,6 +1124,7 @@ class E2E(unittest.TestCase):
                                             "   . area [echo.one] removed;", "   searhing for next message: #",
                                             status("storing [setup.cfg]..."),
                                             "   flag [sem\\febusy.0] exist, POHER! done!",
+                                            status(self.deleted("bases\\one", "ECHO.ONE", 3)),
                                             status("memory leak is 0 byte(s).")])
         self.assertEqual(node.cfg(), ff.remove_areas(node.original, [b"echo.one"]))
 
@@ -927,6 +1142,7 @@ class E2E(unittest.TestCase):
         self.check_output(out, self.head() + [self.VALID1, "   . area [echo.one] removed;",
                                               "   searhing for next message: #", status("storing [setup.cfg]..."),
                                               "   flag [sem\\febusy.0] exist, we must wait done!",
+                                              status(self.deleted("bases\\one", "ECHO.ONE", 3)),
                                               status("memory leak is 0 byte(s).")])
         self.assertEqual(rc, 0, out)
         self.assertEqual(node.cfg(), node.removed("echo.one"))

@@ -62,7 +62,8 @@ class Live(unittest.TestCase):
     def base(self, d, kind, subjects):
         """A base of the kind in d holding the messages of subjects."""
         base = kind + os.path.join(d, KINDS[kind][0])
-        rc, out, err = run("copy", self.packet(d, "first.pkt", subjects), base)
+        hop = ["--pkt-from", "2:5020/1", "--pkt-to", "2:5020/3"] if kind == "P" else []
+        rc, out, err = run("copy", self.packet(d, "first.pkt", subjects), base, *hop)
         self.assertEqual(rc, 0, err)
         return base
 

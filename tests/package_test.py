@@ -3,8 +3,10 @@ as it would be on the node: the Debian package with `dpkg -x` into a
 scratch root (Linux build), the zip into a folder (Win32 build, its
 programs run under Wine).
 
-It holds the two programs, their manual pages (Debian) and the README, and
-nothing else; both programs run from where the package put them; the
+It holds the two programs, their manual pages (Debian), the README, the
+licence (Debian: a machine-readable copyright file beside the changelog)
+and nothing else; lintian finds no error and no warning in the Debian
+package; both programs run from where the package put them; the
 Debian package depends on the C and C++ runtime only; kelvutil(1) says
 what `kelvutil COMMAND --help` says, for every command; and the README,
 kelvane(1) and kelvutil's list of commands agree.
@@ -28,8 +30,9 @@ CPACK = CONFIG = VERSION = README = None
 WINE = False
 
 DEB_FILES = {"usr/bin/kelvane", "usr/bin/kelvutil", "usr/share/man/man1/kelvane.1.gz",
-             "usr/share/man/man1/kelvutil.1.gz", "usr/share/doc/kelvane/README.md"}
-ZIP_FILES = {"kelvane.exe", "kelvutil.exe", "README.txt"}
+             "usr/share/man/man1/kelvutil.1.gz", "usr/share/doc/kelvane/README.md",
+             "usr/share/doc/kelvane/copyright", "usr/share/doc/kelvane/changelog.gz"}
+ZIP_FILES = {"kelvane.exe", "kelvutil.exe", "README.txt", "LICENSE.txt"}
 # What a program built with g++ and linked with the system's libraries needs.
 RUNTIME_PACKAGES = {"libc6", "libgcc-s1", "libstdc++6"}
 MAN_SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "FILES", "EXIT STATUS", "EXAMPLES", "SEE ALSO"]
@@ -109,7 +112,7 @@ class Package(unittest.TestCase):
         run = subprocess.run(cmd, cwd=cwd, capture_output=True, stdin=subprocess.DEVNULL,
                              env=dict(os.environ, WINEDEBUG="-all"))
         self.assertEqual(run.returncode, 0, run.stderr)
-        return run.stdout.decode("cp866").replace("\r\n", "\n")
+        return run.stdout.decode("cp866" if WINE else "utf-8").replace("\r\n", "\n")
 
     def page(self, name):
         with gzip.open(os.path.join(self.root, "usr/share/man/man1", name + ".1.gz")) as f:
@@ -139,6 +142,18 @@ class Package(unittest.TestCase):
             self.assertIn("libc6", names)
             self.assertLessEqual(names, RUNTIME_PACKAGES, depends)
 
+    def test_lintian_finds_no_error_and_no_warning(self):
+        if WINE:
+            self.skipTest("lintian reads Debian packages")
+        if not shutil.which("lintian"):
+            self.skipTest("lintian is not installed (./build.sh deps installs it)")
+        run = subprocess.run(["lintian", self.package], capture_output=True, text=True)
+        found = [l for l in run.stdout.split("\n") if re.match(r"[EW]: ", l)]
+        self.assertEqual(found, [], run.stdout + run.stderr)
+        # lintian does not hold the changelog against the version.
+        with gzip.open(os.path.join(self.root, "usr/share/doc/kelvane/changelog.gz"), "rt") as f:
+            self.assertTrue(f.readline().startswith("kelvane (%s) " % VERSION))
+
     def test_readme(self):
         if WINE:
             with open(os.path.join(self.root, "README.txt"), "rb") as f:
@@ -165,9 +180,11 @@ class Package(unittest.TestCase):
                  for l in out.split("\n")]
         self.assertEqual(lines, [
             "", e2e.status("kelvane v" + VERSION), e2e.status("loading config file... done!"),
-            e2e.status("loading [setup.cfg]... success!"), e2e.status("scanning netmail base:"),
+            e2e.status("loading [setup.cfg]... success!"), e2e.E2E.ANYONE, e2e.status("scanning netmail base:"),
             e2e.E2E.VALID1, "   . area [ECHO.MSG] removed;", "   . area [ECHO.SQ] removed;",
             "   searhing for next message: #", e2e.status("storing [setup.cfg]... done!"),
+            e2e.status("base [bases\\echo\\] of area [ECHO.MSG] deleted (2 files)"),
+            e2e.status("base [bases\\sq] of area [ECHO.SQ] deleted (3 files)"),
             e2e.status("memory leak is 0 byte(s)."), ""])
         self.assertEqual(rc, 0, out)
         self.assertEqual(node.cfg(), node.removed("ECHO.MSG", "ECHO.SQ"))

@@ -53,6 +53,7 @@ bool tControlReader::Read(std::string_view FileName) {
 bool tControlReader::ReadFrom(tStream& Source) {
   if (Keywords_.Empty()) return true;
   WrongLines_.Clear();
+  WrongTexts_.Clear();
   int64_t Left = Source.GetSize() - Source.GetPos();
   if (Source.Status != stOk) return true;
 
@@ -61,6 +62,7 @@ bool tControlReader::ReadFrom(tStream& Source) {
   long Number = 0;
   bool InLine = false;      // bytes seen since the last line end
   bool AfterCR = false;     // the last byte was a CR: an LF now ends nothing
+  size_t EndMarks = 0;      // 0x1A bytes not yet known to be text
   while (Left > 0) {
     uint32_t Want = Left < static_cast<int64_t>(sizeof Buf) ? static_cast<uint32_t>(Left) : sizeof Buf;
     uint32_t Got = Source.Read(Buf, Want);
@@ -68,6 +70,18 @@ bool tControlReader::ReadFrom(tStream& Source) {
     Left -= Got;
     for (uint32_t I = 0; I < Got; ++I) {
       char C = Buf[I];
+      // 0x1A bytes are held back until a byte that is not one follows:
+      // only then are they text, and at the end of the file they are
+      // dropped.
+      if (C == '\x1A') {
+        ++EndMarks;
+        continue;
+      }
+      for (; EndMarks > 0; --EndMarks) {
+        Line.Append('\x1A');
+        InLine = true;
+        AfterCR = false;
+      }
       if (C == '\n' && AfterCR) {
         AfterCR = false;
         continue;
@@ -115,7 +129,10 @@ void tControlReader::ProcessLine(long Number, tShortString Line) {
       break;
     }
   }
-  if (!Handled) WrongLines_.Append(Number);
+  if (!Handled) {
+    WrongLines_.Append(Number);
+    WrongTexts_.Append(Line);
+  }
 }
 
 size_t tControlReader::ValueCount(long Keyword) const {
@@ -136,6 +153,11 @@ long tControlReader::ValueLine(long Keyword, long Index) const {
 long tControlReader::WrongLine(long Index) const {
   if (Index < 0 || static_cast<size_t>(Index) >= WrongLines_.Count()) return -1;
   return WrongLines_[static_cast<size_t>(Index)];
+}
+
+tShortString tControlReader::WrongLineText(long Index) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= WrongTexts_.Count()) return tShortString();
+  return WrongTexts_[static_cast<size_t>(Index)];
 }
 
 }  // namespace kelvane

@@ -9,7 +9,8 @@
 // defines a macro for the lines below it; "KEYWORD value" records value with
 // blanks and then double quotes removed at both ends. Lines end with CR LF,
 // LF or CR; a last line without a line end is a line too. A line longer than
-// 255 bytes is cut to 255.
+// 255 bytes is cut to 255. The end-of-file bytes (0x1A) a DOS editor leaves
+// as the last bytes of a file end it; anywhere else they are text.
 #ifndef KELVANE_TEXT_CONTROL_READER_H_
 #define KELVANE_TEXT_CONTROL_READER_H_
 
@@ -59,6 +60,10 @@ class tControlReader {
   size_t WrongLineCount() const { return WrongLines_.Count(); }
   // Line number (from 1) of wrong line Index; -1 when out of range.
   long WrongLine(long Index) const;
+  // What no keyword took of wrong line Index: the line without its comment
+  // and outer blanks, macros expanded (empty when they left nothing, and
+  // for an index out of range).
+  tShortString WrongLineText(long Index) const;
 
   size_t KeywordCount() const { return Keywords_.Count(); }
   const tMacroEngine& Macros() const { return Macros_; }
@@ -68,6 +73,7 @@ class tControlReader {
 
   tCollection<tKeyword> Keywords_;
   tCollection<long> WrongLines_;
+  tStringList WrongTexts_;  // parallel to WrongLines_
   tMacroEngine Macros_;
 };
 

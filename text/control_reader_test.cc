@@ -111,6 +111,15 @@ TEST_F(ControlReader, FirstMatchingKeywordWinsAndNeedsAWholeWord) {
   EXPECT_EQ(Values(R, 1), (tStrings{"Joe"}));
   EXPECT_EQ(R.ValueCount(2), 0u);
   EXPECT_EQ(Wrong(R), (std::vector<long>{3}));
+
+  // What no keyword took, as the keywords were tried on it: no comment,
+  // no outer blanks, macros expanded.
+  tControlReader R2;
+  ReadText(R2, "@Define X FromAdr\n  X 2:5020/1 ; c\n@Define E\nE\n");
+  EXPECT_EQ(Wrong(R2), (std::vector<long>{2, 4}));
+  EXPECT_EQ(R2.WrongLineText(0), "FromAdr 2:5020/1");
+  EXPECT_EQ(R2.WrongLineText(1), "");
+  EXPECT_EQ(R2.WrongLineText(2), "");
 }
 
 TEST_F(ControlReader, LineEndsAndNumbering) {
@@ -128,6 +137,11 @@ TEST_F(ControlReader, LineEndsAndNumbering) {
       {"empty file", "", {}, {}},
       {"only a line end", "\r\n", {}, {}},
       {"LF CR is two line ends", "bad\n\rbad", {}, {1, 3}},
+      // A DOS editor's end-of-file bytes end the file; inside it they are
+      // text like any other byte.
+      {"end-of-file bytes", "Subject a\r\n\x1A", {"a"}, {}},
+      {"end-of-file bytes after a last line", "Subject a\x1A\x1A", {"a"}, {}},
+      {"0x1A inside the file", "Subject a\x1A\r\n\x1A\r\nbad\x1A", {"a\x1A"}, {2, 3}},
   };
   for (const tCase& C : Cases) {
     tControlReader R;

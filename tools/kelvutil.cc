@@ -33,9 +33,10 @@ void PrintOverview(tTextOut& To) {
   To.Put("usage: kelvutil [--utf8 | --cp866] COMMAND [ARGS...]\n"
          "       kelvutil COMMAND --help\n\n"
          "A look inside the files kelvane reads and writes.\n\n"
-         "Text is code page 866, as in the files. On a Linux terminal it is shown\n"
-         "as UTF-8, as kelvane shows it; written to a file or a pipe (and on\n"
-         "Windows) it stays the bytes of the files. --utf8 or --cp866 chooses.\n\n"
+         "Text is code page 866 in the files. On Linux it is written as UTF-8, as\n"
+         "kelvane writes it, to a terminal, a file or a pipe alike; on Windows it\n"
+         "stays the bytes of the files. --cp866 gives the bytes as they are in the\n"
+         "files, --utf8 UTF-8 on Windows too.\n\n"
          "commands:\n");
   for (const tSubcommand* S = Subcommands; S->Name; ++S) {
     char Line[256];
@@ -50,8 +51,7 @@ void PrintOverview(tTextOut& To) {
 
 int main(int Argc, char** Argv) {
   using namespace kelvane;
-  Out().Utf8 = ShowsUtf8(false);
-  Err().Utf8 = ShowsUtf8(true);
+  Out().Utf8 = Err().Utf8 = ShowsUtf8();
   // The choice of text comes before the command.
   while (Argc > 1 && (std::strcmp(Argv[1], "--utf8") == 0 || std::strcmp(Argv[1], "--cp866") == 0)) {
     Out().Utf8 = Err().Utf8 = std::strcmp(Argv[1], "--utf8") == 0;

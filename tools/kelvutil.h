@@ -3,7 +3,7 @@
 // kelvutil.cc. A subcommand gets its own arguments (Args[0] is its name),
 // prints plain stable output through Out() (one record a line, fields
 // separated by tabs where it lists; text bytes as stored, code page 866,
-// shown as UTF-8 on a Linux terminal), and returns the exit code: 0 on
+// written as UTF-8 on Linux), and returns the exit code: 0 on
 // success, 1 on failure with the reason on standard error (Err()).
 #ifndef KELVANE_TOOLS_KELVUTIL_H_
 #define KELVANE_TOOLS_KELVUTIL_H_
@@ -21,7 +21,9 @@
 
 namespace kelvane {
 
+class tMessage;
 class tMsgBase;
+struct tControlSettings;
 
 struct tSubcommand {
   const char* Name;
@@ -32,8 +34,8 @@ struct tSubcommand {
 };
 
 // Where kelvutil's text goes: a standard stream, or (for tests) a string.
-// Text is code page 866 bytes; with Utf8 set it is written as UTF-8, as a
-// Linux terminal shows it, else as the bytes it is.
+// Text is code page 866 bytes; with Utf8 set it is written as UTF-8, as
+// kelvane writes on Linux, else as the bytes it is.
 class tTextOut {
  public:
   // File nullptr: the text is collected in Text().
@@ -81,11 +83,14 @@ std::string Escaped(std::string_view Text);
 std::string Counted(long long N, const char* One);
 // A whole decimal number from FIRST to LAST, or false.
 bool ParseNumber(std::string_view Text, long long First, long long Last, long long& Value);
-// Warns on Err() when the control file FileName looks like UTF-8 text.
-void WarnIfUtf8(const char* Command, std::string_view FileName);
-// Whether Text is code page 866 text at all or rather UTF-8: it holds
-// bytes of 0x80 and above, and they all form UTF-8 sequences.
-bool LooksLikeUtf8(std::string_view Text);
+// Warns on Err(), as kelvane does on its console, of what the settings
+// read from the control file FileName make of requests that the sysop may
+// not mean: a value in UTF-8, any sender accepted.
+void WarnOfSettings(const char* Command, std::string_view FileName, const tControlSettings& Settings);
+// What ctl and plan end with: 1, with the number of wrong lines on Err(),
+// when the control file has any (so "kelvutil ctl kelv.ctl || exit" guards
+// a batch file); else 0.
+int WrongLinesCode(const char* Command, std::string_view FileName, size_t WrongLines);
 
 // The base identifier an argument names. An argument that names an
 // existing file or folder as it stands, or a base still to be made in an
@@ -105,6 +110,10 @@ std::string BasesOf(tBaseKind Kind);
 // and plan do; prints the reason on Err() and yields nothing when it
 // cannot (a folder that is not there is not made).
 std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, std::string_view Arg);
+// For a *.MSG folder that holds no message files but bases of other
+// formats (a folder of JAM or Squish areas, an inbound folder of packets):
+// what it holds and how to name one of them. Empty otherwise.
+std::string OtherBasesIn(tMsgBase& Base);
 // The numbers of the messages a base holds now, ascending.
 std::vector<int32_t> MessageNumbers(tMsgBase& Base);
 // FastEcho's base type of an area as kelvane reads it: "*.MSG", "Squish",
@@ -141,8 +150,9 @@ extern const char PlanHelp[];
   "format (jam/new.jhr). Anything else is a letter and a path.\n"
 
 // What list prints for a base, and show for message N (false when there is
-// no such message).
-void PrintMessageList(tTextOut& To, tMsgBase& Base);
+// no such message). The list passes over the messages it cannot read and
+// yields their numbers.
+std::vector<int32_t> PrintMessageList(tTextOut& To, tMsgBase& Base);
 bool PrintMessage(tTextOut& To, tMsgBase& Base, int32_t N);
 // The lines show adds for a Squish base after ReadMessage read message N
 // (frame offset, UMSGID, reply links); nothing for other bases.
@@ -152,6 +162,9 @@ void PrintPacketHeader(tTextOut& Out, tMsgBase& Base);
 // The format's own lines of show for message N of a JAM base (nothing for
 // other bases): header offset, index CRC, links, subfields by id.
 void PrintJamDetails(tTextOut& Out, tMsgBase& Base, int32_t N);
+// Message N of a JAM base whose header marks it deleted, read as it
+// stands; false for any other message or base.
+bool ReadJamMarkedDeleted(tMsgBase& Base, int32_t N, tMessage& Msg);
 
 }  // namespace kelvane
 

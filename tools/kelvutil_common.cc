@@ -1,7 +1,8 @@
 // What every kelvutil subcommand shares: where its text goes (as UTF-8 on
-// a Linux terminal, as code page 866 bytes elsewhere), the help switch,
+// Linux, as code page 866 bytes on Windows), the help switch,
 // the failure line, the escaping of control bytes, and the reading of base
 // identifiers from the command line.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "msgbase/baseid.h"
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
+#include "runtime/case866.h"
 #include "runtime/console.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
@@ -130,24 +132,6 @@ bool ParseNumber(std::string_view Text, long long First, long long Last, long lo
   return StrToInt(Text, Value) && Value >= First && Value <= Last;
 }
 
-bool LooksLikeUtf8(std::string_view Text) {
-  bool High = false;
-  for (size_t I = 0; I < Text.size();) {
-    uint8_t B = static_cast<uint8_t>(Text[I]);
-    if (B < 0x80) {
-      ++I;
-      continue;
-    }
-    High = true;
-    size_t Length = B >= 0xC2 && B <= 0xDF ? 2 : B >= 0xE0 && B <= 0xEF ? 3 : B >= 0xF0 && B <= 0xF4 ? 4 : 0;
-    if (Length == 0 || I + Length > Text.size()) return false;
-    for (size_t K = 1; K < Length; ++K)
-      if ((static_cast<uint8_t>(Text[I + K]) & 0xC0) != 0x80) return false;
-    I += Length;
-  }
-  return High;
-}
-
 tShortString BaseIdOfArgument(std::string_view Arg) {
   if (Arg.empty()) return tShortString();
   if (Arg.size() > tShortString::MaxLength) return tShortString();
@@ -196,6 +180,34 @@ std::unique_ptr<tMsgBase> OpenBaseForReading(const char* Command, std::string_vi
   auto Base = OpenBase(Id, smOpenRead);
   if (!Base) Fail(Command, "cannot open the base " + Id.ToStdString());
   return Base;
+}
+
+std::string OtherBasesIn(tMsgBase& Base) {
+  auto* Folder = dynamic_cast<tMsgDirBase*>(&Base);
+  if (!Folder || !Folder->Numbers().empty()) return {};
+  tShortString Dir = Folder->DirName(), Mask;
+  std::vector<tDirEntry> Entries;
+  if (!WholeName(Mask, {Dir, "*.*"}) || !ListDir(Mask, Entries)) return {};
+  // Each base counted once, by the file every base of its format has.
+  static const struct {
+    const char* Extension;
+    const char* One;
+    char Letter;  // the type letter, where one names the base without its extension
+  } Formats[] = {{"jhr", "JAM base", 'J'}, {"sqd", "Squish base", 'S'}, {"pkt", "packet", 0}};
+  std::string Held, Example;
+  for (const auto& F : Formats) {
+    std::vector<std::string> Names;
+    for (const tDirEntry& E : Entries)
+      if (!E.IsDir && SameText866(ExtensionOf(E.Name), F.Extension)) Names.push_back(E.Name.ToStdString());
+    if (Names.empty()) continue;
+    Held += (Held.empty() ? "" : " and ") + Counted(static_cast<long long>(Names.size()), F.One);
+    if (!Example.empty()) continue;
+    std::string File = Dir.ToStdString() + *std::min_element(Names.begin(), Names.end());
+    Example = File;
+    if (F.Letter) Example += std::string(", or ") + F.Letter + File.substr(0, File.rfind('.'));
+  }
+  if (Held.empty()) return {};
+  return Dir.ToStdString() + " holds no *.MSG files but " + Held + "; name one as " + Example;
 }
 
 std::vector<int32_t> MessageNumbers(tMsgBase& Base) {

@@ -1,6 +1,5 @@
 // kelvutil ctl: the settings kelvane would take from a control file, so a
 // sysop can check what a kelv.ctl (with its macros) really says before a run.
-#include <algorithm>
 #include <string>
 
 #include "app/control_file.h"
@@ -17,20 +16,30 @@ const char CtlHelp[] =
     "  FastEchoConfig PATH       the first one; empty when the file has none\n"
     "  FromName, FromAddr, ToName, ToAddr, Subject   one line per member of\n"
     "                            each set: names and subjects upper-cased,\n"
-    "                            addresses without a zero point, sorted\n"
+    "                            addresses as netmail shows them (no zero\n"
+    "                            point, no leading zeros), sorted\n"
     "  MatchStr PATTERN TEMPLATE each pair in file order\n"
     "  StopScanAfter TEXT        each stop string, upper-cased, sorted\n"
     "  RemoveBase yes|no\n"
     "  IfFEBusy wait|quit|poher\n"
-    "  WrongLine N [REASON]      each line kelvane would report as wrong, with\n"
-    "                            the reason when its keyword's value cannot\n"
-    "                            work (a pattern that does not compile, say)\n"
+    "  MarkRequests yes|no\n"
+    "  WrongLine N REASON        each line kelvane would report as wrong: an\n"
+    "                            unknown keyword (named), or a value that\n"
+    "                            cannot work (a pattern that does not\n"
+    "                            compile, an address that is none, say),\n"
+    "                            which sets nothing\n"
     "\n"
     "An empty set places no condition on requests. Control characters in a\n"
-    "value show as ^ and a letter (^I a tab). A file that looks like UTF-8\n"
-    "text gets a warning on standard error: kelvane compares its bytes with\n"
-    "netmail in code page 866, where UTF-8 letters beyond ASCII never match.\n"
-    "Exit code 1 when the file cannot be read.\n";
+    "value show as ^ and a letter (^I a tab). Warnings go to standard error\n"
+    "as kelvane shows them before its scan: when no FromName or FromAddr\n"
+    "took effect (requests from anyone are accepted), and when a name,\n"
+    "address, subject, pattern or stop string looks like UTF-8 text\n"
+    "(kelvane compares its bytes with netmail in code page 866, where UTF-8\n"
+    "letters beyond ASCII never match).\n"
+    "\n"
+    "Exit code 1 when the file cannot be read, and when it has wrong lines\n"
+    "(after the settings are printed), so that a batch file can stop before\n"
+    "kelvane runs: kelvutil ctl kelv.ctl || exit\n";
 
 namespace {
 
@@ -48,21 +57,14 @@ void PrintSet(const char* Name, const tSortedStrings& Set) {
 
 }  // namespace
 
-void WarnIfUtf8(const char* Command, std::string_view FileName) {
-  // The control file is a few lines; a larger one is looked at in its
-  // first megabyte.
-  tBufStream In(FileName, fmOpen | fmRead | fmDenyNone);
-  if (In.Status != stOk) return;
-  std::string Text(static_cast<size_t>(std::min<int64_t>(In.GetSize(), 1 << 20)), '\0');
-  In.Read(Text.data(), static_cast<uint32_t>(Text.size()));
-  if (In.Status != stOk || !LooksLikeUtf8(Text)) return;
-  size_t First = 0;
-  while (First < Text.size() && static_cast<uint8_t>(Text[First]) < 0x80) ++First;
-  long Line = 1 + static_cast<long>(std::count(Text.begin(), Text.begin() + static_cast<std::ptrdiff_t>(First), '\n'));
-  Fail(Command, "warning: " + std::string(FileName) + " looks like UTF-8 text (from line " +
-                    IntToStr(Line).ToStdString() +
-                    "); kelvane reads it as code page 866, so its names, subjects and patterns with letters "
-                    "beyond ASCII would never match code page 866 netmail");
+void WarnOfSettings(const char* Command, std::string_view FileName, const tControlSettings& Settings) {
+  if (Settings.Utf8Line > 0) Fail(Command, "warning: " + Utf8Warning(FileName, Settings.Utf8Line).ToStdString());
+  if (AcceptsAnySender(Settings)) Fail(Command, std::string("warning: ") + AnySenderWarning);
+}
+
+int WrongLinesCode(const char* Command, std::string_view FileName, size_t WrongLines) {
+  if (WrongLines == 0) return 0;
+  return Fail(Command, std::string(FileName) + " has " + Counted(static_cast<long long>(WrongLines), "wrong line"));
 }
 
 int RunCtlCommand(int Argc, char** Args) {
@@ -70,7 +72,7 @@ int RunCtlCommand(int Argc, char** Args) {
   tControlSettings S;
   tCollection<tWrongLine> WrongLines;
   if (LoadControlFile(Args[1], S, WrongLines)) return Fail("ctl", std::string("cannot read ") + Args[1]);
-  WarnIfUtf8("ctl", Args[1]);
+  WarnOfSettings("ctl", Args[1], S);
 
   PrintLine("FastEchoConfig", S.ConfigPath);
   PrintSet("FromName", S.FromNames);
@@ -83,9 +85,10 @@ int RunCtlCommand(int Argc, char** Args) {
   PrintLine("RemoveBase", S.RemoveBase ? "yes" : "no");
   static const char* const BusyNames[] = {"wait", "quit", "poher"};
   PrintLine("IfFEBusy", BusyNames[S.IfFEBusy]);
+  PrintLine("MarkRequests", S.MarkRequests ? "yes" : "no");
   for (const tWrongLine& W : WrongLines)
     PrintLine("WrongLine", IntToStr(W.Line), W.Reason.Empty() ? nullptr : &W.Reason);
-  return 0;
+  return WrongLinesCode("ctl", Args[1], WrongLines.Count());
 }
 
 }  // namespace kelvane

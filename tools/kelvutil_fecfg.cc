@@ -37,8 +37,8 @@ const char FecfgHelp[] =
     "                                       holds bit LINKINDEX, LINKS their\n"
     "                                       addresses, separated by blanks\n"
     "\n"
-    "Positions count from 0. Text is printed as stored (code page 866), with\n"
-    "control characters as ^ and a letter. A file that cannot be loaded\n"
+    "Positions count from 0. Text is printed as stored (code page 866, as\n"
+    "UTF-8 on Linux), with control characters as ^ and a letter. A file that cannot be loaded\n"
     "exits with 1 and says why: missing, in use, a revision other than 6, or\n"
     "shorter than its header says, and where.\n";
 

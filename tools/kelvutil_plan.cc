@@ -19,6 +19,7 @@
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/msgdir.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
 #include "runtime/stream.h"
@@ -43,6 +44,9 @@ extern const char PlanHelp[] =
     "                                 the first condition it fails (FromName,\n"
     "                                 FromAddr, ToName, ToAddr, Subject) and\n"
     "                                 the message's value for it\n"
+    "  message N already received FROM -> TO\n"
+    "                                 a request an earlier run marked\n"
+    "                                 Received (MarkRequests yes): skipped\n"
     "  message N cannot be read\n"
     "  line N K TEXT                  line K of request N (empty lines are\n"
     "                                 passed over, as by kelvane)\n"
@@ -58,12 +62,19 @@ extern const char PlanHelp[] =
     "  file TAG FILE BYTES                 each of its files\n"
     "  base TAG PATH kept WHY         a base that stays: the netmail folder, a\n"
     "                                 file of kelvane's, shared with an area\n"
-    "                                 that stays\n"
+    "                                 that stays; every base while FastEcho\n"
+    "                                 is busy and kelvane would quit\n"
     "  base TAG PATH none WHY         an area with no base to delete\n"
+    "  mark N FILE                    a request that gets the Received\n"
+    "                                 attribute at the end of the run\n"
+    "                                 (MarkRequests yes; none when kelvane\n"
+    "                                 would quit for the busy flag)\n"
     "\n"
     "A base goes whole or not at all: should one of its files be in use when\n"
-    "kelvane runs, it stays. Exit code 1 when the control file or the\n"
-    "configuration cannot be read (with the reason).\n";
+    "kelvane runs, it stays. Warnings go to standard error as kelvane shows\n"
+    "them before its scan (see kelvutil ctl --help). Exit code 1 when the\n"
+    "control file or the configuration cannot be read (with the reason), and\n"
+    "when the control file has wrong lines (after the whole plan).\n";
 
 namespace {
 
@@ -77,7 +88,8 @@ tShortString ValueOf(tCondition Failed, const tMessage& Msg) {
     case rcToName: return Msg.To;
     case rcToAddr: return DestAddrStr(Msg);
     case rcSubject: return Msg.Subject;
-    case rcRequest: break;
+    case rcRequest:
+    case rcReceived: break;
   }
   return tShortString();
 }
@@ -120,13 +132,15 @@ class tPlanScan : public tScanListener {
   void MessageRead(int64_t N, const tMessage& Msg, tCondition Failed) override {
     N_ = N;
     ++Read;
-    if (Failed != rcRequest) {
+    tShortString Who = Line({Msg.From, " (", OrigAddrStr(Msg), ") -> ", Msg.To, " (", DestAddrStr(Msg), ")"});
+    if (Failed == rcReceived) {
+      To_.Record({"message", Num(N), "already received", Who});
+    } else if (Failed != rcRequest) {
       To_.Record({"message", Num(N), "not a request", ConditionName(Failed), ValueOf(Failed, Msg)});
-      return;
+    } else {
+      ++Requests;
+      To_.Record({"message", Num(N), "request", Who});
     }
-    ++Requests;
-    To_.Record({"message", Num(N), "request",
-                Line({Msg.From, " (", OrigAddrStr(Msg), ") -> ", Msg.To, " (", DestAddrStr(Msg), ")"})});
   }
   void MessageUnreadable(int64_t N) override { To_.Record({"message", Num(N), "cannot be read"}); }
   void RequestLine(int64_t N, const tRequestLine& L) override {
@@ -156,7 +170,7 @@ class tPlanScan : public tScanListener {
   int64_t N_ = 0;
 };
 
-void PrintBase(tTextOut& To, const tPlanScan::tRemoved& R, bool RemoveBase) {
+void PrintBase(tTextOut& To, const tPlanScan::tRemoved& R, bool RemoveBase, bool Quits) {
   const tBaseToGo& B = R.Base;
   switch (B.Fate) {
     case bfNone: {
@@ -172,6 +186,11 @@ void PrintBase(tTextOut& To, const tPlanScan::tRemoved& R, bool RemoveBase) {
       To.Record({"base", B.Tag, B.Path, "kept", Line({"is also the base of area [", B.SharedWith, "]"})});
       return;
     case bfDelete: break;
+  }
+  // A run that gives up for the busy flag stores nothing and so deletes no base.
+  if (Quits) {
+    To.Record({"base", B.Tag, B.Path, "kept", "FastEcho is busy: kelvane would quit, none of its files deleted"});
+    return;
   }
   std::vector<tShortString> Files;
   if (BaseFiles(B.Id, Files)) {
@@ -196,7 +215,7 @@ int RunPlanCommand(int Argc, char** Args) {
   tControlSettings S;
   tCollection<tWrongLine> WrongLines;
   if (LoadControlFile(ControlFile, S, WrongLines)) return Fail("plan", "cannot read [" + ControlFile.ToStdString() + "]");
-  WarnIfUtf8("plan", ControlFile);
+  WarnOfSettings("plan", ControlFile, S);
   To.Record({"control", ControlFile});
   for (const tWrongLine& W : WrongLines) {
     if (W.Reason.Empty())
@@ -219,21 +238,30 @@ int RunPlanCommand(int Argc, char** Args) {
   std::unique_ptr<tMsgBase> Netmail;
   tMessage Msg;
   std::vector<tBaseToGo> BasesToGo;
+  std::vector<tRequestRead> Requests;
   tPlanScan Scan(To, Config);
-  bool Changed = WalkNetmail(Config, Rules, Netmail, Msg, BasesToGo, Scan);
+  bool Changed = WalkNetmail(Config, Rules, Netmail, Msg, BasesToGo, Requests, Scan);
   To.Record({"messages", Num(Scan.Read), Counted(Scan.Requests, "request")});
+  auto Finish = [&] { return WrongLinesCode("plan", ControlFile, WrongLines.Count()); };
 
+  // The requests kelvane marks at the end of a run that does not abort.
+  auto PrintMarks = [&] {
+    const auto* Dir = dynamic_cast<const tMsgDirBase*>(Netmail.get());
+    if (!S.MarkRequests || !Dir) return;
+    for (const tRequestRead& R : Requests) To.Record({"mark", Num(R.Number), Dir->MessageFileName(R.Number)});
+  };
   tShortString Flag = BusyFlagPath(Config);
   if (!Changed) {
     To.Record({"busy-flag", Flag, "not looked at: nothing to store"});
     To.Record({"store", S.ConfigPath, "nothing to store: the file stays as it is"});
-    return 0;
+    PrintMarks();
+    return Finish();
   }
   static const char* const Policies[] = {"wait until it goes, then store", "quit (exit code 253), storing nothing",
                                          "store all the same"};
+  const bool Busy = FileExists(Flag);
   To.Record({"busy-flag", Flag,
-             FileExists(Flag) ? std::string("there now: kelvane would ") + Policies[S.IfFEBusy]
-                              : std::string("not there now")});
+             Busy ? std::string("there now: kelvane would ") + Policies[S.IfFEBusy] : std::string("not there now")});
   To.Record({"store", S.ConfigPath,
              Num(static_cast<long long>(AreasBefore)) + " -> " + Num(static_cast<long long>(Config.Areas.Count())) +
                  " areas",
@@ -245,8 +273,9 @@ int RunPlanCommand(int Argc, char** Args) {
   size_t Next = 0;
   for (tPlanScan::tRemoved& R : Scan.Removed)
     if (R.Base.Fate != bfNone && Next < BasesToGo.size()) R.Base = BasesToGo[Next++];
-  for (const tPlanScan::tRemoved& R : Scan.Removed) PrintBase(To, R, S.RemoveBase);
-  return 0;
+  for (const tPlanScan::tRemoved& R : Scan.Removed) PrintBase(To, R, S.RemoveBase, Busy && S.IfFEBusy == febQuit);
+  if (!(Busy && S.IfFEBusy == febQuit)) PrintMarks();
+  return Finish();
 }
 
 }  // namespace kelvane

@@ -19,10 +19,16 @@ extern const char ShowHelp[] =
     "an empty line, then the body with its line breaks. A value the message\n"
     "does not carry and the reader completed (a MSGID or INTL made from the\n"
     "addresses, the time of reading for a date text with no date) is\n"
-    "followed by a tab and \"(completed)\"; it is never written back. Text is\n"
-    "printed as stored (code page 866), except that control characters show\n"
-    "as ^ and a letter (^A the SOH that starts a kludge, ^[ an escape), so\n"
-    "that no message can change the terminal.\n\n"
+    "followed by a tab and \"(completed)\"; it is never written back. Kind is\n"
+    "netmail, echomail or local where the base records it (JAM, packets). A\n"
+    "JAM message whose header marks it deleted is shown as it stands, its\n"
+    "Attr line ending in \"deleted\"; JamTextCut tells a text whose length\n"
+    "runs past the end of .jdt, shown only up to there or to the next\n"
+    "message's text. A type 2.2 packet header gives PacketType 2.2 and its\n"
+    "domains in place of the date and the capability words. Text is printed\n"
+    "as stored (code page 866, as UTF-8 on Linux), except that control\n"
+    "characters show as ^ and a letter (^A the SOH that starts a kludge, ^[\n"
+    "an escape), so that no message can change the terminal.\n\n"
     KELV_BASEID_HELP "The base is opened for reading only.\n";
 
 namespace {
@@ -69,7 +75,9 @@ void PutBody(tTextOut& Out, std::string_view Body) {
 
 bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   tMessage Msg;
-  if (!Base.Exists(Number) || Base.ReadMessage(Number, &Msg)) return false;
+  // A JAM message marked deleted does not exist, but is shown as it
+  // stands (its Attr says deleted).
+  if (Base.Exists(Number) ? Base.ReadMessage(Number, &Msg) : !ReadJamMarkedDeleted(Base, Number, Msg)) return false;
   bool DateMade = Msg.Completed & cvDate;
   PrintPacketHeader(Out, Base);
   PutNumber(Out, "Number", Number);
@@ -87,6 +95,7 @@ bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   PutLine(Out, "Flags", Msg.Flags);
   PutLine(Out, "FlagsRest", Msg.FlagsRest);
   PutLine(Out, "Area", Msg.Area);
+  PutLine(Out, "Kind", KindName(Msg.Kind));
   PutLine(Out, "MsgId", Msg.MsgId, Msg.Completed & cvMsgId);
   PutLine(Out, "ReplyId", Msg.ReplyId);
   PutLine(Out, "Intl", Msg.Intl, Msg.Completed & cvIntl);
@@ -119,8 +128,12 @@ int RunShowCommand(int Argc, char** Args) {
   auto Base = OpenBaseForReading("show", Args[1]);
   if (!Base) return 1;
   int32_t Number = static_cast<int32_t>(N);
-  if (!PrintMessage(Out(), *Base, Number))
-    return Fail("show", "no message " + IntToStr(Number).ToStdString() + " in " + Args[1]);
+  if (!PrintMessage(Out(), *Base, Number)) {
+    std::string Which = "message " + IntToStr(Number).ToStdString();
+    if (Base->Exists(Number)) return Fail("show", Which + " of " + Args[1] + " cannot be read");
+    std::string Other = OtherBasesIn(*Base);
+    return Fail("show", "no " + Which + " in " + Args[1] + (Other.empty() ? "" : ": ") + Other);
+  }
   return 0;
 }
 

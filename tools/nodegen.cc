@@ -129,6 +129,7 @@ int Run(const tOptions& O) {
   const char Ctl[] =
       "; kelv.ctl of a generated node\r\n"
       "FastEchoConfig  setup.cfg\r\n"
+      "FromAddr        2:463/100         ; the one node whose requests count\r\n"
       "ToName          Robot\r\n"
       "ToAddr          2:463/1\r\n"
       "Subject         remove\r\n"
