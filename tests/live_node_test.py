@@ -45,6 +45,15 @@ def run(*args, slow=0):
     return p.returncode, out.decode("cp866"), err.decode("cp866")
 
 
+def side_by_side(work, cases):
+    """Runs work(*case) for every case at once, each in a thread of its own."""
+    threads = [threading.Thread(target=work, args=case) for case in cases]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
 class Live(unittest.TestCase):
     maxDiff = None
 
@@ -72,10 +81,6 @@ class Live(unittest.TestCase):
         self.assertEqual(rc, 0, err)
         return [line.split("\t")[5] for line in out.splitlines()]
 
-    def assert_clean(self, base):
-        rc, out, err = run("check", base)
-        self.assertEqual(rc, 0, out + err)
-
     def files(self, d):
         return {n: open(os.path.join(d, n), "rb").read() for n in sorted(os.listdir(d)) if not n.endswith(".pkt")
                 or n == "out.pkt"}
@@ -99,7 +104,7 @@ class Live(unittest.TestCase):
                     # Each copy's messages keep their order among the others'.
                     for side in "ab":
                         self.assertEqual([s for s in got if s[0] == side], [s for s in want if s[0] == side])
-                    self.assert_clean(base)
+                    self.assertEqual(run("check", base)[0], 0)
 
     def test_crashmail_tosses_while_copy_appends(self):
         if not shutil.which("crashmail"):
@@ -137,36 +142,24 @@ class Live(unittest.TestCase):
         # Held for a second: the copy waits, touching nothing, then goes on.
         # Held past the wait: the copy fails with its reason and the base
         # is byte for byte as it was. The formats run side by side.
-        def case(kind, release_after, results):
+        def case(kind, release_after):
             d = self.folder()
             base = self.base(d, kind, ["old 1"])
-            src = self.packet(d, "new.pkt", ["new 1", "new 2"])
             before = self.files(d)
             release = ff.hold_lock(os.path.join(d, KINDS[kind][1]))
-            copy = kelvutil("copy", src, base)
+            copy = kelvutil("copy", self.packet(d, "new.pkt", ["new 1", "new 2"]), base)
             time.sleep(release_after)
             untouched = self.files(d) == before
             release()
             err = copy.communicate(timeout=120)[1].decode()
-            rc = copy.returncode
-            results[kind, release_after] = (untouched, rc, err, self.files(d) == before, self.subjects(base))
+            results[kind, release_after] = (untouched, copy.returncode, "another program held the lock of" in err,
+                                            self.files(d) == before, self.subjects(base))
 
         results = {}
-        threads = [threading.Thread(target=case, args=(kind, wait, results))
-                   for kind in "SJP" for wait in (1, 7)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
+        side_by_side(case, [(kind, wait) for kind in "SJP" for wait in (1, 7)])
         for kind in "SJP":
-            with self.subTest(kind=kind):
-                untouched, rc, err, unchanged, subjects = results[kind, 1]
-                self.assertTrue(untouched)
-                self.assertEqual((rc, subjects), (0, ["old 1", "new 1", "new 2"]), err)
-                untouched, rc, err, unchanged, subjects = results[kind, 7]
-                self.assertEqual(rc, 1)
-                self.assertIn("another program held the lock of", err)
-                self.assertTrue(unchanged)
+            self.assertEqual(results[kind, 1], (True, 0, False, False, ["old 1", "new 1", "new 2"]), kind)
+            self.assertEqual(results[kind, 7], (True, 1, True, True, ["old 1"]), kind)
 
     def test_a_copy_killed_at_any_moment_leaves_a_whole_base(self):
         # Killed between two writes of an append, at 30 moments for each
@@ -182,16 +175,13 @@ class Live(unittest.TestCase):
             saved = self.files(d)
             src = self.packet(d, "new.pkt", ["new %d" % i for i in range(8)])
 
-            def size():
-                return sum(len(data) for data in self.files(d).values())
-
             def copy_from_its_first_write():
                 # The moment the base first grows: the kill falls after it.
                 for name, data in saved.items():
                     with open(os.path.join(d, name), "wb") as f:
                         f.write(data)
                 copy = kelvutil("copy", src, base, slow=3000, quiet=True)
-                while size() == sum(len(data) for data in saved.values()) and copy.poll() is None:
+                while self.files(d) == saved and copy.poll() is None:
                     time.sleep(0.001)
                 return copy, time.monotonic()
 
@@ -216,11 +206,7 @@ class Live(unittest.TestCase):
                 outcome.append((kind, k, good, findings, subjects))
 
         outcome = []
-        threads = [threading.Thread(target=kills, args=(kind, outcome)) for kind in "SJP"]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
+        side_by_side(kills, [(kind, outcome) for kind in "SJP"])
         self.assertEqual([o for o in outcome if not o[2]], [])
         self.assertEqual(len(outcome), 90)
 

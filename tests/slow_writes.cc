@@ -1,5 +1,5 @@
 // Loaded into a program with LD_PRELOAD, makes every write to a regular
-// file wait a while first (up to SLOW_WRITES_US microseconds, at random),
+// file (pwrite, as the file layer writes, and ftruncate) wait a while first (up to SLOW_WRITES_US microseconds, at random),
 // so that a test that kills the program at a random moment kills it
 // between two writes of a change, where a crash really falls, rather than
 // in the reading and parsing around them. Writes to pipes and terminals go
@@ -30,18 +30,6 @@ F Next(const char* Name) {
 }  // namespace
 
 extern "C" {
-
-ssize_t write(int Fd, const void* Buf, size_t Count) {
-  static auto Real = Next<ssize_t (*)(int, const void*, size_t)>("write");
-  Pause(Fd);
-  return Real(Fd, Buf, Count);
-}
-
-ssize_t pwrite64(int Fd, const void* Buf, size_t Count, off64_t At) {
-  static auto Real = Next<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64");
-  Pause(Fd);
-  return Real(Fd, Buf, Count, At);
-}
 
 ssize_t pwrite(int Fd, const void* Buf, size_t Count, off_t At) {
   static auto Real = Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
