@@ -200,11 +200,14 @@ int64_t tBufStream::GetPos() { return Pos_; }
 int64_t tBufStream::GetSize() {
   if (!IsOpen()) return 0;
   if (Status == stOk) FlushWrites();
-  if (BufDirty_) return Size_;
-  // The system's figure, so that a file another process extended shows
-  // its new size.
-  int64_t S = Fs_->Size(Handle_);
-  if (S >= 0) Size_ = S;
+  // Asked of the system when the file opened and after a Refresh; our own
+  // writes keep it since. Another writer changes a shared file only under
+  // its lock, and the file is refreshed when the lock is taken.
+  if (!SizeKnown_ && !BufDirty_) {
+    int64_t S = Fs_->Size(Handle_);
+    if (S >= 0) Size_ = S;
+    SizeKnown_ = S >= 0;
+  }
   return Size_;
 }
 
@@ -238,6 +241,7 @@ void tBufStream::Refresh() {
   if (!IsOpen()) return;
   FlushWrites();
   BufLen_ = 0;
+  SizeKnown_ = false;
 }
 
 bool tBufStream::Close() {

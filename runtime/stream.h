@@ -109,6 +109,8 @@ class tBufStream : public tStream {
   void Write(const void* Buf, uint32_t Count) override;
   void Seek(int64_t Pos) override;
   int64_t GetPos() override;
+  // The size the system gave when the file opened or after Refresh, kept
+  // up to date by the stream's own writes.
   int64_t GetSize() override;
   void Truncate() override;
   void Flush(bool ToDisk = false) override;
@@ -124,8 +126,8 @@ class tBufStream : public tStream {
   // a tFileLock on the file); -1 when it is not open.
   intptr_t Handle() const { return Handle_; }
   tFileSystem* FileSystemOf() const { return Fs_; }
-  // The bytes read ahead are forgotten (the size is always asked of the
-  // system while nothing waits in the buffer).
+  // The bytes read ahead and the size are forgotten: GetSize asks the
+  // system again.
   void Refresh() override;
 
  private:
@@ -144,6 +146,7 @@ class tBufStream : public tStream {
   uint32_t DirtyLo_ = 0;
   uint32_t DirtyHi_ = 0;
   int64_t Size_ = 0;       // file size including buffered writes
+  bool SizeKnown_ = true;  // Size_ is the system's figure and our writes since
   std::vector<uint8_t> Buffer_;
 };
 
