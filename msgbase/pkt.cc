@@ -119,29 +119,35 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_
   Offsets.Append(static_cast<int32_t>(End));
 }
 
+// The position of the first NUL at or after From in S (Size bytes); -1
+// when there is none.
+int64_t NextNul(tStream& S, int64_t From, int64_t Size) {
+  char Block[4096];
+  S.Seek(From);
+  while (From < Size) {
+    uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(sizeof Block, Size - From));
+    uint32_t Got = S.Read(Block, Want);
+    S.Reset();
+    if (Got == 0) return -1;
+    if (const void* Nul = std::memchr(Block, 0, Got)) return From + (static_cast<const char*>(Nul) - Block);
+    From += Got;
+  }
+  return -1;
+}
+
 // Reads a string that a NUL ends, from Pos up to End at most; Pos moves
-// past the NUL. At most 255 characters are kept.
+// past the NUL (to End when there is none). At most 255 characters are
+// kept.
 void ReadZString(tStream& S, int64_t& Pos, int64_t End, tShortString& Out) {
   Out.Clear();
-  uint8_t Buf[256];
+  if (Pos >= End) return;
+  int64_t Nul = NextNul(S, Pos, End);
+  char Buf[tShortString::MaxLength];
   S.Seek(Pos);
-  while (Pos < End) {
-    uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(sizeof Buf, End - Pos));
-    uint32_t Got = S.Read(Buf, Want);
-    S.Reset();
-    if (Got == 0) {
-      Pos = End;
-      break;
-    }
-    const void* Nul = std::memchr(Buf, 0, Got);
-    uint32_t N = Nul ? static_cast<uint32_t>(static_cast<const uint8_t*>(Nul) - Buf) : Got;
-    Out.Append(std::string_view(reinterpret_cast<const char*>(Buf), N));
-    if (Nul) {
-      Pos += N + 1;
-      return;
-    }
-    Pos += Got;
-  }
+  uint32_t Got = S.Read(Buf, static_cast<uint32_t>(std::min<int64_t>(sizeof Buf, (Nul < 0 ? End : Nul) - Pos)));
+  S.Reset();
+  Out.Append(std::string_view(Buf, Got));
+  Pos = Nul < 0 ? End : Nul + 1;
 }
 
 // Writes a name of at most Max characters and its NUL.
@@ -206,21 +212,6 @@ bool AppendMessage(tStream& S, int32_t& LastEnd, std::string_view Image, bool Ze
   return false;
 }
 
-// The position of the first NUL at or after From in S (Size bytes); -1
-// when there is none.
-int64_t NextNul(tStream& S, int64_t From, int64_t Size) {
-  char Block[4096];
-  S.Seek(From);
-  while (From < Size) {
-    uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(sizeof Block, Size - From));
-    uint32_t Got = S.Read(Block, Want);
-    S.Reset();
-    if (Got == 0) return -1;
-    if (const void* Nul = std::memchr(Block, 0, Got)) return From + (static_cast<const char*>(Nul) - Block);
-    From += Got;
-  }
-  return -1;
-}
 
 }  // namespace
 
