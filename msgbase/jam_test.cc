@@ -602,5 +602,59 @@ TEST_F(JamTest, EmptyRecipientHasTheCrcOfNothing) {
   EXPECT_NE(U32At(std::string(reinterpret_cast<char*>(Raw.Header), 76), jhDateWritten), 0u);
 }
 
+// A first answer that names no message (beyond the base, or deleted
+// without repair by another writer) gives way to the new answer.
+TEST_F(JamTest, LinkReplyPastAFirstAnswerThatIsNoMessage) {
+  const struct { int32_t First, Answer; } Cases[] = {{99, 3}, {2, 4}};
+  for (const auto& C : Cases) {
+    tRuntimeTempDir D;
+    tJamBase B;
+    ASSERT_FALSE(B.Create(D / "b", 0));
+    for (int I = 1; I <= 5; ++I) {
+      tMessage M;
+      ASSERT_FALSE(B.WriteMessage(I, &M));
+    }
+    B.SetReply1st(1, C.First);
+    B.DeleteMessage(2);
+    B.LinkReply(1, C.Answer);
+    tMessage M;
+    ASSERT_FALSE(B.ReadThread(1, &M));
+    EXPECT_EQ(M.Replies[1], C.Answer) << C.First;
+    EXPECT_EQ(M.Replies[2], 0) << C.First;
+    EXPECT_EQ(B.GetReplyTo(C.Answer), 1) << C.First;
+  }
+}
+
+// The list of answers ends at an answer whose header cannot be read.
+TEST_F(JamTest, ReadThreadStopsAtAnUnreadableAnswer) {
+  const struct { const char* Name; uint32_t Offset; bool Invalid; } Cases[] = {
+      {"record past .jhr", 0x7FFFFF00, false}, {"record cleared", 0xFFFFFFFF, false}, {"header not valid", 0, true}};
+  for (const auto& C : Cases) {
+    tRuntimeTempDir D;
+    tJamBase B;
+    ASSERT_FALSE(B.Create(D / "b", 0));
+    for (int I = 1; I <= 5; ++I) {
+      tMessage M;
+      ASSERT_FALSE(B.WriteMessage(I, &M));
+      if (I > 2) B.SetReplyNext(I - 1, I);
+    }
+    B.SetReply1st(1, 2);
+    std::string Jhr = GetFile(D / "b.jhr"), Jdx = GetFile(D / "b.jdx");
+    if (C.Invalid)
+      Jhr.replace(U32At(Jdx, 2 * 8 + 4), 6, 6, 'x');  // signature and revision
+    else
+      SetU32(Jdx, 2 * 8 + 4, C.Offset);
+    PutFile(D / "b.jhr", Jhr);
+    PutFile(D / "b.jdx", Jdx);
+    ASSERT_FALSE(B.Open(D / "b", 0));
+    tMessage M;
+    for (int K = 1; K <= ReplyCount; ++K) M.Replies[K] = -1;
+    ASSERT_FALSE(B.ReadThread(1, &M));
+    std::vector<int32_t> Want(ReplyCount, 0), Got(M.Replies + 1, M.Replies + ReplyCount + 1);
+    Want[0] = 2, Want[1] = 3;
+    EXPECT_EQ(Got, Want) << C.Name;
+  }
+}
+
 }  // namespace
 }  // namespace kelvane
