@@ -605,54 +605,46 @@ TEST_F(JamTest, EmptyRecipientHasTheCrcOfNothing) {
 // A first answer that names no message (beyond the base, or deleted
 // without repair by another writer) gives way to the new answer.
 TEST_F(JamTest, LinkReplyPastAFirstAnswerThatIsNoMessage) {
-  const struct { int32_t First, Answer; } Cases[] = {{99, 3}, {2, 4}};
+  WriteMessages(9);
+  const struct { int32_t Parent, First, Answer; } Cases[] = {{1, 99, 3}, {5, 6, 7}};
   for (const auto& C : Cases) {
-    tRuntimeTempDir D;
-    tJamBase B;
-    ASSERT_FALSE(B.Create(D / "b", 0));
-    for (int I = 1; I <= 5; ++I) {
-      tMessage M;
-      ASSERT_FALSE(B.WriteMessage(I, &M));
-    }
-    B.SetReply1st(1, C.First);
-    B.DeleteMessage(2);
-    B.LinkReply(1, C.Answer);
-    tMessage M;
-    ASSERT_FALSE(B.ReadThread(1, &M));
-    EXPECT_EQ(M.Replies[1], C.Answer) << C.First;
-    EXPECT_EQ(M.Replies[2], 0) << C.First;
-    EXPECT_EQ(B.GetReplyTo(C.Answer), 1) << C.First;
+    Base.SetReply1st(C.Parent, C.First);
+    Base.DeleteMessage(C.First);
+    Base.LinkReply(C.Parent, C.Answer);
+    EXPECT_EQ(Answers(C.Parent), std::vector<int32_t>{C.Answer}) << C.First;
+    EXPECT_EQ(Base.GetReplyTo(C.Answer), C.Parent) << C.First;
   }
 }
 
 // The list of answers ends at an answer whose header cannot be read.
 TEST_F(JamTest, ReadThreadStopsAtAnUnreadableAnswer) {
-  const struct { const char* Name; uint32_t Offset; bool Invalid; } Cases[] = {
-      {"record past .jhr", 0x7FFFFF00, false}, {"record cleared", 0xFFFFFFFF, false}, {"header not valid", 0, true}};
-  for (const auto& C : Cases) {
-    tRuntimeTempDir D;
-    tJamBase B;
-    ASSERT_FALSE(B.Create(D / "b", 0));
-    for (int I = 1; I <= 5; ++I) {
-      tMessage M;
-      ASSERT_FALSE(B.WriteMessage(I, &M));
-      if (I > 2) B.SetReplyNext(I - 1, I);
-    }
-    B.SetReply1st(1, 2);
-    std::string Jhr = GetFile(D / "b.jhr"), Jdx = GetFile(D / "b.jdx");
-    if (C.Invalid)
-      Jhr.replace(U32At(Jdx, 2 * 8 + 4), 6, 6, 'x');  // signature and revision
+  WriteMessages(12);
+  // Threads 1, 5 and 9, each with three answers, the second of them damaged.
+  const struct { const char* Name; uint32_t Offset; } Cases[] = {
+      {"record past .jhr", 0x7FFFFF00}, {"record cleared", 0xFFFFFFFF}, {"header not valid", 0}};
+  for (int32_t P : {1, 5, 9}) {
+    Base.SetReply1st(P, P + 1);
+    Base.SetReplyNext(P + 1, P + 2);
+    Base.SetReplyNext(P + 2, P + 3);
+  }
+  std::string J = Jhr(), Jdx = GetFile(Path + ".jdx");
+  for (int32_t P : {1, 5, 9}) {
+    size_t Record = static_cast<size_t>(P + 1) * 8 + 4;
+    if (Cases[P / 4].Offset)
+      SetU32(Jdx, Record, Cases[P / 4].Offset);
     else
-      SetU32(Jdx, 2 * 8 + 4, C.Offset);
-    PutFile(D / "b.jhr", Jhr);
-    PutFile(D / "b.jdx", Jdx);
-    ASSERT_FALSE(B.Open(D / "b", 0));
+      J.replace(U32At(Jdx, Record), 6, 6, 'x');  // signature and revision
+  }
+  PutFile(Path + ".jhr", J);
+  PutFile(Path + ".jdx", Jdx);
+  ASSERT_FALSE(Base.Open(Path, 0));
+  for (int32_t P : {1, 5, 9}) {
     tMessage M;
     for (int K = 1; K <= ReplyCount; ++K) M.Replies[K] = -1;
-    ASSERT_FALSE(B.ReadThread(1, &M));
+    ASSERT_FALSE(Base.ReadThread(P, &M));
     std::vector<int32_t> Want(ReplyCount, 0), Got(M.Replies + 1, M.Replies + ReplyCount + 1);
-    Want[0] = 2, Want[1] = 3;
-    EXPECT_EQ(Got, Want) << C.Name;
+    Want[0] = P + 1, Want[1] = P + 2;
+    EXPECT_EQ(Got, Want) << Cases[P / 4].Name;
   }
 }
 
