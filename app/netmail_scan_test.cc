@@ -19,11 +19,11 @@ using testing::IsFile;
 using testing::PutFile;
 using testing::tRuntimeTempDir;
 
-// A stored message from A to B whose one body line is Body.
-std::string MessageFile(const std::string& Body) {
+// A stored message from From to B whose one body line is Body.
+std::string MessageFile(const std::string& Body, char From = 'A') {
   std::string Header(190, '\0');
-  Header.replace(0, 1, "A");
-  Header.replace(36, 1, "B");
+  Header[0] = From;
+  Header[36] = 'B';
   Header.replace(72, 3, "rm!");
   return Header + Body + "\r" + std::string(1, '\0');
 }
@@ -84,9 +84,7 @@ void MakeNode(const tRuntimeTempDir& Dir, const std::vector<std::string>& Bodies
   PutFile(Dir / "kelv.ctl", "FastEchoConfig " + (Dir / "fe.cfg") + "\nFromName A\nMatchStr ^-(.*)$ | \\0\nStopScanAfter ---\n" + Extra);
   std::filesystem::create_directory(Dir / "netmail");
   for (size_t I = 0; I < Bodies.size(); ++I) {
-    std::string File = MessageFile(Bodies[I]);
-    if (Bodies[I][0] == '!') File[0] = 'Z';
-    PutFile(NetmailFile(Dir, static_cast<int>(I + 1)), File);
+    PutFile(NetmailFile(Dir, static_cast<int>(I + 1)), MessageFile(Bodies[I], Bodies[I][0] == '!' ? 'Z' : 'A'));
   }
 }
 

@@ -102,9 +102,9 @@ TEST(RemovalRules, RequestLinesStopAtAStopStringAndNameTrimmedTags) {
     Rules.RequestLines(M, Lines);
     std::string Got;
     for (const tRequestLine& L : Lines) {
-      Got += (Got.empty() ? "" : " ") + std::to_string(L.Number) + ":";
-      for (size_t I = 0; I < L.Tags.size(); ++I) Got += (I ? "," : "") + L.Tags[I].ToStdString();
-      Got += "|" + L.Stop.ToStdString();
+      Got.append(Got.empty() ? "" : " ").append(std::to_string(L.Number)).append(":");
+      for (size_t I = 0; I < L.Tags.size(); ++I) Got.append(I ? "," : "").append(L.Tags[I].View());
+      Got.append("|").append(L.Stop.View());
     }
     EXPECT_EQ(Got, C.Lines) << C.Body;
   }
