@@ -5,8 +5,8 @@ format's lock (fcntl on byte 0, as crashmail takes it), and copies killed
 at random moments. What a base holds is read with kelvutil list, show and
 check; the messages come from packets tests/fidofiles.py makes.
 
-Usage: live_node_test.py KELVUTIL SLOW_WRITES  (more unittest arguments may follow)
-SLOW_WRITES is the library loaded with LD_PRELOAD to make every write to a
+Usage: live_node_test.py KELVUTIL WRITE_FAULTS  (more unittest arguments may follow)
+WRITE_FAULTS is the library loaded with LD_PRELOAD to make every write to a
 file wait a little, so that copies overlap and kills fall between writes.
 """
 import os
@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import fidofiles as ff  # noqa: E402
 
 KELVUTIL = None
-SLOW_WRITES = None
+WRITE_FAULTS = None
 # A base of each format by its type letter, and the file that carries its lock.
 KINDS = {"S": ("sq", "sq.sqd"), "J": ("jam", "jam.jhr"), "P": ("out.pkt", "out.pkt"), "F": ("msg", None)}
 
@@ -34,7 +34,7 @@ def kelvutil(*args, slow=0, quiet=False):
     quiet: its output goes nowhere."""
     env = dict(os.environ)
     if slow:
-        env.update(LD_PRELOAD=SLOW_WRITES, SLOW_WRITES_US=str(slow))
+        env.update(LD_PRELOAD=WRITE_FAULTS, SLOW_WRITES_US=str(slow))
     out = subprocess.DEVNULL if quiet else subprocess.PIPE
     return subprocess.Popen([KELVUTIL] + list(args), stdout=out, stderr=out, env=env)
 
@@ -211,5 +211,5 @@ class Live(unittest.TestCase):
         self.assertEqual(len(outcome), 90)
 
 if __name__ == "__main__":
-    KELVUTIL, SLOW_WRITES = sys.argv[1], os.path.abspath(sys.argv[2])
+    KELVUTIL, WRITE_FAULTS = sys.argv[1], os.path.abspath(sys.argv[2])
     unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
