@@ -166,6 +166,10 @@ class tMsgBase {
   int32_t OpenMode = -1;
   tLinkCache LinkCache;
   uint8_t HeaderOnly = 0;
+  // 1 when the last change failed because another program held the
+  // format's lock for the whole wait (runtime/file_lock.h); the files are
+  // then as they were. Every change sets it afresh.
+  uint8_t Busy = 0;
 };
 
 }  // namespace kelvane
