@@ -602,5 +602,51 @@ TEST_F(JamTest, EmptyRecipientHasTheCrcOfNothing) {
   EXPECT_NE(U32At(std::string(reinterpret_cast<char*>(Raw.Header), 76), jhDateWritten), 0u);
 }
 
+// A first answer that names no message (beyond the base, or deleted
+// without repair by another writer) gives way to the new answer.
+TEST_F(JamTest, LinkReplyPastAFirstAnswerThatIsNoMessage) {
+  WriteMessages(9);
+  const struct { int32_t Parent, First, Answer; } Cases[] = {{1, 99, 3}, {5, 6, 7}};
+  for (const auto& C : Cases) {
+    Base.SetReply1st(C.Parent, C.First);
+    Base.DeleteMessage(C.First);
+    Base.LinkReply(C.Parent, C.Answer);
+    EXPECT_EQ(Answers(C.Parent), std::vector<int32_t>{C.Answer}) << C.First;
+    EXPECT_EQ(Base.GetReplyTo(C.Answer), C.Parent) << C.First;
+  }
+}
+
+// The list of answers ends at an answer whose header cannot be read.
+TEST_F(JamTest, ReadThreadStopsAtAnUnreadableAnswer) {
+  WriteMessages(12);
+  // Threads 1, 5 and 9, each with three answers, the second of them damaged.
+  const struct { const char* Name; uint32_t Offset; } Cases[] = {
+      {"record past .jhr", 0x7FFFFF00}, {"record cleared", 0xFFFFFFFF}, {"header not valid", 0}};
+  for (int32_t P : {1, 5, 9}) {
+    Base.SetReply1st(P, P + 1);
+    Base.SetReplyNext(P + 1, P + 2);
+    Base.SetReplyNext(P + 2, P + 3);
+  }
+  std::string J = Jhr(), Jdx = GetFile(Path + ".jdx");
+  for (int32_t P : {1, 5, 9}) {
+    size_t Record = static_cast<size_t>(P + 1) * 8 + 4;
+    if (Cases[P / 4].Offset)
+      SetU32(Jdx, Record, Cases[P / 4].Offset);
+    else
+      J.replace(U32At(Jdx, Record), 6, 6, 'x');  // signature and revision
+  }
+  PutFile(Path + ".jhr", J);
+  PutFile(Path + ".jdx", Jdx);
+  ASSERT_FALSE(Base.Open(Path, 0));
+  for (int32_t P : {1, 5, 9}) {
+    tMessage M;
+    for (int K = 1; K <= ReplyCount; ++K) M.Replies[K] = -1;
+    ASSERT_FALSE(Base.ReadThread(P, &M));
+    std::vector<int32_t> Want(ReplyCount, 0), Got(M.Replies + 1, M.Replies + ReplyCount + 1);
+    Want[0] = P + 1, Want[1] = P + 2;
+    EXPECT_EQ(Got, Want) << Cases[P / 4].Name;
+  }
+}
+
 }  // namespace
 }  // namespace kelvane

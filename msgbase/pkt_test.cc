@@ -527,5 +527,51 @@ TEST(PktBase, TenThousandMessagesComeOutAsTheyWentIn) {
   EXPECT_TRUE(GetFile(T / "a.pkt") == GetFile(T / "b.pkt"));
 }
 
+// A Create whose writes fail: a file that was there stays as it was, one
+// the Create made goes again.
+TEST(PktBase, AFailedCreateLeavesWhatWasThere) {
+  const struct { const char* Name; bool There; std::string Bytes; } Cases[] = {
+      {"no file", false, ""},
+      {"a packet", true, PacketBytes(Header(), ThreeMessages())},
+      {"an empty file", true, ""},
+  };
+  for (const auto& C : Cases) {
+    tRuntimeTempDir T;
+    std::string File = T / "a.pkt";
+    if (C.There) PutFile(File, C.Bytes);
+    tFaultyDisk Disk;
+    Disk.FailFrom = 0;
+    tFileSystemScope Scope(Disk);
+    tPktBase Base;
+    EXPECT_TRUE(Base.Create(File, 0)) << C.Name;
+    EXPECT_EQ(IsFile(File), C.There) << C.Name;
+    EXPECT_EQ(C.There ? GetFile(File) : "", C.Bytes) << C.Name;
+  }
+}
+
+// Deletions planned in a packet that another writer has since cut back
+// (as the undo of its failed append does) are not applied to it.
+TEST(PktBase, CutsPlannedInAnotherPacketAreNotApplied) {
+  std::vector<tPackedMsg> Four = ThreeMessages();
+  Four.push_back(Four[0]);
+  const std::vector<tPackedMsg> Three(Four.begin(), Four.begin() + 3);
+  const struct { int32_t Deleted; std::vector<tPackedMsg> Now; } Cases[] = {
+      {4, Three}, {4, {Four[0], Four[1]}}};
+  for (const auto& C : Cases) {
+    tRuntimeTempDir T;
+    std::string File = T / "a.pkt";
+    PutFile(File, PacketBytes(Header(), Four));
+    const std::string Now = PacketBytes(Header(), C.Now);
+    {
+      auto Base = OpenPkt(File);
+      ASSERT_FALSE(Base->DeleteMessage(C.Deleted));
+      PutFile(File, Now);
+      EXPECT_TRUE(Base->ApplyCuts()) << C.Deleted;
+      EXPECT_EQ(GetFile(File), Now) << C.Deleted;
+    }
+    EXPECT_EQ(GetFile(File), Now) << C.Deleted;
+  }
+}
+
 }  // namespace
 }  // namespace kelvane

@@ -184,6 +184,8 @@ TEST_F(SquishTest, TheHashFoldsLatinLettersOnly) {
       {"ABC", 0x6783},
       {"\x80\x81", (0x80u << 4) + 0x81},  // Cyrillic capitals stay: other programs keep them
       {"\xF0", 0xF0},
+      {"YZ", (0x79u << 4) + 0x7A},  // the whole alphabet folds, Z too
+      {"@[", (0x40u << 4) + 0x5B},  // its neighbours do not
   };
   for (const auto& C : Cases) EXPECT_EQ(SquishHash(C.Name), C.Hash) << C.Name;
 }
@@ -407,6 +409,104 @@ TEST_F(SquishTest, AChangeThatFailsPartWayLeavesAWholeBase) {
         EXPECT_EQ(Subjects(*B), New);
       }
       ASSERT_LT(K, 20) << "the change never succeeded";
+    }
+  }
+}
+
+// Software that walks the frame chain from the header's first frame, not
+// the index, must still see every message after any deletion.
+TEST_F(SquishTest, DeletionsKeepTheFrameChainWhole) {
+  const std::vector<std::vector<int32_t>> Cases = {{1}, {1, 1}, {4}, {1, 3}, {2, 1}};
+  for (const auto& Deleted : Cases) {
+    tRuntimeTempDir D;
+    auto B = OpenSquish(D / "area");
+    Append(*B, 1, 4);
+    for (int32_t N : Deleted) ASSERT_FALSE(B->DeleteMessage(N));
+    EXPECT_EQ(U32At(GetFile(D / "area.sqd"), sbFirstFrame), B->FrameOffset(1)) << Deleted[0];
+    EXPECT_EQ(SquishFileProblems(D / "area"), "") << ::testing::PrintToString(Deleted);
+  }
+}
+
+// A next UMSGID that another program or a crash left too low: an append
+// still goes above every UMSGID the base holds.
+TEST_F(SquishTest, AnAppendTakesAUmsgIdAboveEveryOne) {
+  const struct { uint32_t Stored, Taken; } Cases[] = {{0, 5}, {2, 5}, {4, 5}, {100, 100}};
+  for (const auto& C : Cases) {
+    tRuntimeTempDir D;
+    Append(*OpenSquish(D / "area"), 1, 3);  // UMSGIDs 2, 3, 4
+    std::string Bytes = GetFile(D / "area.sqd");
+    for (int I = 0; I < 4; ++I) Bytes[sbNextUid + I] = static_cast<char>(C.Stored >> (8 * I));
+    PutFile(D / "area.sqd", Bytes);
+    auto B = OpenSquish(D / "area");
+    Append(*B, 4, 4);
+    EXPECT_EQ(B->UmsgIdOf(4), C.Taken) << C.Stored;
+    EXPECT_EQ(U32At(GetFile(D / "area.sqd"), sbNextUid), C.Taken + 1) << C.Stored;
+  }
+}
+
+// A base cut short inside its last frame: that message has the text that
+// is there.
+TEST_F(SquishTest, AFrameCutShortGivesTheTextThatIsThere) {
+  const std::string Body = "First line of the text\rSecond line\r";
+  const struct { size_t Cut; std::string Text; } Cases[] = {
+      {1, Body}, {4, Body.substr(0, Body.size() - 3)}, {Body.size() + 1, ""}};
+  for (const auto& C : Cases) {
+    tRuntimeTempDir D;
+    {
+      auto B = OpenSquish(D / "area");
+      Append(*B, 1, 1);
+      tMessage M;
+      M.Subject = "cut";
+      M.Text.WriteStr(Body);
+      ASSERT_FALSE(B->WriteMessage(2, &M));
+    }
+    std::string Bytes = GetFile(D / "area.sqd");
+    PutFile(D / "area.sqd", Bytes.substr(0, Bytes.size() - C.Cut));
+    auto B = OpenSquish(D / "area");
+    tMessage M;
+    ASSERT_FALSE(B->ReadMessage(2, &M)) << C.Cut;
+    EXPECT_EQ(M.Subject, "cut");
+    EXPECT_EQ(M.Text.View(), C.Text) << C.Cut;
+  }
+}
+
+// A disk that has filled up: the write that fails takes half its bytes.
+class tShortWrites : public tFailingWrites {
+ public:
+  using tFailingWrites::tFailingWrites;
+  int32_t Write(intptr_t H, const void* B, uint32_t C) override {
+    if (Armed && Left <= 0) Real().Write(H, B, C / 2);
+    return tFailingWrites::Write(H, B, C);
+  }
+};
+
+// After a change that failed, the open base goes on from the files as they
+// are: its next append gives the same files as one made after a fresh open.
+TEST_F(SquishTest, AfterAFailedChangeTheBaseGoesOnAsReopened) {
+  for (int32_t Changed : {0, 2}) {  // 0 appends
+    for (int K = 0;; ++K) {
+      SCOPED_TRACE(::testing::Message() << "message " << Changed << ", writes failing from " << K);
+      tRuntimeTempDir D, Copy;
+      tShortWrites Fs(K);
+      std::unique_ptr<tSquishBase> B;
+      tMessage M;
+      bool Failed;
+      {
+        tFileSystemScope Scope(Fs);
+        B = OpenSquish(D / "area");
+        Append(*B, 1, 3);
+        FillNumbered(M, 9, 20000);
+        Fs.Armed = true;
+        Failed = B->WriteMessage(Changed ? Changed : 4, &M);
+        Fs.Armed = false;
+      }
+      for (const char* Ext : {".sqd", ".sqi"}) PutFile(Copy / "area" + Ext, GetFile(D / "area" + Ext));
+      FillNumbered(M, 10);
+      ASSERT_FALSE(B->WriteMessage(B->Count + 1, &M));
+      ASSERT_FALSE(OpenSquish(Copy / "area")->WriteMessage(B->Count, &M));
+      for (const char* Ext : {".sqd", ".sqi"}) EXPECT_EQ(GetFile(D / "area" + Ext), GetFile(Copy / "area" + Ext)) << Ext;
+      if (!Failed) break;
+      ASSERT_LT(K, 20);
     }
   }
 }
