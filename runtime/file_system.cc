@@ -87,6 +87,13 @@ bool MakeDirChain(std::string_view Dir) {
 bool RemoveFile(std::string_view Path) { return FileSystem().Remove(Path); }
 bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths) { return FileSystem().RemoveAll(Paths); }
 bool ReplaceFile(std::string_view Source, std::string_view Target) { return FileSystem().Replace(Source, Target); }
+bool tFileSystem::OpenSized(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error, int64_t& Size) {
+  Size = -1;
+  if (!Open(Path, Mode, Handle, Error)) return false;
+  Size = this->Size(Handle);
+  return true;
+}
+
 tShortString FullPathOf(std::string_view Path) { return FileSystem().FullPath(Path); }
 
 }  // namespace kelvane

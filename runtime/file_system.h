@@ -60,6 +60,10 @@ class tFileSystem {
   // true and sets Handle (>= 0); on failure returns false and sets Error to
   // the system's error code.
   virtual bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) = 0;
+  // Open, and Size set to the size of the file opened (-1 when it cannot
+  // be told). Here Open and then Size; a backend whose open learns the
+  // size anyway saves the call.
+  virtual bool OpenSized(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error, int64_t& Size);
   // Reads up to Count bytes at the handle's position; returns the count
   // read (0 at the end) or -1 on error.
   virtual int32_t Read(intptr_t Handle, void* Buf, uint32_t Count) = 0;

@@ -204,6 +204,12 @@ bool SyncDir(const std::string& Path) {
 class tPosixFileSystem : public tFileSystem {
  public:
   bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) override {
+    int64_t Size;
+    return OpenSized(Path, Mode, Handle, Error, Size);
+  }
+
+  bool OpenSized(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error, int64_t& Size) override {
+    Size = -1;
     tOpenMode M = DecodeOpenMode(Mode);
     Handle = -1;
     if (!M.Valid || !UsablePath(Path)) {
@@ -260,7 +266,9 @@ class tPosixFileSystem : public tFileSystem {
       close(Fd);
       return false;
     }
-    fcntl(Fd, F_SETFL, fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: it changes nothing for a regular file, and taking
+    // it off would cost every open two more calls.
+    Size = M.Create ? 0 : static_cast<int64_t>(St.st_size);
     Handle = Fd;
     return true;
   }

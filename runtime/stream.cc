@@ -42,7 +42,8 @@ tBufStream::tBufStream(std::string_view Path, uint16_t Mode) : Fs_(&FileSystem()
   tOpenMode M = DecodeOpenMode(Mode);
   int Err = 0;
   intptr_t H = -1;
-  if (!M.Valid || !Fs_->Open(Path, Mode, H, Err)) {
+  int64_t S = -1;
+  if (!M.Valid || !Fs_->OpenSized(Path, Mode, H, Err, S)) {
     Error(stInitError, M.Valid ? Err : 1);
     return;
   }
@@ -50,7 +51,6 @@ tBufStream::tBufStream(std::string_view Path, uint16_t Mode) : Fs_(&FileSystem()
   CanRead_ = M.Read;
   CanWrite_ = M.Write;
   OsPos_ = 0;
-  int64_t S = Fs_->Size(H);
   Size_ = S > 0 ? S : 0;
   Buffer_.resize(BufferSize);
 }
@@ -73,14 +73,17 @@ bool tBufStream::ReadOs(int64_t Pos, uint8_t* Buf, uint32_t Count, uint32_t& Got
   Got = 0;
   if (!SeekOs(Pos)) return false;
   while (Got < Count) {
-    int32_t N = Fs_->Read(Handle_, Buf + Got, Count - Got);
+    uint32_t Asked = Count - Got;
+    int32_t N = Fs_->Read(Handle_, Buf + Got, Asked);
     if (N < 0) {
       OsPos_ = -1;
       return false;
     }
-    if (N == 0) break;
     Got += static_cast<uint32_t>(N);
     OsPos_ += N;
+    // A file gives less than was asked only at its end: asking again
+    // would cost a call that gives nothing.
+    if (static_cast<uint32_t>(N) < Asked) break;
   }
   return true;
 }
@@ -211,8 +214,10 @@ int64_t tBufStream::GetSize() {
   if (!IsOpen()) return 0;
   if (Status == stOk) FlushWrites();
   if (BufDirty_) return Size_;
-  // The system's figure, so that a file another process extended shows
-  // its new size.
+  // A file only read keeps the size it had when it was opened: it is
+  // asked once, not at every call. A file written is asked again, so that
+  // one another process extended shows its new size.
+  if (!CanWrite_) return Size_;
   int64_t S = Fs_->Size(Handle_);
   if (S >= 0) Size_ = S;
   return Size_;

@@ -105,6 +105,9 @@ class tBufStream : public tStream {
   void Write(const void* Buf, uint32_t Count) override;
   void Seek(int64_t Pos) override;
   int64_t GetPos() override;
+  // The size the file had when it was opened, as our writes changed it; a
+  // stream that may write asks the system again, so that what another
+  // process added shows.
   int64_t GetSize() override;
   void Truncate() override;
   void Flush(bool ToDisk = false) override;
@@ -134,7 +137,7 @@ class tBufStream : public tStream {
   uint32_t DirtyLo_ = 0;
   uint32_t DirtyHi_ = 0;
   int64_t OsPos_ = -1;     // the handle's position, -1 when unknown
-  int64_t Size_ = 0;       // file size including buffered writes
+  int64_t Size_ = 0;       // file size: asked at the open, kept by our writes
   std::vector<uint8_t> Buffer_;
 };
 

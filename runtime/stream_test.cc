@@ -361,6 +361,50 @@ TEST(BufStream, FailuresOfTheSystemReachTheCaller) {
   }
 }
 
+// Counts the calls that read a file or ask its size.
+class tCountingFileSystem : public tForwardingFileSystem {
+ public:
+  int32_t Read(intptr_t H, void* B, uint32_t C) override {
+    ++Reads;
+    return Real().Read(H, B, C);
+  }
+  int64_t Size(intptr_t H) override {
+    ++Sizes;
+    return Real().Size(H);
+  }
+  int Reads = 0, Sizes = 0;
+};
+
+// A file only read is asked its size once, when it is opened, and a file
+// shorter than the buffer is read in one call; a file written is asked
+// again, so that what another process added to it shows.
+TEST(BufStream, TheSizeIsAskedAtTheOpenAndAgainOnlyOfAFileWritten) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "a.bin", Pattern(1000));
+  tCountingFileSystem Fs;
+  tInstall Scope(Fs);
+  tBufStream In(Dir / "a.bin", fmOpen | fmRead | fmDenyNone);
+  tBufStream Out(Dir / "a.bin", fmOpen | fmReadWrite | fmDenyNone);
+  EXPECT_EQ(Fs.Sizes, 2);
+  std::string Buf(1000, '\0');
+  EXPECT_EQ(In.Read(Buf.data(), 1000), 1000u);
+  EXPECT_EQ(Buf, Pattern(1000));
+  EXPECT_EQ(Fs.Reads, 1);
+  Out.Seek(1000);
+  Out.WriteStr("more");
+  Out.Flush();
+  EXPECT_EQ(In.GetSize(), 1000);
+  EXPECT_EQ(Out.GetSize(), 1004);
+  EXPECT_EQ(Fs.Sizes, 3);
+  {
+    tBufStream Other(Dir / "a.bin", fmOpen | fmReadWrite | fmDenyNone);
+    Other.Seek(1004);
+    Other.WriteStr("added");
+  }
+  EXPECT_EQ(Out.GetSize(), 1009);
+  EXPECT_EQ(In.GetSize(), 1000);
+}
+
 TEST(Sharing, DenyNoneAndExclusiveRefuseEachOther) {
   tRuntimeTempDir Dir;
   std::string Name = Dir / "cfg.bin";
