@@ -21,8 +21,8 @@ namespace {
 
 std::vector<std::string> ReadAll(tPktBase& Base) {
   std::vector<std::string> Out;
+  tMessage M, H;  // reused, as a reader of a base reuses one message
   for (int32_t N = 1; N <= Base.Count; ++N) {
-    tMessage M, H;
     if (Base.ReadMessage(N, &M) || M.State != msRead || Base.ReadHeader(N, &H) || Base.HeaderOnly) std::abort();
     // The head alone finds what the whole read finds there (a MSGID made up
     // from the addresses may differ: the head has no origin line).
