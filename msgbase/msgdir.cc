@@ -139,7 +139,7 @@ bool tMsgDirBase::OpenDir(std::string_view APath, int32_t Mode) {
 
   Numbers_.clear();
   std::vector<tDirEntry> Entries;
-  if (ListDir(Path, Entries)) {
+  if (ListDirNames(Path, Entries)) {
     for (const tDirEntry& E : Entries) {
       int32_t N = NumberOfEntry(E.Name);
       if (N > 0) Numbers_.push_back(N);

@@ -57,6 +57,7 @@ bool FileExists(std::string_view Path) { return FileSystem().FileExists(Path); }
 bool DirExists(std::string_view Path) { return FileSystem().DirExists(Path); }
 
 bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out) { return FileSystem().List(Mask, Out); }
+bool ListDirNames(std::string_view Mask, std::vector<tDirEntry>& Out) { return FileSystem().ListNames(Mask, Out); }
 
 bool MakeDirChain(std::string_view Dir) {
   tFileSystem& Fs = FileSystem();
@@ -87,6 +88,12 @@ bool MakeDirChain(std::string_view Dir) {
 bool RemoveFile(std::string_view Path) { return FileSystem().Remove(Path); }
 bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths) { return FileSystem().RemoveAll(Paths); }
 bool ReplaceFile(std::string_view Source, std::string_view Target) { return FileSystem().Replace(Source, Target); }
+bool tFileSystem::ListNames(std::string_view Mask, std::vector<tDirEntry>& Out) {
+  if (!List(Mask, Out)) return false;
+  for (tDirEntry& E : Out) E.Size = -1;
+  return true;
+}
+
 bool tFileSystem::OpenSized(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error, int64_t& Size) {
   Size = -1;
   if (!Open(Path, Mode, Handle, Error)) return false;

@@ -84,6 +84,10 @@ class tFileSystem {
   // regard to case, and "*" or "*.*" also yield "." and ".." in a directory
   // other than the root. Returns false when the directory cannot be read.
   virtual bool List(std::string_view Mask, std::vector<tDirEntry>& Out) = 0;
+  // List with every Size -1: the names and kinds of the entries, which a
+  // backend may learn from the listing alone, with no call per entry. Here
+  // List.
+  virtual bool ListNames(std::string_view Mask, std::vector<tDirEntry>& Out);
   // The calls below return true on success.
   virtual bool MakeDir(std::string_view Path) = 0;  // one level
   // Deletes a file. As on Windows, a file that is open (through a stream of
@@ -144,6 +148,8 @@ tFileSystem& RealFileSystem();
 bool FileExists(std::string_view Path);
 bool DirExists(std::string_view Path);
 bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out);
+// The same without the sizes (tFileSystem::ListNames).
+bool ListDirNames(std::string_view Mask, std::vector<tDirEntry>& Out);
 // Creates Dir and every missing parent, one level at a time. Returns true
 // when Dir exists afterwards; an empty Dir stands for the current directory.
 bool MakeDirChain(std::string_view Dir);

@@ -321,7 +321,12 @@ class tPosixFileSystem : public tFileSystem {
     return UsablePath(Path) && StatPath(Path, St) && S_ISDIR(St.st_mode);
   }
 
-  bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override {
+  bool List(std::string_view Mask, std::vector<tDirEntry>& Out) override { return ListEntries(Mask, Out, true); }
+  bool ListNames(std::string_view Mask, std::vector<tDirEntry>& Out) override { return ListEntries(Mask, Out, false); }
+
+  // List, and ListNames without Sizes: then an entry whose kind the listing
+  // tells (nearly every one, on the usual file systems) costs no call.
+  bool ListEntries(std::string_view Mask, std::vector<tDirEntry>& Out, bool Sizes) {
     Out.clear();
     if (!UsablePath(Mask)) return false;
     std::string M(Mask);
@@ -344,12 +349,18 @@ class tPosixFileSystem : public tFileSystem {
       if (Pattern.empty() || !MaskMatches(Pattern, Name)) continue;
       // Files and directories only: a FIFO, socket, device or dangling
       // link named like a message is no message.
-      struct stat St;
-      if (fstatat(DirFd, E->d_name, &St, 0) != 0 || !(S_ISREG(St.st_mode) || S_ISDIR(St.st_mode))) continue;
       tDirEntry Entry;
       Entry.Name = Name;
+      if (!Sizes && (E->d_type == DT_REG || E->d_type == DT_DIR)) {
+        Entry.IsDir = E->d_type == DT_DIR;
+        Entry.Size = -1;
+        Found.push_back(Entry);
+        continue;
+      }
+      struct stat St;
+      if (fstatat(DirFd, E->d_name, &St, 0) != 0 || !(S_ISREG(St.st_mode) || S_ISDIR(St.st_mode))) continue;
       Entry.IsDir = S_ISDIR(St.st_mode);
-      Entry.Size = Entry.IsDir ? 0 : static_cast<int64_t>(St.st_size);
+      Entry.Size = !Sizes ? -1 : Entry.IsDir ? 0 : static_cast<int64_t>(St.st_size);
       Found.push_back(Entry);
     }
     closedir(D);
@@ -362,6 +373,7 @@ class tPosixFileSystem : public tFileSystem {
         tDirEntry Entry;
         Entry.Name = Dot;
         Entry.IsDir = true;
+        Entry.Size = Sizes ? 0 : -1;
         Out.push_back(Entry);
       }
     }
