@@ -52,7 +52,8 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets) {
   Offsets.Clear();
   Offsets.Append(HeaderEnd);
   if (HeaderEnd + 1 + FixedPart > Size) return;
-  std::vector<uint8_t> Buf(65536);
+  // A block of 64 KiB at most, no larger than the packet.
+  std::vector<uint8_t> Buf(static_cast<size_t>(std::min<int64_t>(65536, Size)));
   int64_t BufStart = 0;
   size_t BufLen = 0;
   int64_t Pos = HeaderEnd + 1 + FixedPart;
