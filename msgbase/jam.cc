@@ -631,6 +631,8 @@ bool tJamBase::WriteMessage(int32_t N, tMessage* Msg) {
   if (Closed != cbOpen || !Msg || N < 1) return true;
   bool Replace = N <= Count;
   if (!Replace && Count == std::numeric_limits<int32_t>::max()) return true;
+  // Where the files end now, whoever wrote them last.
+  for (tStream* S : {IndexStream.get(), HeaderStream.get(), DataStream.get()}) S->Refresh();
   int64_t OldTextEnd = DataStream->GetSize();
   int64_t OldHeaderEnd = HeaderStream->GetSize();
 

@@ -473,6 +473,7 @@ std::unique_ptr<tMemoryStream> tPktBase::BuildImage(tMessage* Msg) {
 bool tPktBase::WriteMessage(int32_t N, tMessage* Msg) {
   tMsgBase::WriteMessage(N, Msg);
   if (Closed != cbOpen || !Msg || !Writable()) return true;
+  DataStream->Refresh();  // where the packet ends now, whoever wrote it last
   // Only a whole type-2 header takes messages.
   if (DataStream->GetSize() < PktHeaderBufSize || GetU16(PktHeader + phPacketType) != 2) return true;
   std::unique_ptr<tMemoryStream> Image = BuildImage(Msg);

@@ -213,14 +213,15 @@ int64_t tBufStream::GetPos() { return Pos_; }
 int64_t tBufStream::GetSize() {
   if (!IsOpen()) return 0;
   if (Status == stOk) FlushWrites();
-  if (BufDirty_) return Size_;
-  // A file only read keeps the size it had when it was opened: it is
-  // asked once, not at every call. A file written is asked again, so that
-  // one another process extended shows its new size.
-  if (!CanWrite_) return Size_;
+  return Size_;
+}
+
+void tBufStream::Refresh() {
+  if (!IsOpen()) return;
+  if (Status == stOk) FlushWrites();
+  if (BufDirty_) return;  // a write that failed: the size stays ours
   int64_t S = Fs_->Size(Handle_);
   if (S >= 0) Size_ = S;
-  return Size_;
 }
 
 void tBufStream::Truncate() {

@@ -67,6 +67,10 @@ class tStream {
   // Hands buffered bytes to the system. For files, Flush(true) also asks the
   // system to put them on the disk before returning.
   virtual void Flush(bool ToDisk = false);
+  // Asks the file for its size again: another program may have changed it
+  // since it was opened (a writer takes it before it decides where to
+  // write). Nothing to ask of memory.
+  virtual void Refresh() {}
 
   // Copies Count bytes from Source's position to this stream's position.
   void CopyFrom(tStream& Source, int64_t Count);
@@ -105,10 +109,10 @@ class tBufStream : public tStream {
   void Write(const void* Buf, uint32_t Count) override;
   void Seek(int64_t Pos) override;
   int64_t GetPos() override;
-  // The size the file had when it was opened, as our writes changed it; a
-  // stream that may write asks the system again, so that what another
-  // process added shows.
+  // The size the file had when it was opened (or at the last Refresh), as
+  // our writes changed it: the system is asked once, not at every call.
   int64_t GetSize() override;
+  void Refresh() override;
   void Truncate() override;
   void Flush(bool ToDisk = false) override;
 
@@ -137,7 +141,7 @@ class tBufStream : public tStream {
   uint32_t DirtyLo_ = 0;
   uint32_t DirtyHi_ = 0;
   int64_t OsPos_ = -1;     // the handle's position, -1 when unknown
-  int64_t Size_ = 0;       // file size: asked at the open, kept by our writes
+  int64_t Size_ = 0;       // file size: asked at the open (and Refresh), kept by our writes
   std::vector<uint8_t> Buffer_;
 };
 
