@@ -15,6 +15,26 @@ namespace kelvane {
 
 namespace {
 
+// Word K (from 1) of S split at any of Delims, in place; empty when S has
+// fewer words.
+std::string_view WordOf(int K, std::string_view S, std::string_view Delims) {
+  // The delimiter sets hold a handful of characters: a plain loop beats a
+  // library search per character.
+  auto IsDelim = [Delims](char C) {
+    for (char D : Delims)
+      if (C == D) return true;
+    return false;
+  };
+  size_t I = 0, N = S.size();
+  for (int Word = 1;; ++Word) {
+    while (I < N && IsDelim(S[I])) ++I;
+    if (I >= N) return std::string_view();
+    size_t Start = I;
+    while (I < N && !IsDelim(S[I])) ++I;
+    if (Word == K) return S.substr(Start, I - Start);
+  }
+}
+
 constexpr std::string_view MonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
@@ -50,7 +70,7 @@ tShortString DateText(const tDateTime& T, bool Cut) {
 // A word read as a 32-bit number (0 when it is no number); the date fields.
 int32_t WordInt(int K, std::string_view S, std::string_view Delims) {
   long long Value = 0;
-  StrToInt(ExtractWord(K, S, Delims), Value);
+  StrToInt(WordOf(K, S, Delims).substr(0, tShortString::MaxLength), Value);
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(Value)));
 }
 
@@ -102,26 +122,12 @@ tShortString HexSerial(uint32_t V) {
 }  // namespace
 
 tShortString ExtractWord(int K, std::string_view S, std::string_view Delims) {
-  // The delimiter sets hold a handful of characters: a plain loop beats a
-  // library search per character.
-  auto IsDelim = [Delims](char C) {
-    for (char D : Delims)
-      if (C == D) return true;
-    return false;
-  };
-  size_t I = 0, N = S.size();
-  for (int Word = 1;; ++Word) {
-    while (I < N && IsDelim(S[I])) ++I;
-    if (I >= N) return tShortString();
-    size_t Start = I;
-    while (I < N && !IsDelim(S[I])) ++I;
-    if (Word == K) return tShortString(S.substr(Start, I - Start));
-  }
+  return tShortString(WordOf(K, S, Delims));
 }
 
 uint16_t WordNumber(int K, std::string_view S, std::string_view Delims) {
   long long Value = 0;
-  StrToInt(ExtractWord(K, S, Delims), Value);
+  StrToInt(WordOf(K, S, Delims).substr(0, tShortString::MaxLength), Value);
   return static_cast<uint16_t>(static_cast<unsigned long long>(Value) & 0xFFFF);
 }
 
