@@ -92,6 +92,19 @@ TEST(KelvutilTest, ControlBytesAreEscaped) {
   EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n'))).size(), 7u) << Listed;
 }
 
+// show prints the body as it reads it from the file: each of CR, LF, CR LF
+// and LF CR ends one line, a line longer than any block is printed whole,
+// and the tail's control lines stay out of it.
+TEST(KelvutilTest, ShowPrintsABodyOfAnyLengthLineByLine) {
+  tRuntimeTempDir T;
+  const std::string Long(200000, 'w');
+  std::string Body = "a\r\nb\n\rc\r\rd\n\n" + Long + "\r\x01" "ctl\re";
+  PutFile(T / "1.msg", std::string(190, '\0') + Body + "\r--- t\r * Origin: o (2:5020/2)\r");
+  auto Base = OpenFolder(T.Path());
+  std::string Shown = Show(*Base, 1);
+  EXPECT_EQ(Shown.substr(Shown.find("\n\n") + 2), "a\nb\nc\n\nd\n\n" + Long + "\n^Actl\ne\n");
+}
+
 TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
   tRuntimeTempDir T;
   PutFile(T / "0000abcd.pkt", testing::PacketBytes(testing::PktHeaderBytes({2, 5020, 2, 7}, {2, 5020, 1, 0}, "pw\x1b"),
