@@ -54,7 +54,7 @@ void WriteKludgeLines(tStream& S, const tMessage& Msg, tKludgeStyle Style) {
     S.WriteStr(Name);
     S.WriteStr(Value);
   };
-  if (Msg.Area.Empty()) {
+  if (IsNetmail(Msg)) {
     if (uint16_t P = OrigPointToWrite(Msg)) Put("FMPT ", IntToStr(P));
     if (uint16_t P = DestPointToWrite(Msg)) Put("TOPT ", IntToStr(P));
     Put("INTL ", IntlToWrite(Msg));

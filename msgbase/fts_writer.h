@@ -23,7 +23,7 @@ enum tKludgeStyle : uint8_t {
   ksControlInfo,  // no CRs, the whole closed by one NUL (Squish)
 };
 
-// Writes, at S's position: for netmail (Area empty) the FMPT, TOPT and INTL
+// Writes, at S's position: for netmail (IsNetmail) the FMPT, TOPT and INTL
 // lines, then MSGID, REPLY, FLAGS, PID and TID, then every entry of
 // Kludges as it stands. A line whose value is empty (or was completed by a
 // read, see the ...ToWrite functions below) is left out. In ksTextLines the

@@ -25,8 +25,10 @@ namespace {
 constexpr char Soh = 1;
 constexpr uint8_t Signature[4] = {'J', 'A', 'M', 0};
 constexpr uint8_t NoIndexRec[JamIndexRecSize] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-// The library's strings hold 255 characters: longer subfields are skipped.
-constexpr uint32_t MaxSubfieldData = 255;
+// The sender's offset from UTC ("0300", "-0500"): the TZUTC kludge of the
+// other formats.
+constexpr uint32_t sfTzUtc = 2004;
+constexpr std::string_view TzUtcPrefix = "\001TZUTC: ";
 // The subfields of one message read at the most. Real headers carry a few
 // kilobytes (long SEEN-BY lists included); a SubfieldLen that claims more
 // is not believed further.
@@ -212,6 +214,7 @@ void tJamBase::InitHeaders() {
 }
 
 void tJamBase::CloseStreams() {
+  TextStartsKnown_ = false;
   HeaderStream.reset();
   DataStream.reset();
   IndexStream.reset();
@@ -262,6 +265,10 @@ void tJamBase::ConvertHeader(bool ToMessage, tMessage* Msg) {
       }
     }
     Msg->Flags = Flags;
+    Msg->Kind = (Attribute & jaTypeNet)     ? mkNetmail
+                : (Attribute & jaTypeEcho)  ? mkEchomail
+                : (Attribute & jaTypeLocal) ? mkLocal
+                                            : mkUnknown;
     Msg->TimesRead = static_cast<uint16_t>(GetU32(H + jhTimesRead));
     return;
   }
@@ -282,7 +289,8 @@ void tJamBase::ConvertHeader(bool ToMessage, tMessage* Msg) {
   uint32_t Attribute = 0;
   for (const tAttrPair& P : AttrPairs)
     if (P.Ext < 0 ? Msg->HasAttr(P.AttrBit) : Msg->ExtFlags[P.Ext] != 0) Attribute |= P.Jam;
-  Attribute |= Msg->Area.Empty() ? jaTypeNet : jaTypeEcho;
+  tMessageKind Kind = KindOf(*Msg);
+  Attribute |= Kind == mkNetmail ? jaTypeNet : Kind == mkEchomail ? jaTypeEcho : jaTypeLocal;
   PutU32(H + jhAttribute, Attribute);
   PutU32(H + jhTimesRead, Msg->TimesRead);
 }
@@ -421,12 +429,35 @@ int64_t tJamBase::HeaderOffsetOf(int32_t N) {
   return Offset;
 }
 
+bool tJamBase::DeletedAt(int64_t Offset) {
+  uint8_t H[JamHeaderSize];
+  return ReadHeaderAt(Offset, H) && (GetU32(H + jhAttribute) & jaDeleted);
+}
+
 bool tJamBase::Exists(int32_t N) {
   ClearError();
-  bool There = HeaderOffsetOf(N) >= 0;
+  int64_t Offset = HeaderOffsetOf(N);
+  bool There = Offset >= 0 && !DeletedAt(Offset);
   ClearError();
   return There;
 }
+
+bool tJamBase::IsMarkedDeleted(int32_t N) {
+  ClearError();
+  int64_t Offset = HeaderOffsetOf(N);
+  bool Deleted = Offset >= 0 && DeletedAt(Offset);
+  ClearError();
+  return Deleted;
+}
+
+bool tJamBase::ReadMarkedDeleted(int32_t N, tMessage* Msg) {
+  TakeDeleted_ = true;
+  bool Failed = !IsMarkedDeleted(N) || ReadMessage(N, Msg);
+  TakeDeleted_ = false;
+  return Failed;
+}
+
+void tJamBase::RaiseModCounter() { PutU32(FixedHeader + fhModCounter, GetU32(FixedHeader + fhModCounter) + 1); }
 
 bool tJamBase::ReadHeaderAt(int64_t Offset, uint8_t* H) {
   HeaderStream->Seek(Offset);
@@ -452,8 +483,22 @@ bool tJamBase::ReadSubfields(int64_t Offset, const uint8_t* H, std::string& Out)
   return Whole;
 }
 
+int64_t tJamBase::NextTextStart(int64_t From) {
+  if (!TextStartsKnown_) {
+    TextStarts_.clear();
+    uint8_t H[JamHeaderSize];
+    int64_t Offset;
+    for (int32_t N = 1; N <= Count; ++N)
+      if (ReadHeaderOf(N, H, Offset) && GetU32(H + jhTxtLen) > 0) TextStarts_.push_back(GetU32(H + jhTxtOffset));
+    std::sort(TextStarts_.begin(), TextStarts_.end());
+    TextStartsKnown_ = true;
+  }
+  auto It = std::upper_bound(TextStarts_.begin(), TextStarts_.end(), From);
+  return It == TextStarts_.end() ? std::numeric_limits<int64_t>::max() : *It;
+}
+
 bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
-  Skipped_.clear();
+  Losses_ = tReadLosses();
   tMsgBase::ReadMessage(N, Msg);
   if (Closed != cbOpen || !Msg) return true;
   int64_t Offset = HeaderOffsetOf(N);
@@ -462,24 +507,40 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
     Msg->State = msEmpty;
     return true;
   }
+  // A header marked deleted is a deleted message, whatever the index says.
+  if ((GetU32(MsgHeader + jhAttribute) & jaDeleted) && !TakeDeleted_) return true;
   Msg->Clear();
   ConvertHeader(true, Msg);
 
-  // The text as far as the file holds it.
-  int64_t From = GetU32(MsgHeader + jhTxtOffset);
-  int64_t To = std::min<int64_t>(From + GetU32(MsgHeader + jhTxtLen), DataStream->GetSize());
-  if (From < To && To <= std::numeric_limits<int32_t>::max())
-    ReadText(Msg, static_cast<int32_t>(From), static_cast<int32_t>(To));
+  // The text as far as its header and the file allow. One that runs past
+  // the end of .jdt (a TxtLen that is wrong) stops there, or where the
+  // next message's text begins: those bytes are another message's. The cut
+  // is told in Losses.
+  int64_t From = GetU32(MsgHeader + jhTxtOffset), Len = GetU32(MsgHeader + jhTxtLen);
+  int64_t To = From + Len, Size = DataStream->GetSize();
+  if (To > Size) {
+    To = std::max(From, std::min(Size, NextTextStart(From)));
+    Losses_.TextCut = true;
+    Losses_.TextKept = static_cast<uint32_t>(To - From);
+    Losses_.TextLen = static_cast<uint32_t>(Len);
+  }
+  if (From < To) ReadText(Msg, From, To);
 
   ReadSubfields(Offset, MsgHeader, SubfieldBuf_);
   tShortString FlagsOfAttributes = Msg->Flags;
-  std::vector<uint32_t>& Skipped = Skipped_;
-  WalkSubfields(SubfieldBuf_, [Msg, &FlagsOfAttributes, &Skipped](uint32_t Id, std::string_view Data) {
-    if (Data.size() > MaxSubfieldData) {
-      Skipped.push_back(Id);
-      return;
-    }
+  std::vector<uint32_t>& Skipped = Losses_.Skipped;
+  WalkSubfields(SubfieldBuf_, [this, Msg, &FlagsOfAttributes, &Skipped](uint32_t Id, std::string_view Data) {
     std::string_view Text = SubfieldText(Data);
+    // A kludge kept with its SOH by its writer loses the extra one.
+    bool Kludge = Id == sfFtsKludge || Id == sfEmbinDat;
+    if (Kludge && !Text.empty() && Text[0] == Soh) Text.remove_prefix(1);
+    // Cut where the string it goes into ends, as every string of the
+    // system is, and told.
+    size_t Room = tShortString::MaxLength - (Kludge ? 1 : Id == sfTzUtc ? TzUtcPrefix.size() : 0);
+    if (Text.size() > Room) {
+      Text = Text.substr(0, Room);
+      Losses_.Cut.push_back(Id);
+    }
     switch (Id) {
       case sfOAddress:
         SetOrigAddrStr(*Msg, Text);
@@ -525,8 +586,6 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
         break;
       case sfEmbinDat:
       case sfFtsKludge: {
-        // A kludge kept with its SOH by its writer loses the extra one.
-        if (!Text.empty() && Text[0] == Soh) Text.remove_prefix(1);
         tShortString Line(std::string_view(&Soh, 1));
         Line += Text;
         tControlLine C = ClassifyControlLine(Line);
@@ -550,6 +609,9 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
           AppendCapped(Msg->Kludges, Line);
         break;
       }
+      case sfTzUtc:
+        AppendCapped(Msg->Kludges, tShortString(TzUtcPrefix) + Text);
+        break;
       case sfSeenBy2D:
         AppendCapped(Msg->SeenByLines, tShortString(Text));
         break;
@@ -620,7 +682,17 @@ void tJamBase::BuildSubfields(tMessage& Msg, std::string& Out) {
   for (const tShortString& Line : Msg.RouteLines) Kludge(Line);
   // JAM has no subfield of its own for TID: it travels as a kludge.
   if (!Msg.Tid.Empty()) Kludge(tShortString("TID: ") + Msg.Tid);
-  for (const tShortString& Line : Msg.Kludges) Kludge(Line);
+  for (const tShortString& Line : Msg.Kludges) {
+    // The TZUTC kludge has a subfield of its own, where other JAM software
+    // looks for it; a line a read would not give back as it is stays a
+    // kludge.
+    std::string_view Tz = Line.View();
+    if (Tz.size() > TzUtcPrefix.size() && Tz.substr(0, TzUtcPrefix.size()) == TzUtcPrefix &&
+        Tz[TzUtcPrefix.size()] != ' ')
+      Put(sfTzUtc, Tz.substr(TzUtcPrefix.size()));
+    else
+      Kludge(Line);
+  }
   Put(sfFlags, FlagsToWrite(Msg));
   for (const tShortString& Line : Msg.SeenByLines) Put(sfSeenBy2D, Line);
   for (const tShortString& Line : Msg.PathLines) Put(sfPath2D, Line);
@@ -654,7 +726,7 @@ bool tJamBase::WriteMessage(int32_t N, tMessage* Msg) {
   } else {
     N = Count + 1;
   }
-  if (OldValid)
+  if (OldActive)
     std::memcpy(MsgHeader, OldHeader, JamHeaderSize);
   else
     ResetHeader(MsgHeader);
@@ -701,7 +773,7 @@ bool tJamBase::WriteMessage(int32_t N, tMessage* Msg) {
     Ok = Undo.Put(*HeaderStream, OldOffset, Marked, JamHeaderSize, OldHeader);
   }
   if (Ok) {
-    PutU32(FixedHeader + fhModCounter, GetU32(FixedHeader + fhModCounter) + 1);
+    RaiseModCounter();
     if (!OldActive) PutU32(FixedHeader + fhActiveMsgs, GetU32(FixedHeader + fhActiveMsgs) + 1);
     Ok = Undo.Put(*HeaderStream, 0, FixedHeader, JamFixedHeaderSize, OldFixed);
   }
@@ -722,6 +794,7 @@ bool tJamBase::WriteMessage(int32_t N, tMessage* Msg) {
   }
   if (!Replace) Count = N;
   LinkCache = tLinkCache();
+  TextStartsKnown_ = false;
   Msg->State = msWritten;
   return false;
 }
@@ -787,6 +860,7 @@ bool tJamBase::DeleteMessage(int32_t N) {
   if (Ok) {
     uint32_t Active32 = GetU32(FixedHeader + fhActiveMsgs);
     if (Active && Active32 > 0) PutU32(FixedHeader + fhActiveMsgs, Active32 - 1);
+    RaiseModCounter();
     Ok = Undo.Put(*HeaderStream, 0, FixedHeader, JamFixedHeaderSize, OldFixed);
   }
   LinkCache = tLinkCache();
@@ -797,6 +871,7 @@ bool tJamBase::DeleteMessage(int32_t N) {
     return true;
   }
   if (Valid) std::memcpy(MsgHeader, Marked, JamHeaderSize);
+  TextStartsKnown_ = false;
   return false;
 }
 
@@ -854,11 +929,17 @@ int32_t tJamBase::GetReplyNext(int32_t N) { return CachedLink(*this, N, &tLinkCa
 void tJamBase::ChangeField(int32_t N, uint32_t Field, uint32_t Value, bool Add) {
   ClearError();
   int64_t Offset;
-  if (!ReadHeaderOf(N, MsgHeader, Offset)) return;
+  if (!Exists(N) || !ReadHeaderOf(N, MsgHeader, Offset)) return;
   PutU32(MsgHeader + Field, Add ? GetU32(MsgHeader + Field) + Value : Value);
   HeaderStream->Seek(Offset);
   HeaderStream->Write(MsgHeader, JamHeaderSize);
   HeaderStream->Flush();
+  if (HeaderStream->Status == stOk) {
+    RaiseModCounter();
+    HeaderStream->Seek(0);
+    HeaderStream->Write(FixedHeader, JamFixedHeaderSize);
+    HeaderStream->Flush();
+  }
   LinkCache = tLinkCache();
   ClearError();
 }

@@ -12,7 +12,9 @@
 //         software needs it), otherwise never opened
 //
 // Messages are numbered by their index position from 1 to Count; a deleted
-// message keeps its number and its index record reads 0xFFFFFFFF twice.
+// message keeps its number and its index record reads 0xFFFFFFFF twice, or
+// (as other JAM software deletes) still points at its header, which
+// carries the deleted bit: either way the message is gone.
 // A rewritten message gets a new header and text at the ends of .jhr and
 // .jdt; the old header stays behind, marked deleted.
 //
@@ -50,7 +52,7 @@ constexpr uint32_t JamSubfieldHdrSize = 8;
 enum : uint32_t {
   fhSignature = 0,     // "JAM" and a zero byte
   fhDateCreated = 4,   // seconds since 1970, local time
-  fhModCounter = 8,    // increased by every write
+  fhModCounter = 8,    // raised by every change, so that readers notice it
   fhActiveMsgs = 12,   // messages not deleted
   fhPasswordCrc = 16,  // 0xFFFFFFFF: no password
   fhBaseMsgNum = 20,   // written as 1, never consulted
@@ -106,6 +108,7 @@ enum : uint32_t {
 // JAM attribute bits this library maps (doc/formats/jam.md has the table).
 constexpr uint32_t jaLocal = 0x00000001;
 constexpr uint32_t jaDeleted = 0x80000000;
+constexpr uint32_t jaTypeLocal = 0x00800000;
 constexpr uint32_t jaTypeEcho = 0x01000000;
 constexpr uint32_t jaTypeNet = 0x02000000;
 
@@ -151,13 +154,23 @@ class tJamBase : public tMsgBase {
   bool Create(std::string_view APath, int32_t Mode) override;
 
   // 1 <= N <= Count and index record N - 1 points at a header that lies
-  // whole in .jhr, after the fixed header.
+  // whole in .jhr, after the fixed header, and is not marked deleted.
   bool Exists(int32_t N) override;
+  // Index record N - 1 points at a header that carries the deleted bit:
+  // a message deleted as other JAM software deletes, which does not exist.
+  bool IsMarkedDeleted(int32_t N);
+  // Reads such a message as ReadMessage reads one that exists (its Attr
+  // has maDeleted), for tools that show a base as it is; fails for any
+  // other N.
+  bool ReadMarkedDeleted(int32_t N, tMessage* Msg);
 
-  // Reads message N: the header, the text, then the subfields (a subfield
-  // longer than 255 bytes is skipped; the walk ends at the end of what the
-  // header and the file hold, or at a subfield that is the next header's
-  // signature). Fails with State 0 when the header is not valid.
+  // Reads message N: the header, the text (one that runs past .jdt only as
+  // far as the file holds it and no further than the next message's text),
+  // then the subfields (data longer than a string holds cut at 255
+  // characters; subfield 2004 as the TZUTC kludge; the walk ends at the
+  // end of what the header and the file hold, or at a subfield that is the
+  // next header's signature); Losses tells what was cut or left. Fails
+  // when N does not exist, with State 0 when the header is not valid.
   bool ReadMessage(int32_t N, tMessage* Msg) override;
   // N >= 1. An index record N that is there is replaced: the message keeps
   // its number and its old header stays, marked deleted. Otherwise the
@@ -165,7 +178,9 @@ class tJamBase : public tMsgBase {
   // the base as it was, when a file operation fails.
   bool WriteMessage(int32_t N, tMessage* Msg) override;
   // Marks message N deleted and takes it out of its parent's answers
-  // (while FixLinks is 1). Fails, changing nothing, when N does not exist
+  // (while FixLinks is 1). A message marked deleted in its header only
+  // has its index record cleared (ActiveMsgs does not count it twice).
+  // Fails, changing nothing, when index record N - 1 points at no header
   // or a file operation fails.
   bool DeleteMessage(int32_t N) override;
   // ReadMessage, then Replies[2..66] := the answers after the first, in
@@ -179,7 +194,8 @@ class tJamBase : public tMsgBase {
   int32_t GetReplyTo(int32_t N) override;
   int32_t GetReply1st(int32_t N) override;
   int32_t GetReplyNext(int32_t N) override;
-  // Store one link in N's header, in place.
+  // Store one link in N's header, in place. These, MarkRead, writes and
+  // deletes each raise ModCounter.
   void SetReplyTo(int32_t N, int32_t Value) override;
   void SetReply1st(int32_t N, int32_t Value) override;
   void SetReplyNext(int32_t N, int32_t Value) override;
@@ -192,11 +208,23 @@ class tJamBase : public tMsgBase {
   // subfields. False when N does not exist or its header is not valid.
   bool ReadRaw(int32_t N, tJamRawMessage& Out);
 
-  // The ids of the subfields the last ReadMessage put in no field of the
-  // message, in their order: ids it does not know, data longer than a
-  // field holds, an enclosed file or request without its attribute. A
-  // copy tells them, so that what it cannot carry is not lost unseen.
-  const std::vector<uint32_t>& SkippedSubfields() const { return Skipped_; }
+  // What the last ReadMessage could not take whole from the files. A copy
+  // tells it, so that nothing is lost unseen, and show marks it.
+  struct tReadLosses {
+    // Subfields put in no field of the message, by id in their order: ids
+    // it does not know, an enclosed file or request without its attribute.
+    std::vector<uint32_t> Skipped;
+    // Subfields longer than the 255 characters of the string they went
+    // into, cut there.
+    std::vector<uint32_t> Cut;
+    // The text runs past the end of .jdt (its TxtLen is wrong): only
+    // TextKept of its TextLen bytes were read, up to the end of the file or
+    // the next message's text.
+    bool TextCut = false;
+    uint32_t TextKept = 0, TextLen = 0;
+  };
+  const tReadLosses& Losses() const { return Losses_; }
+  const std::vector<uint32_t>& SkippedSubfields() const { return Losses_.Skipped; }
 
   // Opens a base held in memory, the three files' bytes (for the fuzzer
   // and tools); writes go to the memory. False when Jhr holds no fixed
@@ -225,6 +253,11 @@ class tJamBase : public tMsgBase {
   int64_t HeaderOffsetOf(int32_t N);
   // Reads the 76 bytes at Offset into H; true when they are a valid header.
   bool ReadHeaderAt(int64_t Offset, uint8_t* H);
+  // The header at Offset is valid and carries the deleted bit.
+  bool DeletedAt(int64_t Offset);
+  // ModCounter + 1 in FixedHeader: readers (editors, NNTP gateways) tell
+  // by it that the base changed.
+  void RaiseModCounter();
   // The header of message N into H, and its offset; false when N does not
   // exist or its header is not valid.
   bool ReadHeaderOf(int32_t N, uint8_t* H, int64_t& Offset);
@@ -235,13 +268,21 @@ class tJamBase : public tMsgBase {
   void ChangeField(int32_t N, uint32_t Field, uint32_t Value, bool Add);
   // Takes N, whose header is H, out of the answers of its parent.
   bool UnlinkFromParent(int32_t N, const uint8_t* H, tUndoLog& Undo);
+  // The nearest start of a message's text after From (the largest int64
+  // when none).
+  int64_t NextTextStart(int64_t From);
   // LinkCache no longer holds N's links.
   void Forget(int32_t N);
   void BuildSubfields(tMessage& Msg, std::string& Out);
 
   std::string TextBuf_;      // scratch of WriteMessage
   std::string SubfieldBuf_;  // scratch of ReadMessage and WriteMessage
-  std::vector<uint32_t> Skipped_;
+  tReadLosses Losses_;
+  bool TakeDeleted_ = false;  // ReadMarkedDeleted is reading
+  // The text offsets of the base's messages, in order; gathered when a
+  // text that runs past .jdt is first read, forgotten by every change.
+  std::vector<int64_t> TextStarts_;
+  bool TextStartsKnown_ = false;
 };
 
 }  // namespace kelvane

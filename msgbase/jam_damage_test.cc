@@ -161,6 +161,28 @@ TEST(JamDamage, LyingFieldsAreNotBelieved) {
        [&](tJamBase& B) { EXPECT_EQ(Reads(B, 1), "One|first|"); }},
       {"a TxtLen past the texts", [&](tJamImage& I) { Field(I, 3, jhTxtLen, 0x7FFFFFFF); },
        [&](tJamBase& B) { EXPECT_EQ(Reads(B, 3), "Three|third|Text three\r"); }},
+      {"a TxtLen past the end of .jdt, over the texts behind it", [&](tJamImage& I) { Field(I, 1, jhTxtLen, 0xFFFFFFF0); },
+       [&](tJamBase& B) {
+         EXPECT_EQ(Reads(B, 1), "One|first|Text one\r");  // not the texts of 2 and 3
+         EXPECT_TRUE(B.Losses().TextCut && B.Losses().TextKept == 9);
+       }},
+      {"headers marked deleted that their records still point at, as crashmail deletes",
+       [&](tJamImage& I) {
+         Field(I, 2, jhAttribute, jaDeleted), Field(I, 3, jhAttribute, jaDeleted);
+         SetU32(I.Jhr, fhActiveMsgs, 1);
+       },
+       [&](tJamBase& B) {
+         tMessage M;
+         EXPECT_FALSE(B.Exists(2));
+         EXPECT_EQ(Reads(B, 2), "(fails)");
+         ASSERT_FALSE(B.ReadMarkedDeleted(2, &M));  // as it stands, for show
+         EXPECT_TRUE(M.HasAttr(maDeleted) && B.ReadMarkedDeleted(1, &M));
+         EXPECT_FALSE(B.DeleteMessage(2));  // deleted once: counted once
+         EXPECT_EQ(GetU32(B.FixedHeader + fhActiveMsgs), 1u);
+         M.Clear();
+         ASSERT_FALSE(B.WriteMessage(3, &M));  // a message again: counted again
+         EXPECT_EQ(GetU32(B.FixedHeader + fhActiveMsgs), 2u);
+       }},
       {"links mangled to huge numbers",
        [&](tJamImage& I) {
          Field(I, 1, jhReply1st, 0xFFFFFFC8);

@@ -247,8 +247,9 @@ TEST_F(JamCrashmail, TossedMailReads) {
 }
 
 // A base we wrote: crashmail tosses into it and its maintenance run marks
-// the messages beyond KEEPNUM deleted, rewriting their headers (and
-// mangling their fields as it does); we read every message afterwards.
+// messages beyond KEEPNUM deleted, rewriting their headers (and mangling
+// their fields as it does) and keeping their index records: those are
+// gone for us too, the others read as before.
 TEST_F(JamCrashmail, TossesIntoOurBaseAndMaintainsIt) {
   {
     auto Ours = OpenBase(Letter('J', Node / "jam/echo"), 0);
@@ -292,12 +293,15 @@ TEST_F(JamCrashmail, TossesIntoOurBaseAndMaintainsIt) {
   ASSERT_TRUE(Base);
   int Deleted = 0;
   for (int32_t N = 1; N <= 5; ++N) {
-    ASSERT_FALSE(Base->ReadMessage(N, &M)) << N;
-    EXPECT_EQ(M.Subject, N < 5 ? "ours " + std::to_string(N) : std::string("thread 5")) << N;
-    if (M.HasAttr(maDeleted)) {
+    tJamRawMessage Raw;
+    ASSERT_TRUE(static_cast<tJamBase&>(*Base).ReadRaw(N, Raw));
+    if (GetU32(Raw.Header + jhAttribute) & jaDeleted) {  // gone: neither there nor read
       ++Deleted;
+      EXPECT_FALSE(Base->Exists(N) || !Base->ReadMessage(N, &M)) << N;
       continue;
     }
+    ASSERT_FALSE(Base->ReadMessage(N, &M)) << N;
+    EXPECT_EQ(M.Subject, N < 5 ? "ours " + std::to_string(N) : std::string("thread 5")) << N;
     EXPECT_EQ(M.Text.View(), N < 5 ? "Our text " + std::to_string(N) + " " + Cp866Word + "\r"
                                    : std::string("Tossed after ours\r"));
   }
@@ -306,8 +310,9 @@ TEST_F(JamCrashmail, TossesIntoOurBaseAndMaintainsIt) {
 
 // --- jamnntpd --------------------------------------------------------------
 
-// A base we write, served by jamnntpd: names, addresses, subjects, bodies
-// and threads (References from our reply links) as a newsreader gets them.
+// A base we write, served by jamnntpd: names, addresses, subjects, bodies,
+// time zones and threads (References from our reply links) as a
+// newsreader gets them.
 // Then a newsreader posts, jamnntpd writes the message into our base (with
 // its SubfieldLen too large on 64-bit systems), and we read it.
 //
@@ -345,6 +350,7 @@ TEST(JamNntp, ANewsreaderReadsOurBaseAndPostsIntoIt) {
       M.Text.WriteStr(std::string("Body of ") + E.Subject + "\r" + Cp866Word + " line two\r");
       M.TearLine = " kelvane";
       M.AddTearLine = 1;
+      M.Kludges.Append("\x01" "TZUTC: 0300");
       ASSERT_FALSE(Base->WriteMessage(N, &M));
       if (E.ReplyTo) Base->LinkReply(E.ReplyTo, N);
     }
@@ -367,6 +373,7 @@ TEST(JamNntp, ANewsreaderReadsOurBaseAndPostsIntoIt) {
     EXPECT_EQ(Find("X-JAM-From"), std::string(E.From) + " <2:5020/1." + std::to_string(N) + ">");
     EXPECT_EQ(Find("X-JAM-MSGID"), "2:5020/1." + std::to_string(N) + " 1000000" + std::to_string(N));
     EXPECT_EQ(Find("X-JAM-Attributes"), "TypeEcho");
+    EXPECT_EQ(Find("X-JAM-TZUTCINFO"), "0300");  // the time zone in its own subfield
     EXPECT_EQ(A.Body, "Body of " + std::string(E.Subject) + "\n" + Cp866Word + " line two\n--- kelvane");
     EXPECT_EQ(Find("References"), E.ReplyTo ? "<" + std::to_string(E.ReplyTo) + "$TEST.ECHO@JamNNTPd>" : "(none)");
   }

@@ -223,7 +223,7 @@ TEST_F(JamTest, WrittenBytesAreTheJamLayout) {
                                     {2000, "Via 2:5020/1 @20261207.190508 kelvane"},
                                     {2000, "TID: tosser 2"},
                                     {2000, "CHRS: CP866 2"},
-                                    {2000, "TZUTC: 0300"},
+                                    {2004, "0300"},  // TZUTC has a subfield of its own
                                     {2003, "DIR IMM"},
                                     {2001, "5020/1 2"},
                                     {2002, "5020/2"},
@@ -411,9 +411,12 @@ TEST_F(JamTest, LinkReplyKeepsAnswersAscending) {
   EXPECT_EQ(Base.GetReplyTo(8), 10);
 }
 
+// Each change raises ModCounter, by which editors and NNTP gateways notice
+// that a base changed; what changes nothing leaves it.
 TEST_F(JamTest, LinksAndTimesReadChangeInPlace) {
   WriteMessages(3);
   size_t Size = Jhr().size();
+  uint32_t Mod = Fixed(fhModCounter);
   EXPECT_EQ(Base.GetReplyTo(2), 0);
   Base.SetReplyTo(2, 1);
   Base.SetReply1st(1, 2);
@@ -434,6 +437,7 @@ TEST_F(JamTest, LinksAndTimesReadChangeInPlace) {
   // Numbers that hold no message: nothing is written, the getters say -1
   // and then 0.
   ASSERT_FALSE(Base.DeleteMessage(3));
+  EXPECT_EQ(Fixed(fhModCounter), Mod + 7);  // 4 links set, 2 marked read, 1 delete
   std::string Before = Jhr();
   Base.MarkRead(3);
   Base.SetReplyTo(3, 1);
@@ -466,22 +470,27 @@ TEST_F(JamTest, AttributesBothWays) {
     ASSERT_FALSE(Base.WriteMessage(Base.Count + 1, &M));
     EXPECT_EQ(HeaderField(Base.Count, jhAttribute), P.Jam | jaTypeNet) << std::hex << P.Jam;
     tMessage R;
-    ASSERT_FALSE(Base.ReadMessage(Base.Count, &R));
+    ASSERT_FALSE(P.Attr == maDeleted ? Base.ReadMarkedDeleted(Base.Count, &R) : Base.ReadMessage(Base.Count, &R));
     EXPECT_EQ(R.Attr, P.Attr) << std::hex << P.Jam;
     for (int E = 0; E < ExtFlagCount; ++E) EXPECT_EQ(R.ExtFlags[E], E == P.Ext) << std::hex << P.Jam << " " << E;
   }
   // Flags with no JAM bit go in the FLAGS subfield only; the message type
-  // follows the area.
-  tMessage M;
-  M.ExtFlags[efHub] = 1;
-  M.Area = "ECHO.ONE";
-  M.Attr = 0x4400;  // ARq and a bit of no name: no JAM counterparts
-  ASSERT_FALSE(Base.WriteMessage(Base.Count + 1, &M));
-  EXPECT_EQ(HeaderField(Base.Count, jhAttribute), jaTypeEcho);
-  tMessage R;
-  ASSERT_FALSE(Base.ReadMessage(Base.Count, &R));
-  EXPECT_EQ(R.Flags, "HUB");
-  EXPECT_EQ(R.Attr, 0u);
+  // is its kind, or else follows the area, and comes back as the kind.
+  const struct {
+    uint8_t Kind;
+    const char* Area;
+    uint32_t Type;
+  } Kinds[] = {{mkUnknown, "", jaTypeNet}, {mkUnknown, "ECHO.ONE", jaTypeEcho}, {mkEchomail, "", jaTypeEcho},
+               {mkNetmail, "", jaTypeNet}, {mkLocal, "", jaTypeLocal}};
+  for (const auto& K : Kinds) {
+    tMessage M, R;
+    M.ExtFlags[efHub] = 1, M.Area = K.Area, M.Kind = K.Kind;
+    M.Attr = 0x4400;  // ARq and a bit of no name: no JAM counterparts
+    ASSERT_FALSE(Base.WriteMessage(Base.Count + 1, &M));
+    EXPECT_EQ(HeaderField(Base.Count, jhAttribute), K.Type);
+    ASSERT_FALSE(Base.ReadMessage(Base.Count, &R));
+    EXPECT_EQ(R.Flags + " " + IntToStr(R.Attr) + " " + KindName(R.Kind), tShortString("HUB 0 ") + KindName(KindOf(M)));
+  }
 }
 
 // What each subfield becomes on reading, from a base laid out by hand.
@@ -510,9 +519,11 @@ TEST(JamSubfields, EachKindGoesToItsField) {
          {3, "All"},
          {4, "2:5020/1.3 0badcafe"},
          {5, "1:2/3 12345678"},
+         {6, std::string(300, 'x')},  // longer than a string holds: cut
          {6, "Subject"},
-         {6, std::string(300, 'x')},  // longer than a string holds: skipped
          {7, "pid 1"},
+         {2004, "-0500"},
+         {2000, "X-LONG: " + std::string(300, 'y')},
          {2000, "MSGID: 2:5020/9 99999999"},
          {2000, "AREA:TEST.AREA"},
          {2000, "INTL 9:9/9 8:8/8"},
@@ -550,7 +561,10 @@ TEST(JamSubfields, EachKindGoesToItsField) {
   EXPECT_EQ(M.Area, "TEST.AREA");
   EXPECT_EQ(M.Tid, "tosser 2");
   EXPECT_EQ(Lines(M.Kludges),
-            (std::vector<std::string>{"\x01" "MSGID: 2:5020/9 99999999", "\x01" "CHRS: CP866 2", "\x01" "EMBIN: data"}));
+            (std::vector<std::string>{"\x01" "TZUTC: -0500", "\x01" "X-LONG: " + std::string(246, 'y'),
+                                      "\x01" "MSGID: 2:5020/9 99999999", "\x01" "CHRS: CP866 2", "\x01" "EMBIN: data"}));
+  EXPECT_EQ(B.Losses().Cut, (std::vector<uint32_t>{6, 2000}));
+  EXPECT_EQ(B.Losses().Skipped, (std::vector<uint32_t>{0x00010002, 9}));
   EXPECT_EQ(Lines(M.RouteLines),
             (std::vector<std::string>{"\x01" "Via 2:5020/1 @20261207.190508 tosser", "\x01" "Recd 2:5020/1",
                                       "\x01" "Via  2:5020/123 @20261207.190508 from jam area by Pelm",

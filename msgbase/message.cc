@@ -44,6 +44,20 @@ bool IsName(std::string_view Word, std::string_view Name) { return Word == Name.
 
 }  // namespace
 
+tMessageKind KindOf(const tMessage& Msg) {
+  if (Msg.Kind != mkUnknown) return static_cast<tMessageKind>(Msg.Kind);
+  return Msg.Area.Empty() ? mkNetmail : mkEchomail;
+}
+
+const char* KindName(uint8_t Kind) {
+  switch (Kind) {
+    case mkNetmail: return "netmail";
+    case mkEchomail: return "echomail";
+    case mkLocal: return "local";
+    default: return "";
+  }
+}
+
 tMessage::tMessage() : Text(tMemoryStream::DefaultBlockSize) { Clear(); }
 
 tMessage::~tMessage() {
@@ -70,6 +84,7 @@ void tMessage::ClearHeader() {
   Origin.Clear();
   AddOrigin = 0;
   Area.Clear();
+  Kind = mkUnknown;
   Flags.Clear();
   FlagsRest.Clear();
   OrigZone = DestZone = OrigNode = DestNode = OrigNet = DestNet = OrigPoint = DestPoint = UnsetWord;

@@ -79,6 +79,17 @@ enum : uint8_t {
   cvOriginAddr = 0x10,  // the origin line named no address: none is added to it
 };
 
+// What a message is, where its base records it: JAM in its type bits, a
+// packet by its AREA line. A *.MSG folder or a Squish base records none
+// (the base is the area, or the netmail folder): its messages read as
+// mkUnknown.
+enum tMessageKind : uint8_t {
+  mkUnknown = 0,
+  mkNetmail,
+  mkEchomail,
+  mkLocal,  // written here and kept here, never sent
+};
+
 // The most lines one read puts into each of the line lists of a message.
 // Real messages carry at most a few hundred; a damaged or hostile one of
 // millions of SEEN-BY lines (or subfields) would otherwise cost 257 bytes
@@ -88,6 +99,16 @@ constexpr size_t MaxListLines = 8192;
 // Replies holds ReplyCount numbers at indices 1..ReplyCount, as the formats
 // number them (Replies[1] is the first reply); index 0 is unused and zero.
 constexpr int ReplyCount = 66;
+
+class tMessage;
+
+// The kind a writer gives a message: its Kind when its base recorded one,
+// else echomail when it names an area and netmail when not. Only netmail
+// carries FMPT, TOPT and INTL lines.
+tMessageKind KindOf(const tMessage& Msg);
+inline bool IsNetmail(const tMessage& Msg) { return KindOf(Msg) == mkNetmail; }
+// "netmail", "echomail", "local"; empty for mkUnknown.
+const char* KindName(uint8_t Kind);
 
 class tMessage {
  public:
@@ -146,7 +167,8 @@ class tMessage {
   uint8_t AddTearLine = 0;
   tShortString Origin;  // the text after " * Origin: "
   uint8_t AddOrigin = 0;
-  tShortString Area;  // echo tag; empty for netmail
+  tShortString Area;  // echo tag; empty for netmail (or an area its base does not name)
+  uint8_t Kind = mkUnknown;  // tMessageKind
   tShortString Flags;
   tShortString FlagsRest;
   uint16_t OrigZone = UnsetWord;

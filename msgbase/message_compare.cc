@@ -17,7 +17,7 @@ namespace {
 
 const char* const PartNames[mpPartCount] = {
     "From",    "FromAddr", "To",     "ToAddr",   "Subject", "Written", "Arrived", "Attr",      "Flags", "Area",
-    "MsgId",   "ReplyId",  "Intl",   "Pid",      "Tid",     "TimesRead", "Cost",  "ReplyTo",   "Reply", "UtcOfs",
+    "Kind",    "MsgId",   "ReplyId",  "Intl",   "Pid",      "Tid",     "TimesRead", "Cost",  "ReplyTo",   "Reply", "UtcOfs",
     "TearLine", "Origin",  "Kludge", "Route",    "SeenBy",  "Path",    "Text",
 };
 
@@ -155,6 +155,10 @@ void CompareMessages(const tMessage& Sent, const tMessage& Back, std::vector<tPa
   tStringList SentKludges, BackKludges;
   C.Text(mpFlags, AllFlags(Sent, SentKludges), AllFlags(Back, BackKludges));
   C.Text(mpArea, Sent.Area, Back.Area);
+  // A base that records no kind gives its messages the kind of what they
+  // name: netmail, unless they name an area.
+  C.Value(mpKind, KindName(Sent.Kind),
+          KindName(Back.Kind == mkUnknown && KindOf(Back) == Sent.Kind ? Sent.Kind : Back.Kind), "");
   // A MSGID or INTL is compared only where Sent carried one; one that Back
   // made up is none.
   auto Carried = [](const tShortString& Value, const tMessage& M, uint8_t Bit) {
@@ -203,6 +207,7 @@ const tLimit MsgDirLimits[] = {
     {mpArrived, "has no arrival date"},
     {mpAttr, "keeps the 16 FTS attribute bits"},
     {mpArea, "stores no area tag: the folder is the area"},
+    {mpKind, "records no message kind: the folder is the area"},
     {mpCost, "stores no cost"},
     {mpReplyTo, "stores no reply-to link"},
     {mpReplies, "keeps one reply number, below 65536"},
@@ -217,6 +222,7 @@ const tLimit SquishLimits[] = {
     {mpTo, "keeps 35 characters"},
     {mpSubject, "keeps 71 characters"},
     {mpArea, "stores no area tag: the base is the area"},
+    {mpKind, "records no message kind: the base is the area"},
     {mpIntl, "writes no INTL line for echomail"},
     {mpTimesRead, "keeps only whether a message was read"},
     {mpAttr, "marks a message that was read with an attribute bit of its own (0x00080000)"},
@@ -250,6 +256,7 @@ const tLimit PacketLimits[] = {
     {mpArrived, "has no arrival date"},
     {mpAttr, "keeps the 16 FTS attribute bits"},
     {mpIntl, "writes no INTL line for echomail"},
+    {mpKind, "carries netmail and echomail, echomail only with its area tag (--area), and no local mail"},
     {mpTimesRead, "has no times-read count"},
     {mpReplyTo, "stores no reply links"},
     {mpReplies, "stores no reply links"},

@@ -28,6 +28,7 @@ enum tMessagePart : uint8_t {
   mpAttr,
   mpFlags,  // the FLAGS names, known and unknown
   mpArea,
+  mpKind,  // netmail, echomail or local, where the base records it
   mpMsgId,
   mpReplyId,
   mpIntl,

@@ -115,7 +115,7 @@ class tMsgBase {
   // Returns true, changing nothing, unless DataStream and Msg are present
   // and From < To <= size of DataStream; false when it ran. Formats call it;
   // callers of a base do not. (msgtext.cc)
-  virtual bool ReadText(tMessage* Msg, int32_t From, int32_t To);
+  virtual bool ReadText(tMessage* Msg, int64_t From, int64_t To);
 
   // Slots 12-16. The base behaviour is ClearError, then true; every format
   // runs that step first so an earlier stream error never fails the next

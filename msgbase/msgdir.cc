@@ -170,7 +170,7 @@ void tMsgDirBase::DecodeDataStream(tMessage* Msg) {
   ConvertHeader(true, Msg);
   int64_t Size = DataStream->GetSize();
   if (Size > std::numeric_limits<int32_t>::max()) Size = std::numeric_limits<int32_t>::max();
-  ReadText(Msg, static_cast<int32_t>(MsgHeaderSize), static_cast<int32_t>(Size));
+  ReadText(Msg, MsgHeaderSize, Size);
   Msg->SyncFlags(true);
   CompleteHeader(*Msg);
 }

@@ -294,7 +294,7 @@ void ReadControlInfo(tMessage& Msg, std::string_view Info) {
   Ix.Finish();
 }
 
-bool tMsgBase::ReadText(tMessage* Msg, int32_t From, int32_t To) {
+bool tMsgBase::ReadText(tMessage* Msg, int64_t From, int64_t To) {
   if (!DataStream || !Msg || From < 0 || From >= To) return true;
   int64_t StreamSize = DataStream->GetSize();
   if (To > StreamSize) return true;

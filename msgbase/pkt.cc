@@ -215,13 +215,23 @@ bool tPktBase::Writable() const {
   return M.Valid && M.Create;
 }
 
+bool IsType22Header(const uint8_t* H) {
+  uint16_t Cap = GetU16(H + phCapWord);
+  bool Plus = (Cap & 1) && GetU16(H + phCapWordCopy) == static_cast<uint16_t>((Cap << 8) | (Cap >> 8));
+  return !Plus && GetU16(H + p22SubVersion) == 2;
+}
+
 tShortString tPktBase::GetOrigAddr() {
   const uint8_t* H = PktHeader;
+  if (IsType22Header(H))
+    return AddrStr(GetU16(H + phOrigZone), GetU16(H + phOrigNet), GetU16(H + phOrigNode), GetU16(H + p22OrigPoint));
   return AddrStr(GetU16(H + phOrigZone2), GetU16(H + phOrigNet), GetU16(H + phOrigNode), GetU16(H + phOrigPoint));
 }
 
 tShortString tPktBase::GetDestAddr() {
   const uint8_t* H = PktHeader;
+  if (IsType22Header(H))
+    return AddrStr(GetU16(H + phDestZone), GetU16(H + phDestNet), GetU16(H + phDestNode), GetU16(H + p22DestPoint));
   return AddrStr(GetU16(H + phDestZone2), GetU16(H + phDestNet), GetU16(H + phDestNode), GetU16(H + phDestPoint));
 }
 
@@ -415,8 +425,10 @@ bool tPktBase::ReadMessage(int32_t N, tMessage* Msg) {
     }
     S.Reset();
   }
+  // A packet carries echomail with its area line and netmail without.
+  Msg->Kind = Msg->Area.Empty() ? mkNetmail : mkEchomail;
   ConvertHeader(true, Msg);
-  ReadText(Msg, static_cast<int32_t>(Pos), static_cast<int32_t>(End));
+  ReadText(Msg, Pos, End);
   Msg->SyncFlags(true);
   CompleteHeader(*Msg);
   Msg->State = msRead;

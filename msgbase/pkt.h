@@ -58,6 +58,24 @@ enum : uint32_t {
 };
 constexpr uint32_t PktPasswordWidth = 8;
 
+// A type 2.2 header (FSC-0045) keeps the nodes, nets, packet type,
+// product, password and first zone words where 2+ keeps them; where 2+
+// keeps its date, baud rate, capability words and zone copies it has the
+// points, a sub-version word of 2 and the two domains, and no date.
+enum : uint32_t {
+  p22OrigPoint = 4,
+  p22DestPoint = 6,
+  p22SubVersion = 16,
+  p22OrigDomain = 38,  // 8 bytes, zero-padded
+  p22DestDomain = 46,  // 8 bytes, zero-padded
+};
+constexpr uint32_t PktDomainWidth = 8;
+
+// Whether the packet header H is a type 2.2 one: its sub-version word is 2
+// and it carries no 2+ capability word (bit 0 set, its byte-swapped copy
+// beside it).
+bool IsType22Header(const uint8_t* H);
+
 // The packed-message header without its type word (the type word is 2).
 constexpr uint32_t PackedHeaderSize = 32;
 enum : uint32_t {
@@ -93,7 +111,8 @@ class tPktBase : public tFtsTextBase {
   ~tPktBase() override;
 
   // Slots 1 and 2: zone:net/node, and .point when the point is not 0, from
-  // the second zone copy, the net, the node and the point of PktHeader.
+  // the second zone copy, the net, the node and the point of PktHeader
+  // (of a type 2.2 header: its zone, net, node and point words).
   tShortString GetOrigAddr() override;
   tShortString GetDestAddr() override;
   // Slot 3: the password up to its first NUL, at most 8 characters.
@@ -101,7 +120,8 @@ class tPktBase : public tFtsTextBase {
   // Slots 4 and 5: Text split at ":", "/" and "." into zone, net, node and
   // point (a missing word, or one that is no number, counts 0); the zone
   // goes to both copies. Slot 6: the first 8 characters, zero-padded.
-  // These change PktHeader in memory only; Create writes it.
+  // These change PktHeader in memory only; Create writes it, always as a
+  // 2+ header.
   void SetOrigAddr(std::string_view Text) override;
   void SetDestAddr(std::string_view Text) override;
   void SetPassword(std::string_view Text) override;

@@ -29,9 +29,9 @@ namespace {
 constexpr uint32_t NameWidth = 36;
 constexpr uint32_t SubjectWidth = 72;
 constexpr uint32_t DateWidth = 20;
-// Frames and offsets stay below 2 GiB: ReadText and the streams' callers
-// count in signed 32 bits, as the format's own offsets do.
-constexpr int64_t MaxDataSize = std::numeric_limits<int32_t>::max();
+// Frame offsets and lengths are 32-bit unsigned: a data file reaches 4 GiB
+// less one byte, and no frame lies or is put beyond.
+constexpr int64_t MaxDataSize = std::numeric_limits<uint32_t>::max();
 
 // Squish dates are MS-DOS dates with the two halves exchanged: the date in
 // the low 16 bits, the time in the high 16 bits. 0 is no date.
@@ -345,7 +345,7 @@ bool tSquishBase::ReadMessage(int32_t N, tMessage* Msg) {
     DataStream->Reset();
     ReadControlInfo(*Msg, Info);
   }
-  if (TextStart < TextEnd) ReadText(Msg, static_cast<int32_t>(TextStart), static_cast<int32_t>(TextEnd));
+  if (TextStart < TextEnd) ReadText(Msg, TextStart, TextEnd);
   Msg->Text.Reset();
   Msg->SyncFlags(true);
   CompleteHeader(*Msg);

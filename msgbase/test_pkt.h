@@ -38,6 +38,21 @@ inline std::string PktHeaderBytes(const tPktAddr& From, const tPktAddr& To, cons
   return std::string(reinterpret_cast<char*>(H), sizeof H);
 }
 
+// A type 2.2 header (FSC-0045): points where 2+ has its date, sub-version
+// 2 where it has the baud rate, the domains where it has its capability
+// words and zone copies.
+inline std::string PktHeader22Bytes(const tPktAddr& From, const tPktAddr& To, const std::string& FromDomain,
+                                    const std::string& ToDomain) {
+  std::string H = PktHeaderBytes(From, To, "pw");
+  uint8_t* P = reinterpret_cast<uint8_t*>(H.data());
+  const uint16_t Words[] = {From.Point, To.Point, 0, 0, 0, 0, 2};
+  for (int I = 0; I < 7; ++I) PutU16(P + 4 + 2 * I, Words[I]);
+  PutTextField(P + 38, 8, FromDomain, 8);
+  PutTextField(P + 46, 8, ToDomain, 8);
+  PutU32(P + 54, 0);
+  return H;
+}
+
 struct tPackedMsg {
   uint16_t Type = 2;
   uint16_t OrigNode = 2, DestNode = 1, OrigNet = 5020, DestNet = 5020, Attr = 0, Cost = 0;

@@ -21,6 +21,7 @@
 
 namespace kelvane {
 
+class tMessage;
 class tMsgBase;
 struct tControlSettings;
 
@@ -165,6 +166,9 @@ void PrintPacketHeader(tTextOut& Out, tMsgBase& Base);
 // The format's own lines of show for message N of a JAM base (nothing for
 // other bases): header offset, index CRC, links, subfields by id.
 void PrintJamDetails(tTextOut& Out, tMsgBase& Base, int32_t N);
+// Message N of a JAM base whose header marks it deleted, read as it
+// stands; false for any other message or base.
+bool ReadJamMarkedDeleted(tMsgBase& Base, int32_t N, tMessage& Msg);
 
 }  // namespace kelvane
 

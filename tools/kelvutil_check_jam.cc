@@ -6,10 +6,11 @@
 // against .jdt, its MsgIdCRC and ReplyCRC against the MSGID and REPLY
 // subfields, and its reply links against the messages the base has.
 //
-// Other writers' known faults are told as such: wrong CRCs (crashmail's
-// JAM code) leave every message readable, and only a lookup through the
-// CRC (mail for a user, the message a REPLY names) misses it; they are
-// told once a field with the number of messages that have them; and a
+// Other writers' known faults are told as such: wrong CRCs leave every
+// message readable, and only a lookup through the CRC (mail for a user,
+// the message a REPLY names) misses it; they are told once a field with
+// the number of messages that have them, as crashmail's only where the
+// base bears crashmail's mark (its JAM code writes such CRCs); and a
 // SubfieldLen 8 bytes a subfield too large (jamnntpd's 64-bit build) ends
 // at the next header, where every reader stops. The base reads either way;
 // the finding says so.
@@ -36,8 +37,16 @@ constexpr uint32_t DeletedOffset = 0xFFFFFFFF;
 // is anywhere near it, and readers skip anything above 255 bytes.
 constexpr uint32_t CrcDataMax = 64 * 1024;
 
-const char CrashmailCrcs[] = " (crashmail's JAM code is known to write wrong CRCs; the base reads as it is, "
-                             "only a lookup through the CRC misses the message)";
+const char CrcCost[] = "the base reads as it is, only a lookup through the CRC misses the message";
+
+// Whether the fixed header's PasswordCRC is as crashmail leaves it: it
+// writes 0xFFFFFFFF, and its every rewrite of the header takes the upper
+// three bytes down together (0xFEFEFEFF, 0xF8F8F8FF); no CRC of a password
+// is likely to look so.
+bool CrashmailMark(uint32_t PasswordCrc) {
+  uint8_t B = static_cast<uint8_t>(PasswordCrc >> 8);
+  return (PasswordCrc & 0xFF) == 0xFF && B != 0xFF && PasswordCrc >> 8 == (B * 0x10101u);
+}
 
 // The subfields a check looks at, taken up to a NUL as readers take them.
 struct tNamedFields {
@@ -52,6 +61,7 @@ class tJamCheck {
   void Run() {
     uint8_t Fixed[24];
     Jhr_.ReadAt(0, Fixed, sizeof Fixed);
+    PasswordCrc_ = GetU32(Fixed + fhPasswordCrc);
     if (std::string_view(reinterpret_cast<const char*>(Fixed), 4) != std::string_view("JAM\0", 4))
       Findings_.Add(Jhr_.Name, fhSignature, "the fixed header's signature is not JAM and a zero byte");
     if (Jdx_.Size % JamIndexRecSize != 0)
@@ -189,13 +199,17 @@ class tJamCheck {
   }
 
   void TellWrongCrcs() {
+    const std::string Why = CrashmailMark(PasswordCrc_) ? " (crashmail's JAM code is known to write wrong CRCs, and the "
+                                                          "base bears its mark, the fixed header's PasswordCRC " +
+                                                              Hex32(PasswordCrc_) + "; " + CrcCost + ")"
+                                                        : std::string(" (") + CrcCost + ")";
     for (const tWrongCrcs& W : Crcs_)
       if (W.Count)
         Findings_.Add(W.File->Name, W.At,
                       W.First + (W.Count == 1   ? std::string()
                                  : W.Count == 2 ? ", and 1 more message has this CRC wrong"
                                                 : ", and " + to_string(W.Count - 1) + " more messages have this CRC wrong") +
-                          CrashmailCrcs);
+                          Why);
   }
 
   void AddHeader(int64_t At, const std::string& What) { Findings_.Add(Jhr_.Name, At, What); }
@@ -206,6 +220,7 @@ class tJamCheck {
   tCheckedFile& Jdx_;
   tFindings& Findings_;
   int64_t Count_ = 0;
+  uint32_t PasswordCrc_ = 0;  // of the fixed header
   tWrongCrcs Crcs_[3];  // UserCRC, MsgIdCRC, ReplyCRC
   std::unordered_map<uint32_t, int64_t> Headers_;  // header offset: the message whose it is
 };

@@ -6,6 +6,7 @@
 // reported for that message and counted: a copy never loses data without
 // a word. What each format cannot hold, in words, is its row in
 // msgbase/message_compare.cc.
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <set>
@@ -32,24 +33,34 @@ extern const char CopyHelp[] =
     "  --pkt-to ADDR     its destination address (zone:net/node[.point]);\n"
     "                    a new packet needs both\n"
     "  --password PW     its password, at most 8 characters\n"
-    "  --area TAG        the echo area of the messages that name none (those\n"
-    "                    of a *.MSG folder, a Squish or a JAM base, where the\n"
-    "                    base is the area); without it they go as netmail\n"
+    "  --area TAG        into a packet or a JAM base: the echo area of the\n"
+    "                    messages whose source names none and does not keep\n"
+    "                    them as netmail or local (those of a *.MSG folder or\n"
+    "                    a Squish base, where the base is the area, and JAM\n"
+    "                    echomail); without it they go as they are, those of\n"
+    "                    a *.MSG folder or a Squish base as netmail\n"
     "\n"
-    "Each message gives one line: its number in SRC and its number in DST,\n"
-    "then, a field each, every part of it that did not come back as it went\n"
-    "in when the copy was read back from DST: \"From: cut to 35 of 40\n"
-    "characters\", \"Arrived: not kept (...)\". The part names are those of\n"
-    "kelvutil show. A message that cannot be read gives \"N<tab>not read\",\n"
-    "one DST does not take \"N<tab>not written\" (a packet takes no text with\n"
-    "a NUL in it), one written but not read back says so; the others still\n"
-    "go. Reply links follow the messages to their numbers in DST; a link to a\n"
-    "message that is not copied along cannot be kept: \"Links: not kept (to\n"
-    "message N, which was not copied)\". The subfields of a JAM message that no field of a message\n"
-    "holds (ids it does not know, more than 255 bytes) are told by their ids:\n"
-    "\"Subfields: not read (2004 9000)\". At the end:\n"
+    "Each message keeps its kind (netmail, echomail, local) where SRC and DST\n"
+    "both record it (JAM, packets; a packet takes no local mail). FMPT, TOPT\n"
+    "and INTL lines go only into netmail. Each message gives one line: its\n"
+    "number in SRC and its number in DST, then, a field each, every part of\n"
+    "it that did not come back as it went in when the copy was read back from\n"
+    "DST: \"From: cut to 35 of 40 characters\", \"Arrived: not kept (...)\".\n"
+    "The part names are those of kelvutil show. A message that cannot be\n"
+    "read gives \"N<tab>not read\", one DST does not take \"N<tab>not\n"
+    "written\" (a packet takes no text with a NUL in it), one written but not\n"
+    "read back says so; the others still go. A JAM message marked deleted in\n"
+    "its header gives \"N<tab>deleted, not copied\". Reply links follow the\n"
+    "messages to their numbers in DST; a link to a message that is not copied\n"
+    "along cannot be kept: \"Links: not kept (to message N, which was not\n"
+    "copied)\". What a JAM message holds that no field of a message takes\n"
+    "whole is told too: subfields by their ids, \"Subfields: not read\n"
+    "(9000)\" (ids no field holds) or \"Subfields: cut to 255 characters\n"
+    "(6)\", and a text that runs past the end of .jdt, read up to there or to\n"
+    "the next message's text, \"Text: cut in SRC to K of L bytes\". At the\n"
+    "end:\n"
     "\n"
-    "  copied K of T messages   (T: those in the range)\n"
+    "  copied K of T messages   (T: those in the range but the deleted)\n"
     "  lost PART M WHY          for each part that did not come back, in how\n"
     "                           many messages, and what DST's format has no\n"
     "                           place for\n"
@@ -65,7 +76,7 @@ struct tCopyArgs {
   long long First = 1, Last = std::numeric_limits<int32_t>::max();
   bool Packet = false;  // an option for a packet destination was given
   tShortString PktFrom, PktTo, Password, Area;
-  bool HasFrom = false, HasTo = false, HasPassword = false;
+  bool HasFrom = false, HasTo = false, HasPassword = false, HasArea = false;
 };
 
 // zone:net/node or zone:net/node.point, each a number below 65536, as
@@ -100,7 +111,7 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
     }
     if (I + 1 >= Argc) return !Fail("copy", Arg + " expects a value");
     std::string Value = Args[++I];
-    A.Packet = true;
+    A.Packet = A.Packet || Arg != "--area";
     if (Arg == "--password") {
       if (Value.size() > 8) return !Fail("copy", "a packet password has at most 8 characters");
       A.Password = tShortString(Value);
@@ -111,6 +122,7 @@ bool ParseCopyArgs(int Argc, char** Args, tCopyArgs& A) {
       for (char C : Value) Word = Word && static_cast<unsigned char>(C) > ' ';
       if (!Word) return !Fail("copy", "--area expects an area tag: one word, no blanks");
       A.Area = tShortString(Value);
+      A.HasArea = true;
     } else if (!PacketAddress(Value, Arg == "--pkt-from" ? A.PktFrom : A.PktTo)) {
       return !Fail("copy", Arg + " expects an address zone:net/node[.point]");
     } else {
@@ -137,8 +149,9 @@ int RunCopyCommand(int Argc, char** Args) {
   std::string Why;
   if (!ResolveBaseArgument(A.Src, SrcId, SrcKind, Path, Why) || !ResolveBaseArgument(A.Dst, DstId, DstKind, DstPath, Why))
     return Fail("copy", Why);
-  if (A.Packet && DstKind != bkPacket)
-    return Fail("copy", "--pkt-from, --pkt-to, --password and --area are for a packet DST");
+  if (A.Packet && DstKind != bkPacket) return Fail("copy", "--pkt-from, --pkt-to and --password are for a packet DST");
+  if (A.HasArea && DstKind != bkPacket && DstKind != bkJam)
+    return Fail("copy", "--area is for a packet or JAM DST: " + BasesOf(DstKind) + " record no area and no message kind");
   if (SameBase(SrcId, DstId)) return Fail("copy", "SRC and DST are the same base");
   // A packet's addresses are the hop it travels, this node to the next,
   // which no message tells (an echomail message names the node that wrote
@@ -165,13 +178,24 @@ int RunCopyCommand(int Argc, char** Args) {
   std::vector<int32_t> Numbers;
   for (int32_t N : MessageNumbers(*Src))
     if (N >= A.First && N <= A.Last) Numbers.push_back(N);
+  // Messages a JAM base marks deleted in their headers are gone; each is
+  // told where it stands, and none is copied.
+  std::set<int32_t> Deleted;
+  if (SrcKind == bkJam)
+    for (int64_t N = A.First; N <= std::min<int64_t>(A.Last, Src->Count); ++N)
+      if (static_cast<tJamBase&>(*Src).IsMarkedDeleted(static_cast<int32_t>(N))) Deleted.insert(static_cast<int32_t>(N));
+  const size_t Total = Numbers.size();
+  Numbers.insert(Numbers.end(), Deleted.begin(), Deleted.end());
+  std::sort(Numbers.begin(), Numbers.end());
 
   // Reply links are taken to the numbers the messages get in DST (see
   // LinkedNumber); a link to a message that is not copied with it, or to
   // none, cannot be kept and is reported. A packet keeps no links: its
   // messages go as they are and the comparison reports the links.
   std::map<int32_t, int32_t> Copies;  // SRC number -> DST number
-  std::set<int32_t> InRange(Numbers.begin(), Numbers.end());
+  std::set<int32_t> InRange;
+  for (int32_t N : Numbers)
+    if (!Deleted.count(N)) InRange.insert(N);
   bool Links = DstKind != bkPacket;
   // Msg's links in DST's terms; false when one of them names a message of
   // the range that is not written yet (its number in DST is to come).
@@ -205,12 +229,28 @@ int RunCopyCommand(int Argc, char** Args) {
       if (int32_t C = LinkedNumber(*Src, SrcKind, M.Replies[I]); C > 0 && C != N) ParentOf.emplace(C, N);
   };
 
+  // --area names the area of the messages whose source names none and
+  // does not record them as netmail or local (a *.MSG folder or a Squish
+  // base is the area; JAM keeps no tag for its echomail). The tag is the
+  // sysop's, not the message's: what is compared after the write is the
+  // message as it was, of the kind the tag made it.
+  auto GiveArea = [&A](tMessage& M) {
+    if (!A.HasArea || !M.Area.Empty() || M.Kind == mkNetmail || M.Kind == mkLocal) return false;
+    M.Area = A.Area;
+    return true;
+  };
+  auto AsItWas = [](tMessage& M, bool Given) {
+    if (!Given) return;
+    M.Area.Clear();
+    M.Kind = mkEchomail;
+  };
+
   tMessage Msg, Back;
   std::vector<tPartChange> Changes;
   std::map<std::pair<int, bool>, long> Lost;  // by part, and whether a link not copied
   std::vector<std::vector<std::string>> Lines(Numbers.size());
   std::vector<size_t> Pending;  // messages whose links are written after the others
-  long Copied = 0, UnreadMessages = 0;
+  long Copied = 0, UnreadMessages = 0, CutMessages = 0, CutTexts = 0;
   bool Failed = false;
   // Reads message Target of DST back and compares it with Msg as written:
   // the rest of line I.
@@ -253,19 +293,39 @@ int RunCopyCommand(int Argc, char** Args) {
     if (Pending.empty()) Show(I);
     int32_t N = Numbers[I];
     Lines[I].push_back(IntToStr(N).ToStdString());
+    if (Deleted.count(N)) {
+      Lines[I].push_back("deleted, not copied");
+      continue;
+    }
     if (Src->ReadMessage(N, &Msg)) {
       Lines[I].push_back("not read");
       Failed = true;
       continue;
     }
-    // What a JAM header holds beyond the message's fields cannot go along.
-    std::string Unread;
-    if (SrcKind == bkJam)
-      for (uint32_t Id : static_cast<tJamBase&>(*Src).SkippedSubfields()) {
-        if (!Unread.empty()) Unread += ' ';
-        Unread += IntToStr(Id).View();
-      }
-    if (Msg.Area.Empty()) Msg.Area = A.Area;
+    // What the read of a JAM message could not take whole cannot go along:
+    // subfields no field holds, or longer than it holds, a text that runs
+    // past .jdt.
+    std::vector<std::string> SrcLosses;
+    if (SrcKind == bkJam) {
+      const tJamBase::tReadLosses& L = static_cast<tJamBase&>(*Src).Losses();
+      auto Ids = [](const std::vector<uint32_t>& V) {
+        std::string S;
+        for (uint32_t Id : V) {
+          if (!S.empty()) S += ' ';
+          S += IntToStr(Id).View();
+        }
+        return S;
+      };
+      if (!L.Skipped.empty()) SrcLosses.push_back("Subfields: not read (" + Ids(L.Skipped) + ")");
+      if (!L.Cut.empty()) SrcLosses.push_back("Subfields: cut to 255 characters (" + Ids(L.Cut) + ")");
+      if (L.TextCut)
+        SrcLosses.push_back("Text: cut in SRC to " + IntToStr(L.TextKept).ToStdString() + " of " +
+                            IntToStr(L.TextLen).ToStdString() + " bytes (it runs past the end of .jdt)");
+      UnreadMessages += !L.Skipped.empty();
+      CutMessages += !L.Cut.empty();
+      CutTexts += L.TextCut;
+    }
+    bool AreaGiven = GiveArea(Msg);
     if (InPlace) Threads(Msg, N);
     std::string Dropped;
     bool Complete = !Links || Translate(Msg, Dropped);
@@ -281,10 +341,8 @@ int RunCopyCommand(int Argc, char** Args) {
     }
     Copies[N] = static_cast<int32_t>(Target);
     Lines[I].push_back(IntToStr(Target).ToStdString());
-    if (!Unread.empty()) {
-      Lines[I].push_back("Subfields: not read (" + Unread + ")");
-      ++UnreadMessages;
-    }
+    Lines[I].insert(Lines[I].end(), SrcLosses.begin(), SrcLosses.end());
+    AsItWas(Msg, AreaGiven);
     // Read back now, all of it unless links are still to come: in JAM
     // and Squish they are made in place below, in *.MSG the message is
     // written again with them.
@@ -303,16 +361,19 @@ int RunCopyCommand(int Argc, char** Args) {
   for (size_t I : Pending) {
     int32_t Target = Copies[Numbers[I]];
     std::string Dropped;
-    if (Src->ReadMessage(Numbers[I], &Msg) || (Translate(Msg, Dropped), !InPlace && Dst->WriteMessage(Target, &Msg))) {
+    bool AreaGiven = false;
+    if (Src->ReadMessage(Numbers[I], &Msg) ||
+        (Translate(Msg, Dropped), AreaGiven = GiveArea(Msg), !InPlace && Dst->WriteMessage(Target, &Msg))) {
       Lines[I].push_back("written, but its reply links could not be");
       Failed = true;
       continue;
     }
+    AsItWas(Msg, AreaGiven);
     Check(I, Target, Dropped, InPlace ? cpLinks : cpAll);
   }
   Show(Numbers.size());
 
-  Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Numbers.size())).ToStdString() +
+  Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Total)).ToStdString() +
                 " messages"});
   for (const auto& [Key, Count] : Lost) {
     auto Part = static_cast<tMessagePart>(Key.first);
@@ -325,6 +386,11 @@ int RunCopyCommand(int Argc, char** Args) {
   if (UnreadMessages)
     Out().Record({"lost", "Subfields", IntToStr(UnreadMessages),
                   "JAM subfields of SRC that no message field holds (kelvutil show lists them)"});
+  if (CutMessages)
+    Out().Record({"lost", "Subfields", IntToStr(CutMessages),
+                  "JAM subfields of SRC longer than the 255 characters a message field holds"});
+  if (CutTexts)
+    Out().Record({"lost", "Text", IntToStr(CutTexts), "JAM texts of SRC that run past the end of .jdt"});
   return Failed ? 1 : 0;
 }
 

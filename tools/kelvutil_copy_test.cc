@@ -5,7 +5,9 @@
 // the one read from the source: every part that differs must be on copy's
 // line for that message and be a limit of the destination's format, and
 // copy reports nothing that did not differ. A copy taken back into the
-// source's format differs from the source only where the first copy said.
+// source's format differs from the source only where the first copy said,
+// and keeps each message's kind (echomail given its area with --area where
+// it went through a base that is the area) and its TZUTC.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -58,16 +60,18 @@ struct tCopied {
   std::vector<std::string> Summary;  // "copied ..." and the "lost" lines
 };
 
-tCopied RunCopy(const std::string& Src, const std::string& Dst, tBaseKind DstKind) {
+tCopied RunCopy(const std::string& Src, const std::string& Dst, tBaseKind DstKind, const std::string& Area = "") {
   std::vector<std::string> Args{"copy", Src, Dst};
   if (DstKind == bkPacket) Args.insert(Args.end(), {"--pkt-from", "2:5020/1", "--pkt-to", "2:5020/2"});
+  if (!Area.empty()) Args.insert(Args.end(), {"--area", Area});
   tRun R = Command(RunCopyCommand, Args);
   EXPECT_EQ(R.Code, 0) << R.Out << R.Err;
   tCopied C;
   for (const std::string& L : Lines(R.Out)) {
     std::vector<std::string> F;
     for (size_t S = 0, E = 0; E != std::string::npos; S = E + 1) F.push_back(L.substr(S, (E = L.find('\t', S)) - S));
-    if (F.size() < 2 || F[0] == "lost" || F[1] == "not read" || F[1] == "not written") {
+    if (F.size() < 2 || F[0] == "lost" || F[1] == "not read" || F[1] == "not written" ||
+        F[1] == "deleted, not copied") {
       C.Summary.push_back(L);
       continue;
     }
@@ -107,11 +111,22 @@ void CopyEveryWay(const std::string& Src) {
   std::vector<int32_t> Numbers = MessageNumbers(*From);
   ASSERT_FALSE(Numbers.empty()) << Src;
   tMessage A, B, Again;
+  // Echomail is given its area where a base that records areas or kinds
+  // (a packet, JAM) takes it from one that does not.
+  ASSERT_FALSE(From->ReadMessage(Numbers[0], &A));
+  std::string Tag = KindOf(A) != mkEchomail ? "" : A.Area.Empty() ? "ECHO.TEST" : A.Area.ToStdString();
+  auto Tz = [](const tMessage& M) {
+    for (const std::string& K : Lines(M.Kludges))
+      if (K.rfind("\x01TZUTC:", 0) == 0) return K;
+    return std::string();
+  };
   for (tBaseKind Kind : {bkMsgDir, bkSquish, bkJam, bkPacket}) {
     SCOPED_TRACE(std::string("into ") + FormatName(Kind));
     tRuntimeTempDir T;
     std::string Dst = NewBase(Kind, T, "dst"), Home = NewBase(SrcKind, T, "back");
-    tCopied There = RunCopy(Src, Dst, Kind), Back = RunCopy(Dst, Home, SrcKind);
+    bool Records = SrcKind == bkJam || SrcKind == bkPacket;
+    tCopied There = RunCopy(Src, Dst, Kind, Kind == bkPacket ? Tag : ""),
+            Back = RunCopy(Dst, Home, SrcKind, Records ? Tag : "");
     // Links compared as the numbers of the messages they name in the copy
     // (0: none there); a link to a message that did not come along is one
     // copy reports.
@@ -147,8 +162,13 @@ void CopyEveryWay(const std::string& Src) {
       }
       tParts Want = Differences(A, B, Kind);
       if (Dropped) Want.insert("Links");
-      if (SrcKind == bkJam && !static_cast<tJamBase&>(*From).SkippedSubfields().empty()) Want.insert("Subfields");
+      if (SrcKind == bkJam) {
+        const tJamBase::tReadLosses& L = static_cast<tJamBase&>(*From).Losses();
+        if (!L.Skipped.empty() || !L.Cut.empty()) Want.insert("Subfields");
+        if (L.TextCut) Want.insert("Text");
+      }
       EXPECT_EQ(Want, Reported);
+      EXPECT_EQ(Tz(B), Tz(A));
       // Back home, what differs from the source is what one of the two
       // copies reported.
       ASSERT_TRUE(Back.Messages.count(M));
@@ -158,6 +178,8 @@ void CopyEveryWay(const std::string& Src) {
       if (Kind != bkPacket)
         MapLinks(A, [&Back](int32_t X) { return Back.Messages.count(X) ? Back.Messages[X].first : 0; });
       Numbered(Again, *Home2, SrcKind, nullptr, Unused);
+      EXPECT_EQ(Again.Kind, A.Kind);
+      EXPECT_EQ(Tz(Again), Tz(A));
       std::vector<tPartChange> Changes;
       CompareMessages(A, Again, Changes);
       for (const tPartChange& C : Changes)
@@ -186,21 +208,33 @@ TEST(KelvutilCopyRoundTrip, SamplesOfAnIndependentLibrary) {
 }
 
 // A JAM header may hold what no field of a message takes: a subfield id
-// the library does not know, data longer than a field, a file name
-// without the file-attach attribute. copy names them; none is lost unseen.
+// the library does not know, a file name without the file-attach
+// attribute; data longer than a field holds is cut there, and a text whose
+// TxtLen runs past .jdt is read as far as the next text. copy names them;
+// none is lost unseen.
 TEST(KelvutilCopyRoundTrip, JamSubfieldsNoFieldHoldsAreTold) {
   tRuntimeTempDir T;
   testing::tJamImage Jam;
-  Jam.Add({{sfSenderName, "Ivan"}, {sfReceiverName, "Olga"}, {sfSubject, "hi"}, {2004, "+0300"},
-           {sfFtsKludge, "X-LONG: " + std::string(300, 'x')}, {sfEnclosedFile, "notes.zip"}},
-          "text\r");
-  Jam.Add({{sfSenderName, "Olga"}, {sfReceiverName, "Ivan"}, {sfSubject, "re: hi"}}, "more\r");
+  Jam.Add({{sfOAddress, "2:5020/1"}, {sfDAddress, "2:5020/2"}, {sfSenderName, "Ivan"}, {sfReceiverName, "Olga"},
+           {sfSubject, "hi " + std::string(300, 's')}, {2004, "0300"},
+           {sfFtsKludge, "X-LONG: " + std::string(300, 'x')}, {sfEnclosedFile, "notes.zip"}, {9000, "?"}},
+          "text\r", [](std::string& H) { testing::SetU32(H, jhTxtLen, 100); });
+  Jam.Add({{sfOAddress, "2:5020/2"}, {sfDAddress, "2:5020/1"}, {sfSenderName, "Olga"}, {sfReceiverName, "Ivan"},
+           {sfSubject, "re: hi"}},
+          "more\r");
   testing::WriteJamFiles(T / "src", {Jam.Jhr, Jam.Jdt, Jam.Jdx});
-  tRun R = Command(RunCopyCommand, {"copy", Letter('J', T / "src"), T / "dst"});
+  tRun R = Command(RunCopyCommand, {"copy", Letter('J', T / "src"), Letter('J', T / "dst")});
   EXPECT_EQ(R.Code, 0) << R.Err;
   EXPECT_EQ(Lines(R.Out), (std::vector<std::string>{
-                              "1\t1\tSubfields: not read (2004 2000 9)", "2\t2", "copied 2 of 2 messages",
-                              "lost\tSubfields\t1\tJAM subfields of SRC that no message field holds (kelvutil show lists them)"}));
+                              "1\t1\tSubfields: not read (9 9000)\tSubfields: cut to 255 characters (6 2000)\t"
+                              "Text: cut in SRC to 5 of 100 bytes (it runs past the end of .jdt)",
+                              "2\t2", "copied 2 of 2 messages",
+                              "lost\tSubfields\t1\tJAM subfields of SRC that no message field holds (kelvutil show lists them)",
+                              "lost\tSubfields\t1\tJAM subfields of SRC longer than the 255 characters a message field holds",
+                              "lost\tText\t1\tJAM texts of SRC that run past the end of .jdt"}));
+  tRun Shown = Command(RunShowCommand, {"show", Letter('J', T / "src"), "1"});
+  EXPECT_NE(Shown.Out.find("\nJamTextCut\t5 of 100 bytes: the text runs past the end of .jdt\n"), std::string::npos)
+      << Shown.Out;
 }
 
 // Into a base that holds other messages, and only a range: each link
@@ -261,7 +295,7 @@ class KelvutilCopyCrashmail : public testing::tCrashmailTest {
     for (int I = 1; I <= 4; ++I) {
       std::string Kludges = "\x01MSGID: 2:5020/2 0000000" + std::to_string(I) + "\r";
       if (I > 1) Kludges += "\x01REPLY: 2:5020/2 0000000" + std::to_string(I / 2) + "\r";
-      ASSERT_TRUE(Jam.Write(Kludges + "\x01" "CHRS: CP866 2\rThread text " + std::to_string(I) + "\r",
+      ASSERT_TRUE(Jam.Write(Kludges + "\x01" "TZUTC: 0300\r\x01" "CHRS: CP866 2\rThread text " + std::to_string(I) + "\r",
                             "FROMNAME 'Writer " + std::to_string(I) + "' FROMADDR 2:5020/2 TONAME All TOADDR 2:5020/1 "
                             "SUBJECT 'thread' AREA ECHO.JAM ORIGIN 'Node Two' PKTFROMADDR 2:5020/2 "
                             "PKTTOADDR 2:5020/1 NOMSGID"));
@@ -327,11 +361,53 @@ TEST_F(KelvutilCopyCrashmail, CrashmailTossesPacketsCopiedFromJam) {
     EXPECT_EQ(OrigAddrStr(M), "2:5020/2");
     EXPECT_EQ(M.MsgId, Sent.MsgId);
     EXPECT_EQ(M.ReplyId, Sent.ReplyId);
-    EXPECT_EQ(Lines(M.Kludges), std::vector<std::string>{"\x01" "CHRS: CP866 2"});
+    EXPECT_EQ(Lines(M.Kludges), (std::vector<std::string>{"\x01" "TZUTC: 0300", "\x01" "CHRS: CP866 2"}));
     EXPECT_EQ(M.Text.View(), Sent.Text.View());
     EXPECT_EQ(M.TearLine, Sent.TearLine);
     EXPECT_EQ(M.Origin, "Node Two ");
   }
+}
+
+// Echomail from a point in crashmail's JAM area, and netmail from it, after
+// crashmail's maintenance has marked messages beyond KEEPNUM deleted: list
+// shows the others only, copy tells each deleted one and copies the
+// others, show still shows one as it stands. FMPT goes with the netmail
+// only, into every format that writes kludge lines.
+TEST_F(KelvutilCopyCrashmail, AfterCrashmailsMaintenance) {
+  for (int I = 1; I <= 6; ++I)
+    ASSERT_TRUE(Jam.Write("Echo text\r", "FROMNAME 'Point " + std::to_string(I) + "' FROMADDR 2:5020/2.5 TONAME All "
+                          "TOADDR 2:5020/1 SUBJECT echo AREA ECHO.JAM PKTFROMADDR 2:5020/2 PKTTOADDR 2:5020/1"));
+  ASSERT_TRUE(Jam.Write("Net text\r", "FROMNAME Point FROMADDR 2:5020/2.5 TONAME Sysop TOADDR 2:5020/1 SUBJECT net"));
+  ASSERT_TRUE(Jam.Toss()) << Jam.Log();
+  Jam.AddPrefs("KEEPNUM 3");
+  ASSERT_EQ(Jam.Run("crashmaint SETTINGS " + Jam.Path() + "/prefs MAINT VERBOSE"), 0);
+  // What is gone is what the headers say (the log names more than crashmail
+  // marks, depending on the sizes of the headers).
+  const std::string Src = Letter('J', Jam / "jam/echo");
+  std::set<std::string> Gone, Listed, Kept;
+  tJamBase Base;
+  ASSERT_FALSE(Base.Open(Jam / "jam/echo", smOpenRead));
+  for (int32_t N = 1; N <= 6; ++N) (Base.IsMarkedDeleted(N) ? Gone : Kept).insert(std::to_string(N));
+  ASSERT_FALSE(Gone.empty()) << Jam.Log();
+  for (const std::string& L : Lines(Command(RunListCommand, {"list", Src}).Out)) Listed.insert(L.substr(0, L.find('\t')));
+  EXPECT_EQ(Listed, Kept);
+  EXPECT_NE(Command(RunShowCommand, {"show", Src, *Gone.begin()}).Out.find(" deleted\n"), std::string::npos);
+  tRuntimeTempDir T;
+  for (const std::string& Dst : {Letter('F', T / "msg"), Letter('S', T / "sq"), Letter('P', T / "out.pkt")}) {
+    std::vector<std::string> Args{"copy", Src, Dst};
+    if (Dst[0] == 'P') Args.insert(Args.end(), {"--pkt-from", "2:5020/1", "--pkt-to", "2:5020/3", "--area", "E"});
+    tRun R = Command(RunCopyCommand, Args);
+    for (const std::string& N : Gone) EXPECT_NE(R.Out.find(N + "\tdeleted, not copied\n"), std::string::npos) << R.Out;
+    EXPECT_NE(R.Out.find("copied " + std::to_string(Kept.size()) + " of " + std::to_string(Kept.size())), std::string::npos);
+    ASSERT_EQ(Command(RunCopyCommand, {"copy", Letter('J', Jam / "jam/netmail"), Dst}).Code, 0);
+  }
+  // FMPT in the three copies of the netmail, none in the echomail.
+  std::string Written;
+  for (const auto& E : std::filesystem::recursive_directory_iterator(T.Path()))
+    if (E.is_regular_file()) Written += GetFile(E.path().string());
+  size_t Fmpt = 0;
+  for (size_t At = 0; (At = Written.find("\x01" "FMPT 5", At)) != std::string::npos; ++At) ++Fmpt;
+  EXPECT_EQ(Fmpt, 3u);
 }
 
 // A *.MSG folder with a thread in it (numbers with gaps, each reply named

@@ -20,10 +20,16 @@ extern const char ShowHelp[] =
     "an empty line, then the body with its line breaks. A value the message\n"
     "does not carry and the reader completed (a MSGID or INTL made from the\n"
     "addresses, the time of reading for a date text with no date) is\n"
-    "followed by a tab and \"(completed)\"; it is never written back. Text is\n"
-    "printed as stored (code page 866, as UTF-8 on Linux), except that\n"
-    "control characters show as ^ and a letter (^A the SOH that starts a\n"
-    "kludge, ^[ an escape), so that no message can change the terminal.\n\n"
+    "followed by a tab and \"(completed)\"; it is never written back. Kind is\n"
+    "netmail, echomail or local where the base records it (JAM, packets). A\n"
+    "JAM message whose header marks it deleted is shown as it stands, its\n"
+    "Attr line ending in \"deleted\"; JamTextCut tells a text whose length\n"
+    "runs past the end of .jdt, shown only up to there or to the next\n"
+    "message's text. A type 2.2 packet header gives PacketType 2.2 and its\n"
+    "domains in place of the date and the capability words. Text is printed\n"
+    "as stored (code page 866, as UTF-8 on Linux), except that control\n"
+    "characters show as ^ and a letter (^A the SOH that starts a kludge, ^[\n"
+    "an escape), so that no message can change the terminal.\n\n"
     KELV_BASEID_HELP "The base is opened for reading only.\n";
 
 namespace {
@@ -89,9 +95,12 @@ void PutBody(tTextOut& Out, tTextBody& Body) {
 
 bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   tMessage Msg;
-  // The body is printed as it is read from the file, never held whole.
+  // The body is printed as it is read from the file, never held whole. A
+  // JAM message marked deleted does not exist, but is shown as it stands
+  // (its Attr says deleted).
   Base.StreamBody = 1;
-  bool Failed = !Base.Exists(Number) || Base.ReadMessage(Number, &Msg);
+  bool Failed =
+      Base.Exists(Number) ? Base.ReadMessage(Number, &Msg) : !ReadJamMarkedDeleted(Base, Number, Msg);
   Base.StreamBody = 0;
   if (Failed) return false;
   bool DateMade = Msg.Completed & cvDate;
@@ -111,6 +120,7 @@ bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   PutLine(Out, "Flags", Msg.Flags);
   PutLine(Out, "FlagsRest", Msg.FlagsRest);
   PutLine(Out, "Area", Msg.Area);
+  PutLine(Out, "Kind", KindName(Msg.Kind));
   PutLine(Out, "MsgId", Msg.MsgId, Msg.Completed & cvMsgId);
   PutLine(Out, "ReplyId", Msg.ReplyId);
   PutLine(Out, "Intl", Msg.Intl, Msg.Completed & cvIntl);

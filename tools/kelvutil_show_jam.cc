@@ -25,6 +25,17 @@ void PrintJamDetails(tTextOut& Out, tMsgBase& Base, int32_t N) {
   Number("JamTxtLen", GetU32(Raw.Header + jhTxtLen));
   for (const auto& [Id, Data] : Raw.Subfields)
     Out.Printf("JamSubfield\t%lu\t%s\n", static_cast<unsigned long>(Id), Escaped(Data).c_str());
+  // The text the read shows stops where the file or the next message's
+  // text begins, not where a wrong TxtLen would take it.
+  const tJamBase::tReadLosses& L = Jam->Losses();
+  if (L.TextCut)
+    Out.Printf("JamTextCut\t%lu of %lu bytes: the text runs past the end of .jdt\n",
+               static_cast<unsigned long>(L.TextKept), static_cast<unsigned long>(L.TextLen));
+}
+
+bool ReadJamMarkedDeleted(tMsgBase& Base, int32_t N, tMessage& Msg) {
+  auto* Jam = dynamic_cast<tJamBase*>(&Base);
+  return Jam && !Jam->ReadMarkedDeleted(N, &Msg);
 }
 
 }  // namespace kelvane

@@ -14,6 +14,15 @@ void PrintPacketHeader(tTextOut& Out, tMsgBase& Base) {
   Out.Printf("PacketFrom\t%s\n", Pkt->GetOrigAddr().CStr());
   Out.Printf("PacketTo\t%s\n", Pkt->GetDestAddr().CStr());
   Out.Printf("PacketPassword\t%s\n", Escaped(Pkt->GetPassword()).c_str());
+  if (IsType22Header(H)) {
+    // A 2.2 header has domains where 2+ has its date and capability words.
+    Out.Put("PacketType\t2.2\n");
+    Out.Printf("PacketFromDomain\t%s\n", Escaped(GetTextField(H + p22OrigDomain, PktDomainWidth)).c_str());
+    Out.Printf("PacketToDomain\t%s\n", Escaped(GetTextField(H + p22DestDomain, PktDomainWidth)).c_str());
+    Out.Printf("PacketProduct\t0x%02x\n", H[phProductLow]);
+    Out.Printf("PacketRevision\t%u\n", H[phRevisionMajor]);
+    return;
+  }
   // The month is stored from 0.
   Out.Printf("PacketDate\t%04u-%02u-%02u %02u:%02u:%02u\n", GetU16(H + phYear), GetU16(H + phMonth) + 1u,
                GetU16(H + phDay), GetU16(H + phHour), GetU16(H + phMinute), GetU16(H + phSecond));

@@ -19,6 +19,7 @@
 #include "runtime/coding.h"
 #include "runtime/test_dir.h"
 #include "tools/kelvutil.h"
+#include "tools/test_kelvutil.h"
 
 namespace kelvane {
 namespace {
@@ -123,6 +124,29 @@ TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
               "PacketProduct\t0x00fe\nPacketRevision\t1.7\nPacketCapWord\t0x0001\nPacketCapCopy\t0x0100\n");
     EXPECT_NE(Shown.find("\nArea\tFIDO.TEST\n"), std::string::npos) << Shown;
   }
+}
+
+// A type 2.2 header (FSC-0045) is read by its own layout, not as 2+: show
+// gives its points and domains and no date, copy into it takes the
+// addresses it has, and check finds no capability word where a domain's
+// bytes lie.
+TEST(KelvutilTest, TypeTwoPointTwoPacketsByTheirOwnLayout) {
+  tRuntimeTempDir T;
+  const std::string File = T / "0000aa22.pkt";
+  PutFile(File, testing::PacketBytes(testing::PktHeader22Bytes({2, 5020, 2, 3}, {2, 5020, 1, 0}, "amiganet", "fidonet"),
+                                     testing::ThreeMessages()));
+  auto Base = OpenBaseForReading("show", File);
+  ASSERT_TRUE(Base);
+  std::string Shown = Show(*Base, 1);
+  EXPECT_EQ(Shown.substr(0, Shown.find("Number\t")),
+            "PacketFrom\t2:5020/2.3\nPacketTo\t2:5020/1\nPacketPassword\tpw\nPacketType\t2.2\n"
+            "PacketFromDomain\tamiganet\nPacketToDomain\tfidonet\nPacketProduct\t0xfe\nPacketRevision\t1\n");
+  Base.reset();
+  testing::tRun Checked = testing::Command(RunCheckCommand, {"check", File});
+  EXPECT_EQ(Checked.Code, 0) << Checked.Out;
+  ASSERT_EQ(testing::Command(RunCopyCommand, {"copy", File, File + ".pkt", "--pkt-from", "2:5020/2.3", "--pkt-to",
+                                              "2:5020/1"}).Code, 0);
+  EXPECT_EQ(testing::Command(RunCopyCommand, {"copy", File + ".pkt", File, "--pkt-from", "2:5020/2.3"}).Code, 0);
 }
 
 // A JAM base: list reads it through OpenBase, show adds where the header
