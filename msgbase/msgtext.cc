@@ -276,17 +276,21 @@ tTextLayout LayOut(tMessage& Msg, tTextWindow& Bytes) {
 
 }  // namespace
 
-void ReadControlInfo(tMessage& Msg, std::string_view Info) {
-  Info = Info.substr(0, std::min(Info.find('\0'), Info.size()));
+void ReadControlInfo(tMessage& Msg, tStream& S, int64_t From, int64_t To) {
+  // Read where it lies, a block at a time: its length comes from the file.
+  std::vector<uint8_t> Buffer;
+  tTextWindow Info(S, From, To, Buffer);
+  const size_t Size = Info.CutAtNul();
   tIndexes Ix(Msg);
   tShortString Line;
   size_t Pos = 0;
-  while (Pos < Info.size()) {
+  while (Pos < Size) {
     if (Info[Pos] == '\001') ++Pos;
-    size_t End = std::min(Info.find('\001', Pos), Info.size());
+    size_t End = Pos;
+    while (End < Size && Info[End] != '\001') ++End;
     if (End > Pos) {
       Line = "\001";
-      Line.Append(Info.substr(Pos, End - Pos));
+      Line.Append(Info.Piece(Pos, std::min(End - Pos, tShortString::MaxLength)));
       ApplyRows(Msg, Line.View(), false, Ix);
     }
     Pos = End;
