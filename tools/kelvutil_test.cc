@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "msgbase/msgbase.h"
 #include "msgbase/message.h"
 #include "msgbase/msgdir.h"
+#include "msgbase/squish.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_pkt.h"
 #include "runtime/coding.h"
@@ -235,6 +238,46 @@ TEST(KelvutilTest, SquishBasesAreListedAndShownWithTheirLinks) {
   for (const char* Line : {"\nSquishFrame\t2344\n", "\nSquishUmsgId\t5\n", "\nSquishReplyTo\t4\t0\n"})
     EXPECT_NE(Four.find(Line), std::string::npos) << Line;
   EXPECT_NE(FortyTwo.find("\nSquishReplyTo\t54\t41\n"), std::string::npos) << FortyTwo;
+}
+
+// A length in a base's file claims two gigabytes of a sparse file (a
+// Squish frame and its control information, a JAM text): list and show
+// read what is there, a block at a time, and print the message.
+TEST(KelvutilTest, LengthsThatClaimGigabytesOfASparseFileAreReadInBlocks) {
+  tRuntimeTempDir T;
+  tMessage M;
+  M.From = "Ivan";
+  M.Subject = "huge";
+  M.Pid = "pid";
+  M.Text.WriteStr("Body\r");
+  const uint32_t Huge = 0x7FFFF000;
+  for (const char* Letter : {"S", "J"}) {
+    std::string Id = Letter + T / "area";
+    {
+      auto Base = OpenBase(Id, 0);
+      ASSERT_TRUE(Base && !Base->WriteMessage(1, &M)) << Id;
+    }
+    std::string Data = T / (Letter[0] == 'S' ? "area.sqd" : "area.jdt");
+    std::fstream F(Letter[0] == 'S' ? Data : T / "area.jhr", std::ios::in | std::ios::out | std::ios::binary);
+    uint8_t Len[4];
+    PutU32(Len, Huge);
+    if (Letter[0] == 'S') {
+      F.seekp(SqBaseSize + sfMsgLength);
+      F.write(reinterpret_cast<char*>(Len), 4);
+      F.write(reinterpret_cast<char*>(Len), 4);  // sfCtrlLength
+    } else {
+      F.seekp(JamFixedHeaderSize + jhTxtLen);
+      F.write(reinterpret_cast<char*>(Len), 4);
+    }
+    F.close();
+    std::filesystem::resize_file(Data, uint64_t{Huge} + 4096);
+    auto Base = OpenBase(Id, smOpenRead);
+    ASSERT_TRUE(Base);
+    EXPECT_EQ(Fields(List(*Base))[5], "huge") << Id;
+    std::string Shown = Show(*Base, 1);
+    EXPECT_NE(Shown.find("\nPid\tpid\n"), std::string::npos) << Shown;
+    std::filesystem::remove(T / "area.sqd"), std::filesystem::remove(T / "area.sqi");
+  }
 }
 
 }  // namespace
