@@ -104,13 +104,17 @@ void tApplication::Run() {
     CheckBusyFlag();
     // A store that fails leaves the old file in place; saying "done!" then
     // would tell the sysop the removal took effect when it did not. The
-    // bases of the removed areas are still all there.
-    if (Config.Store(ConfigPath)) {
+    // bases of the removed areas are still all there. When only the sync of
+    // the folder failed, the new file is in place: the run goes on as after
+    // a store, and says so.
+    bool Placed = false;
+    bool Failed = Config.Store(ConfigPath, &Placed);
+    if (Failed && !Placed) {
       WriteMarkup("~0C~failed!~07~");
       DisposeNetmail();
       Abort(exitStoreFailed, NothingRemoved());
     }
-    WriteMarkup("~0a~done!~07~\r\n");
+    WriteMarkup(Failed ? "~0E~stored, but the sync of its folder failed!~07~\r\n" : "~0a~done!~07~\r\n");
     // Only now that the configuration no longer lists the areas may their
     // messages go.
     DeleteRemovedBases();

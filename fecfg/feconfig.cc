@@ -274,14 +274,17 @@ void tFastEchoConfig::WriteTo(tStream& Out) const {
   if (!Trailer.empty()) Out.Write(Trailer.data(), static_cast<uint32_t>(Trailer.size()));
 }
 
-bool tFastEchoConfig::Store(std::string_view FileName) const {
+bool tFastEchoConfig::Store(std::string_view FileName, bool* Placed) const {
   // The new file is written in full beside the old one and takes its place
   // only once it is on the disk; a link is followed, so FastEcho's own file
   // is the one replaced.
   tReplacingFile File(FileName);
+  if (Placed) *Placed = false;
   if (File.Out().Status != stOk) return true;
   WriteTo(File.Out());
-  return !File.Commit();
+  bool Failed = !File.Commit();
+  if (Placed) *Placed = File.Placed();
+  return Failed;
 }
 
 }  // namespace kelvane

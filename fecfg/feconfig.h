@@ -177,9 +177,11 @@ class tFastEchoConfig {
   // FileName + ".$$$", created new and never through a link, flushed to the
   // disk, which then takes the place of FileName (of the file it links to)
   // in one step, with its permission bits. True on failure; after a failure
-  // FileName is as it was and the temporary file is gone. The object is not
-  // changed.
-  bool Store(std::string_view FileName) const;
+  // FileName is as it was and the temporary file is gone, unless only the
+  // sync of its folder failed after the new file took its place: Placed,
+  // when given, tells that case (true once the new file is in place). The
+  // object is not changed.
+  bool Store(std::string_view FileName, bool* Placed = nullptr) const;
 
   // The same two on any stream, for tests and tools that hold the bytes in
   // memory. LoadFrom reads from In's position to its end; it fails and

@@ -459,7 +459,7 @@ TEST(FeConfigStore, StoredFileLoadsBackToTheSameObject) {
 // Forwards to the real file system and fails one chosen call.
 class tFaultyFileSystem : public tForwardingFileSystem {
  public:
-  enum tCall { fcNone, fcOpen, fcWrite, fcSync, fcClose, fcReplace };
+  enum tCall { fcNone, fcOpen, fcWrite, fcSync, fcClose, fcReplace, fcSyncDir };
   tFaultyFileSystem(tCall Fail, int Nth = 1) : Fail_(Fail), Nth_(Nth) {}
   int Writes = 0;
 
@@ -477,6 +477,7 @@ class tFaultyFileSystem : public tForwardingFileSystem {
   bool Replace(std::string_view Source, std::string_view Target) override {
     return Fail_ != fcReplace && Real().Replace(Source, Target);
   }
+  bool SyncDir(std::string_view Path) override { return Fail_ != fcSyncDir && Real().SyncDir(Path); }
 
  private:
   tCall Fail_;
@@ -525,6 +526,28 @@ TEST(FeConfigStore, AFailedStoreLeavesTheOriginalAsItWas) {
   }
   ASSERT_FALSE(Config.Store(Target));
   EXPECT_TRUE(ReadAll(Target) == ReadAll(Dir.File("probe.cfg")));
+}
+
+TEST(FeConfigStore, OnlyTheFolderSyncFailedTheNewFileIsInPlaceAndSaidSo) {
+  tScratch Dir;
+  const std::string Target = Dir.File("setup.cfg");
+  WriteAll(Target, Generate(tFeGenOptions()));
+  tFastEchoConfig Config;
+  ASSERT_FALSE(Config.Load(Target));
+  Config.RemoveArea(0);
+  bool Placed = false;
+  {
+    tFaultyFileSystem Faulty(tFaultyFileSystem::fcSyncDir);
+    tInstall Use(Faulty);
+    EXPECT_TRUE(Config.Store(Target, &Placed));
+  }
+  EXPECT_TRUE(Placed);
+  tFastEchoConfig Stored;
+  ASSERT_FALSE(Stored.Load(Target));
+  ExpectSameObject(Config, Stored);
+  EXPECT_EQ(Dir.Entries(), 1u);  // no temporary file left behind
+  EXPECT_FALSE(Config.Store(Target, &Placed));
+  EXPECT_TRUE(Placed);
 }
 
 }  // namespace

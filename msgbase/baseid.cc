@@ -170,7 +170,8 @@ std::unique_ptr<tMsgBase> OpenBase(std::string_view Identifier, int32_t Mode,
   }
   if (Prepare) Prepare(*Base);
   if (Base->Open(Path, Mode) || Base->Closed != cbOpen) {
-    if (Base->Create(Path, Mode)) return nullptr;
+    // Another writer may have made the base between the two: it is opened.
+    if (Base->Create(Path, Mode) && (Base->Open(Path, Mode) || Base->Closed != cbOpen)) return nullptr;
   }
   return Base;
 }
@@ -226,6 +227,57 @@ bool SamePath(std::string_view A, std::string_view B) {
   return SameText866(Canonical(A), Canonical(B));
 }
 
+namespace {
+
+// Whether two names are one to the file layer: ASCII letters in either
+// case, as it finds names.
+bool SameFolded(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I) {
+    char X = A[I], Y = B[I];
+    if (X >= 'a' && X <= 'z') X = static_cast<char>(X - 32);
+    if (Y >= 'a' && Y <= 'z') Y = static_cast<char>(Y - 32);
+    if (X != Y) return false;
+  }
+  return true;
+}
+
+// The files Path + each of Exts that exist, under the names they have on
+// disk, into Files; false when a name would not fit. Names are found
+// whatever their case, as Windows finds them. On a system where names
+// differ by case, a base whose name differs from this one's only by case
+// is another base: when a file of exactly this base's name is there, only
+// files of exactly its name are its own.
+bool AddBaseFiles(std::string_view Path, std::initializer_list<const char*> Exts, std::vector<tShortString>& Files) {
+  std::string_view Stem = WholeFileName(Path);
+  tShortString Mask, Name;
+  for (const char* Ext : Exts)
+    if (!WholeName(Name, {Path, Ext})) return false;
+  if (!WholeName(Mask, {Path, ".*"})) return false;
+  std::vector<tDirEntry> Entries;
+  ListDir(Mask, Entries);
+  auto Ours = [&](const tDirEntry& E, const char* Ext) {
+    return !E.IsDir && SameFolded(E.Name.View(), std::string(Stem) + Ext);
+  };
+  bool Exact = false;
+  for (const tDirEntry& E : Entries)
+    for (const char* Ext : Exts) Exact = Exact || (Ours(E, Ext) && E.Name.View().substr(0, Stem.size()) == Stem);
+  tShortString Prefix = AddBackslash(DirPart(Path));
+  for (const char* Ext : Exts) {
+    // The listing is in byte order: the first match is the one the file
+    // layer would open.
+    for (const tDirEntry& E : Entries) {
+      if (!Ours(E, Ext) || (Exact && E.Name.View().substr(0, Stem.size()) != Stem)) continue;
+      if (!WholeName(Name, {Prefix, E.Name})) return false;
+      Files.push_back(Name);
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
   Files.clear();
   if (Identifier.empty()) return true;
@@ -264,10 +316,10 @@ bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
       Whole = Add({Path});
       break;
     case bkSquish:
-      for (const char* Ext : {".sqd", ".sqi", ".sql"}) Whole = Whole && Add({Path, Ext});
+      Whole = AddBaseFiles(Path, {".sqd", ".sqi", ".sql"}, Files);
       break;
     case bkJam:
-      for (const char* Ext : {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}) Whole = Whole && Add({Path, Ext});
+      Whole = AddBaseFiles(Path, {".jhr", ".jdt", ".jdx", ".jlr", ".jqv"}, Files);
       break;
     case bkNone:
       break;
@@ -279,10 +331,36 @@ bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files) {
 bool DeleteBase(std::string_view Identifier) {
   std::vector<tShortString> Files;
   if (BaseFiles(Identifier, Files)) return true;
+  // The format's lock is had and held while the files go: a tosser that
+  // holds it is writing the base, and one that waits for it finds the base
+  // gone. Its file is the first BaseFiles names: the data file of Squish,
+  // .jhr of JAM, the packet (*.MSG has none).
+  tBaseKind Kind;
+  tShortString Path;
+  SplitBaseId(Identifier, Kind, Path);
+  int Locked = -1;
+  if (Kind != bkMsgDir && !Files.empty()) {
+    std::string_view Ext = Kind == bkSquish ? "sqd" : Kind == bkJam ? "jhr" : "";
+    if (Ext.empty() || SameText866(ExtensionPart(Files[0]), Ext)) Locked = 0;
+  }
   // Whole or not at all: a JAM header without its texts, or a Squish index
   // without its data, is a damaged base; a base left whole is only one that
   // is still there.
-  return !Files.empty() && !RemoveFilesAllOrNone(Files);
+  return !Files.empty() && !RemoveFilesAllOrNone(Files, Locked);
+}
+
+bool SyncBase(std::string_view Identifier) {
+  std::vector<tShortString> Files;
+  if (BaseFiles(Identifier, Files)) return true;
+  // A folder of many message files goes in one call where the system has one.
+  if (Files.size() > 16 && FileSystem().SyncAll(Files.back())) return false;
+  bool Failed = false;
+  for (const tShortString& Name : Files) {
+    tBufStream File(Name, smOpenReadWrite);
+    if (File.Status == stOk) File.Flush(true);
+    Failed = !File.Close() || Failed;
+  }
+  return (!Files.empty() && !FileSystem().SyncDir(Files.back())) || Failed;
 }
 
 void EraseFile(std::string_view Name) {

@@ -93,13 +93,23 @@ bool BaseFiles(std::string_view Identifier, std::vector<tShortString>& Files);
 //   Squish  path + ".sqd", ".sqi", ".sql"
 //   JAM     path + ".jhr", ".jdt", ".jdx", ".jlr", ".jqv"
 //   packet  the packet file
-// Files that are not there are no part of it. When one of the others is
-// held open by another process (or cannot be removed for another reason
-// found beforehand), every file stays. Returns true when the identifier
-// names no base (empty, a letter with no path after it, or one that does
-// not fit, or whose base has a file whose name would not) or the base
-// could not go; false when its files are gone, or it had none.
+// Files that are not there are no part of it; on a system where names
+// differ by case, when a file of exactly the base's name is there, a file
+// whose name differs from it only by case belongs to another base. The
+// format's lock (on the .sqd, the .jhr, the packet) must be had, waiting
+// as writers wait, and is held while the files go. When another program
+// keeps that lock, or one of the files is held open by another process,
+// has no write permission (read-only), or cannot be removed for another
+// reason found beforehand, every file stays. Returns true when the
+// identifier names no base (empty, a letter with no path after it, or one
+// that does not fit, or whose base has a file whose name would not) or
+// the base could not go; false when its files are gone, or it had none.
 bool DeleteBase(std::string_view Identifier);
+
+// Puts every file of a base (those DeleteBase would remove) and its
+// folder's entries on the disk, so that what was written survives a crash.
+// True when one of them could not be.
+bool SyncBase(std::string_view Identifier);
 
 // Deletes the file Name when it exists (a directory does not count) and no
 // other process holds it open: the file is first opened for reading with

@@ -7,10 +7,12 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "msgbase/address.h"
+#include "msgbase/base_change.h"
 #include "msgbase/baseid.h"
 #include "msgbase/control_line.h"
 #include "msgbase/fts_writer.h"
@@ -145,56 +147,6 @@ uint32_t JamCrc(std::string_view S) {
   return Crc;
 }
 
-// In-place changes of one update, each flushed before the next is made, and
-// what they overwrote: a failed update puts the old bytes back in reverse
-// order, so the files are as they were.
-class tJamBase::tUndoLog {
- public:
-  // Writes Len bytes of New at Pos of S and hands them to the system. Old
-  // holds the bytes that stand there now; without it they are read first
-  // (what lay beyond the end is cut off again on undo).
-  bool Put(tStream& S, int64_t Pos, const void* New, uint32_t Len, const void* Old = nullptr) {
-    tEntry E{&S, Pos, std::string(Len, '\0'), S.GetSize()};
-    if (Old) {
-      std::memcpy(E.Old.data(), Old, Len);
-    } else {
-      S.Seek(Pos);
-      E.Old.resize(S.Read(E.Old.data(), Len));
-      S.Reset();
-    }
-    Entries_.push_back(std::move(E));
-    S.Seek(Pos);
-    S.Write(New, Len);
-    S.Flush();
-    return S.Status == stOk;
-  }
-
-  void Undo() {
-    for (auto It = Entries_.rbegin(); It != Entries_.rend(); ++It) {
-      tStream& S = *It->S;
-      S.Reset();
-      S.Seek(It->Pos);
-      S.WriteStr(It->Old);
-      if (S.GetSize() > It->OldSize) {
-        S.Seek(It->OldSize);
-        S.Truncate();
-      }
-      S.Flush();
-      S.Reset();
-    }
-    Entries_.clear();
-  }
-
- private:
-  struct tEntry {
-    tStream* S;
-    int64_t Pos;
-    std::string Old;
-    int64_t OldSize;
-  };
-  std::vector<tEntry> Entries_;
-};
-
 tJamBase::tJamBase() { InitHeaders(); }
 
 tJamBase::~tJamBase() { CloseStreams(); }
@@ -214,6 +166,8 @@ void tJamBase::InitHeaders() {
 }
 
 void tJamBase::CloseStreams() {
+  Change_.Close();
+  Counted_ = false;
   TextStartsKnown_ = false;
   HeaderStream.reset();
   DataStream.reset();
@@ -387,6 +341,77 @@ bool tJamBase::OpenFiles(std::string_view APath, int32_t Mode, bool Make) {
 }
 
 bool tJamBase::Open(std::string_view APath, int32_t Mode) { return OpenFiles(APath, Mode, false); }
+
+bool tJamBase::StartChange() {
+  auto Reopen = [this]() -> tStream* {
+    tShortString Again = Path;
+    return Open(Again, OpenMode) ? nullptr : HeaderStream.get();
+  };
+  if (!Change_.Start(*this, HeaderStream.get(), Path + ".jhr", Reopen)) return false;
+  if (!Change_.Fresh()) return true;
+  for (tStream* S : {HeaderStream.get(), DataStream.get(), IndexStream.get()}) S->Refresh();
+  uint8_t Fixed[JamFixedHeaderSize];
+  HeaderStream->Seek(0);
+  HeaderStream->Read(Fixed, JamFixedHeaderSize);
+  if (HeaderStream->Status != stOk) {
+    ClearError();
+    Change_.End();
+    return false;
+  }
+  std::memcpy(FixedHeader, Fixed, JamFixedHeaderSize);
+  Count = static_cast<int32_t>(
+      std::min<int64_t>(IndexStream->GetSize() / JamIndexRecSize, std::numeric_limits<int32_t>::max()));
+  LinkCache = tLinkCache();
+  if (!Counted_) {
+    // A writer that stopped between a message's index record and the
+    // ActiveMsgs counting it (a crash, a kill) left ActiveMsgs wrong.
+    Counted_ = true;
+    uint32_t Active = CountActive();
+    if (Active != GetU32(FixedHeader + fhActiveMsgs)) {
+      PutU32(FixedHeader + fhActiveMsgs, Active);
+      HeaderStream->Seek(0);
+      HeaderStream->Write(FixedHeader, JamFixedHeaderSize);
+      HeaderStream->Flush();
+      ClearError();
+    }
+  }
+  return true;
+}
+
+uint32_t tJamBase::CountActive() {
+  // The records alone tell it when every message that is not deleted has
+  // an index record that leads somewhere: the headers are read only when
+  // the count of those differs from ActiveMsgs.
+  std::vector<uint8_t> Records;
+  uint32_t Leading = 0;
+  try {
+    Records.resize(static_cast<size_t>(Count) * JamIndexRecSize);
+  } catch (const std::bad_alloc&) {
+    return GetU32(FixedHeader + fhActiveMsgs);
+  }
+  IndexStream->Seek(0);
+  if (!Records.empty()) IndexStream->Read(Records.data(), static_cast<uint32_t>(Records.size()));
+  if (IndexStream->Status != stOk) {
+    ClearError();
+    return GetU32(FixedHeader + fhActiveMsgs);
+  }
+  int64_t HeaderSize = HeaderStream->GetSize();
+  for (int32_t N = 1; N <= Count; ++N) {
+    int64_t Offset = static_cast<int32_t>(GetU32(Records.data() + static_cast<size_t>(N - 1) * JamIndexRecSize + 4));
+    if (Offset >= JamFixedHeaderSize && Offset + JamHeaderSize <= HeaderSize) ++Leading;
+  }
+  if (Leading == GetU32(FixedHeader + fhActiveMsgs)) return Leading;
+  uint32_t Active = 0;
+  uint8_t H[JamHeaderSize];
+  for (int32_t N = 1; N <= Count; ++N) {
+    int64_t Offset = static_cast<int32_t>(GetU32(Records.data() + static_cast<size_t>(N - 1) * JamIndexRecSize + 4));
+    if (Offset >= JamFixedHeaderSize && Offset + JamHeaderSize <= HeaderSize && ReadHeaderAt(Offset, H) &&
+        !(GetU32(H + jhAttribute) & jaDeleted))
+      ++Active;
+  }
+  ClearError();
+  return Active;
+}
 
 bool tJamBase::Create(std::string_view APath, int32_t Mode) { return OpenFiles(APath, Mode, true); }
 
@@ -701,10 +726,13 @@ void tJamBase::BuildSubfields(tMessage& Msg, std::string& Out) {
 bool tJamBase::WriteMessage(int32_t N, tMessage* Msg) {
   tMsgBase::WriteMessage(N, Msg);
   if (Closed != cbOpen || !Msg || N < 1) return true;
+  // A number the caller does not know is an append, after whatever the base
+  // holds once the lock is had.
   bool Replace = N <= Count;
+  tChangeScope Change(Change_, StartChange());
+  if (!Change) return true;
+  Replace = Replace && N <= Count;
   if (!Replace && Count == std::numeric_limits<int32_t>::max()) return true;
-  // Where the files end now, whoever wrote them last.
-  for (tStream* S : {IndexStream.get(), HeaderStream.get(), DataStream.get()}) S->Refresh();
   int64_t OldTextEnd = DataStream->GetSize();
   int64_t OldHeaderEnd = HeaderStream->GetSize();
 
@@ -765,17 +793,19 @@ bool tJamBase::WriteMessage(int32_t N, tMessage* Msg) {
   uint8_t OldFixed[JamFixedHeaderSize];
   std::memcpy(OldFixed, FixedHeader, JamFixedHeaderSize);
   int64_t RecPos = static_cast<int64_t>(N - 1) * JamIndexRecSize;
-  if (Ok) Ok = Undo.Put(*IndexStream, RecPos, IndexRec, JamIndexRecSize, Replace ? OldRec : nullptr);
+  if (Ok)
+    Ok = Replace ? Undo.Put(*IndexStream, RecPos, IndexRec, JamIndexRecSize, OldRec)
+                 : Undo.PutAtEnd(*IndexStream, RecPos, IndexRec, JamIndexRecSize);
   if (Ok && OldValid) {
     uint8_t Marked[JamHeaderSize];
     std::memcpy(Marked, OldHeader, JamHeaderSize);
     MarkDeleted(Marked);
-    Ok = Undo.Put(*HeaderStream, OldOffset, Marked, JamHeaderSize, OldHeader);
+    Ok = Undo.Put(*HeaderStream, OldOffset, Marked, JamHeaderSize, OldHeader, OldHeaderEnd);
   }
   if (Ok) {
     RaiseModCounter();
     if (!OldActive) PutU32(FixedHeader + fhActiveMsgs, GetU32(FixedHeader + fhActiveMsgs) + 1);
-    Ok = Undo.Put(*HeaderStream, 0, FixedHeader, JamFixedHeaderSize, OldFixed);
+    Ok = Undo.Put(*HeaderStream, 0, FixedHeader, JamFixedHeaderSize, OldFixed, OldHeaderEnd);
   }
   if (!Ok) {
     Undo.Undo();
@@ -836,6 +866,8 @@ bool tJamBase::UnlinkFromParent(int32_t N, const uint8_t* H, tUndoLog& Undo) {
 bool tJamBase::DeleteMessage(int32_t N) {
   tMsgBase::DeleteMessage(N);
   if (Closed != cbOpen) return true;
+  tChangeScope Change(Change_, StartChange());
+  if (!Change) return true;
   int64_t Offset = HeaderOffsetOf(N);
   if (Offset < 0) return true;
   uint8_t OldRec[JamIndexRecSize];
@@ -928,6 +960,8 @@ int32_t tJamBase::GetReplyNext(int32_t N) { return CachedLink(*this, N, &tLinkCa
 
 void tJamBase::ChangeField(int32_t N, uint32_t Field, uint32_t Value, bool Add) {
   ClearError();
+  tChangeScope Change(Change_, StartChange());
+  if (!Change) return;
   int64_t Offset;
   if (!Exists(N) || !ReadHeaderOf(N, MsgHeader, Offset)) return;
   PutU32(MsgHeader + Field, Add ? GetU32(MsgHeader + Field) + Value : Value);
@@ -949,7 +983,10 @@ void tJamBase::SetReply1st(int32_t N, int32_t Value) { ChangeField(N, jhReply1st
 void tJamBase::SetReplyNext(int32_t N, int32_t Value) { ChangeField(N, jhReplyNext, static_cast<uint32_t>(Value), false); }
 
 void tJamBase::LinkReply(int32_t N, int32_t M) {
-  if (Closed != cbOpen || M == N || !Exists(N) || !Exists(M)) return;
+  if (Closed != cbOpen || M == N) return;
+  // Every header it writes in one update.
+  tChangeScope Change(Change_, StartChange());
+  if (!Change || !Exists(N) || !Exists(M)) return;
   int32_t First = GetReply1st(N);
   if (First < 1 || !Exists(First)) {
     SetReply1st(N, M);

@@ -26,6 +26,13 @@
 // from opening. Updates write new data first and the records that point to
 // it last, and a failed update puts back what it had changed.
 //
+// Every update takes the JAM lock, a record lock on the first byte of .jhr
+// as other JAM software takes it, and reads the fixed header and the
+// index's size again under it. The index record of a new message and the
+// ActiveMsgs that counts it lie in two files and cannot be written in one
+// step: a crash between the two leaves ActiveMsgs one short, so the first
+// update of each opened base counts the active messages again.
+//
 // The layout is documented in doc/formats/jam.md; the offsets below are the
 // ones listed there.
 #ifndef KELVANE_MSGBASE_JAM_H_
@@ -37,6 +44,7 @@
 #include <string_view>
 #include <vector>
 
+#include "msgbase/base_change.h"
 #include "msgbase/msgbase.h"
 #include "runtime/short_string.h"
 #include "runtime/stream.h"
@@ -173,15 +181,17 @@ class tJamBase : public tMsgBase {
   // when N does not exist, with State 0 when the header is not valid.
   bool ReadMessage(int32_t N, tMessage* Msg) override;
   // N >= 1. An index record N that is there is replaced: the message keeps
-  // its number and its old header stays, marked deleted. Otherwise the
-  // message is appended as Count + 1, whatever N was. Fails (true), with
-  // the base as it was, when a file operation fails.
+  // its number and its old header stays, marked deleted. Otherwise (N above
+  // Count as the caller last saw it) the message is appended after the last
+  // one the base holds once the lock is had, whatever N was. Fails (true),
+  // with the base as it was, when a file operation fails or the lock was
+  // not had (Busy).
   bool WriteMessage(int32_t N, tMessage* Msg) override;
   // Marks message N deleted and takes it out of its parent's answers
   // (while FixLinks is 1). A message marked deleted in its header only
   // has its index record cleared (ActiveMsgs does not count it twice).
-  // Fails, changing nothing, when index record N - 1 points at no header
-  // or a file operation fails.
+  // Fails, changing nothing, when index record N - 1 points at no header,
+  // a file operation fails or the lock was not had.
   bool DeleteMessage(int32_t N) override;
   // ReadMessage, then Replies[2..66] := the answers after the first, in
   // chain order, ended by 0 unless full.
@@ -240,9 +250,17 @@ class tJamBase : public tMsgBase {
   uint8_t FixLinks = 1;  // DeleteMessage repairs the reply chain while 1
 
  private:
-  class tUndoLog;
   bool OpenFiles(std::string_view APath, int32_t Mode, bool Make);
   void CloseStreams();
+  // The one place where an update begins: the lock on .jhr taken (or kept
+  // from an outer update) and, when taken just now, the fixed header and
+  // Count read again; the first time after an open, ActiveMsgs counted
+  // again and written when it was wrong. False, the lock not held, when
+  // the update must not go on.
+  bool StartChange();
+  // The messages that are not deleted: index records that lead to a valid
+  // header without the deleted bit.
+  uint32_t CountActive();
   void Fail();
   // Sets Signature, PasswordCRC, DateCreated and ModCounter (when 0),
   // BaseMsgNum and the reserved bytes of FixedHeader, and Signature,
@@ -275,6 +293,8 @@ class tJamBase : public tMsgBase {
   void Forget(int32_t N);
   void BuildSubfields(tMessage& Msg, std::string& Out);
 
+  tChangeLock Change_;
+  bool Counted_ = false;  // ActiveMsgs counted since the base opened
   std::string TextBuf_;      // scratch of WriteMessage
   std::string SubfieldBuf_;  // scratch of ReadMessage and WriteMessage
   tReadLosses Losses_;

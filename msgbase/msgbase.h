@@ -176,6 +176,10 @@ class tMsgBase {
   // the length of the text, one block of memory.
   uint8_t StreamBody = 0;
   std::unique_ptr<tTextBody> Body;  // after DataStream: it reads that stream
+  // 1 when the last change failed because another program held the
+  // format's lock for the whole wait (runtime/file_lock.h); the files are
+  // then as they were. Every change sets it afresh.
+  uint8_t Busy = 0;
 
  private:
   std::vector<uint8_t> TextBuffer_;  // the block ReadText lays texts out through

@@ -252,7 +252,7 @@ bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
 
   std::string Image = MessageImage(Msg);
   if (Image.empty()) return true;
-  if (FileExists(Name)) {
+  if (N <= Count && FileExists(Name)) {
     // A message that is there is replaced whole: the new file is written
     // beside it, flushed, and put in its place in one step, so a write that
     // fails leaves the old message byte for byte.
@@ -262,13 +262,20 @@ bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
   } else {
     // A new message file is made new (never through a link, never over a
     // file that appeared meanwhile); one that could not be written whole is
-    // removed again.
-    tBufStream File(Name, NewMode);
-    if (File.Status != stOk) return true;
-    File.WriteStr(Image);
-    if (!File.Close()) {
-      RemoveFile(Name);
-      return true;
+    // removed again. A number above those the caller knows is always a new
+    // message: when another writer took it meanwhile, the message goes to
+    // the next free number, and Count says which.
+    while (true) {
+      tBufStream File(Name, NewMode);
+      if (File.Status == stOk) {
+        File.WriteStr(Image);
+        if (File.Close()) break;
+        RemoveFile(Name);
+        return true;
+      }
+      if (N == std::numeric_limits<int32_t>::max() || !FileExists(Name)) return true;
+      Name = MessageFileName(++N);
+      if (Name.Empty()) return true;
     }
   }
   Msg->State = msWritten;

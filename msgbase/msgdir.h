@@ -93,9 +93,11 @@ class tMsgDirBase : public tFtsTextBase {
 
   bool ReadMessage(int32_t N, tMessage* Msg) override;
   // Writes the file of message N; Count becomes the larger of Count and N.
-  // An existing file is replaced whole in one step (tReplacingFile), a new
-  // one is created new; a base whose mode only opens (0x3D40) writes
-  // nothing. A file that cannot be written fails (true) with Count
+  // An existing file of a number up to Count is replaced whole in one step
+  // (tReplacingFile); any other message is a new file, created new, so
+  // that two writers never take one number: when the file of N appeared
+  // meanwhile, the next free number is taken (and counted). A base whose
+  // mode only opens (0x3D40) writes nothing. A file that cannot be written fails (true) with Count
   // unchanged and the old file, if any, byte for byte as it was; a new file
   // that could not be written whole is removed again. A file name that does
   // not fit 255 characters is refused.

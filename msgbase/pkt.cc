@@ -47,16 +47,21 @@ uint16_t HeaderWord(uint16_t W) { return W == UnsetWord ? 0 : W; }
 // text. A message whose type word and packed header are not whole in the
 // file is no message; the packet's last message ends at the zero byte
 // before the closing zeros, or, when the file was cut short before that
-// byte, at the end of the file.
-void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets) {
-  Offsets.Clear();
-  Offsets.Append(HeaderEnd);
-  if (HeaderEnd + 1 + FixedPart > Size) return;
-  // A block of 64 KiB at most, no larger than the packet.
-  std::vector<uint8_t> Buf(static_cast<size_t>(std::min<int64_t>(65536, Size)));
+// byte, at the end of the file. Keep entries of Offsets stay as they are
+// and the search goes on from the last of them (after another writer
+// appended, the messages before its last one are the same); 0 lists anew.
+void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_t Keep = 0) {
+  if (Keep == 0 || Keep > Offsets.Count()) {
+    Offsets.Clear();
+    Offsets.Append(HeaderEnd);
+  }
+  while (Offsets.Count() > std::max<size_t>(Keep, 1)) Offsets.RemoveAt(Offsets.Count() - 1);
+  int64_t Pos = Offsets[Offsets.Count() - 1] + 1 + FixedPart;
+  if (Pos > Size) return;
+  // A block of 64 KiB at most, no larger than what is left to search.
+  std::vector<uint8_t> Buf(static_cast<size_t>(std::min<int64_t>(65536, Size - Pos)));
   int64_t BufStart = 0;
   size_t BufLen = 0;
-  int64_t Pos = HeaderEnd + 1 + FixedPart;
   while (Pos + 3 <= Size) {
     if (Pos < BufStart || Pos + 3 > BufStart + static_cast<int64_t>(BufLen)) {
       BufStart = Pos;
@@ -115,29 +120,35 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets) {
   Offsets.Append(static_cast<int32_t>(End));
 }
 
+// The position of the first NUL at or after From in S (Size bytes); -1
+// when there is none.
+int64_t NextNul(tStream& S, int64_t From, int64_t Size) {
+  char Block[4096];
+  S.Seek(From);
+  while (From < Size) {
+    uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(sizeof Block, Size - From));
+    uint32_t Got = S.Read(Block, Want);
+    S.Reset();
+    if (Got == 0) return -1;
+    if (const void* Nul = std::memchr(Block, 0, Got)) return From + (static_cast<const char*>(Nul) - Block);
+    From += Got;
+  }
+  return -1;
+}
+
 // Reads a string that a NUL ends, from Pos up to End at most; Pos moves
-// past the NUL. At most 255 characters are kept.
+// past the NUL (to End when there is none). At most 255 characters are
+// kept.
 void ReadZString(tStream& S, int64_t& Pos, int64_t End, tShortString& Out) {
   Out.Clear();
-  uint8_t Buf[256];
+  if (Pos >= End) return;
+  int64_t Nul = NextNul(S, Pos, End);
+  char Buf[tShortString::MaxLength];
   S.Seek(Pos);
-  while (Pos < End) {
-    uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(sizeof Buf, End - Pos));
-    uint32_t Got = S.Read(Buf, Want);
-    S.Reset();
-    if (Got == 0) {
-      Pos = End;
-      break;
-    }
-    const void* Nul = std::memchr(Buf, 0, Got);
-    uint32_t N = Nul ? static_cast<uint32_t>(static_cast<const uint8_t*>(Nul) - Buf) : Got;
-    Out.Append(std::string_view(reinterpret_cast<const char*>(Buf), N));
-    if (Nul) {
-      Pos += N + 1;
-      return;
-    }
-    Pos += Got;
-  }
+  uint32_t Got = S.Read(Buf, static_cast<uint32_t>(std::min<int64_t>(sizeof Buf, (Nul < 0 ? End : Nul) - Pos)));
+  S.Reset();
+  Out.Append(std::string_view(Buf, Got));
+  Pos = Nul < 0 ? End : Nul + 1;
 }
 
 // Writes a name of at most Max characters and its NUL.
@@ -149,58 +160,59 @@ void WriteZString(tStream& S, std::string_view Text, size_t Max) {
 // Appends Image, a message from its packed header to the two closing
 // zeros, to the packet in S, whose last message ends at LastEnd (the file
 // size when no zero byte ends it). The type word goes where the closing
-// zeros are; when they are both there, the message is written behind them
-// first and they become its type word last, so a packet never shows half
-// a message. On failure S is put back as it was and false returned.
-bool AppendMessage(tStream& S, int32_t& LastEnd, std::string_view Image) {
+// zeros are. Zeros: a tosser's walk found the closing zeros right after
+// LastEnd, and whatever lies behind them is no part of the packet (what a
+// writer cut off left): it is cut off first, the zeros kept, so a crash
+// there leaves a whole packet. Otherwise at most the remains of one
+// message cut short may follow LastEnd. The type word and the message go
+// to the system in one write, so the packet never shows half a message.
+// On failure S is put back as it was and false returned.
+bool AppendMessage(tStream& S, int32_t& LastEnd, std::string_view Image, bool Zeros) {
   int64_t Size = S.GetSize();
   bool Unended = LastEnd >= Size;  // the last text needs its zero byte
   int64_t TypeAt = Unended ? Size + 1 : LastEnd + 1;
   int64_t NewSize = TypeAt + 2 + static_cast<int64_t>(Image.size());
   if (NewSize > MaxPacketSize) return false;
-  // What lies after the last text (the closing zeros, or the remains of a
-  // message cut off), to be put back if the write fails.
-  uint8_t Old[FixedPart] = {};
+  // What lies after the last text, to be put back if the write fails.
   int64_t OldLen = Unended ? 0 : Size - TypeAt;
-  if (OldLen < 0 || OldLen > FixedPart) return false;
+  if (OldLen < 0 || (!Zeros && OldLen > FixedPart)) return false;
+  std::string Old(static_cast<size_t>(OldLen), '\0');
   if (OldLen > 0) {
     S.Seek(TypeAt);
-    S.Read(Old, static_cast<uint32_t>(OldLen));
+    S.Read(Old.data(), static_cast<uint32_t>(OldLen));
   }
-  bool InPlace = OldLen == 2;
-  if (InPlace) {
-    // The message is handed to the system before the type word; an error
-    // on the way stops every write after it. (A barrier to the disk here
-    // would cost each message a disk flush, a hundred times the write.)
-    S.Seek(Size);
-    S.WriteStr(Image);
+  if (Zeros && OldLen > 2) {
+    S.Seek(TypeAt + 2);
+    S.Truncate();
     S.Flush();
-    S.Seek(TypeAt);
-    S.Write(TypeWord, 2);
-  } else {
-    S.Seek(Unended ? Size : TypeAt);
-    if (Unended) S.Write("", 1);
-    S.Write(TypeWord, 2);
-    S.WriteStr(Image);
   }
+  std::string Bytes(Unended ? 1 : 0, '\0');
+  Bytes.append(reinterpret_cast<const char*>(TypeWord), 2);
+  Bytes.append(Image);
+  // After a Refresh the buffer holds nothing: the write is one call.
+  S.Refresh();
+  S.Seek(Unended ? Size : TypeAt);
+  S.WriteStr(Bytes);
   S.Flush();
   if (S.Status == stOk) {
     LastEnd = static_cast<int32_t>(NewSize - 3);
     return true;
   }
-  // What was added goes first; then the bytes it may have overwritten.
+  // What was added goes first; then the bytes it may have overwritten or
+  // dropped.
   S.Reset();
-  S.Seek(Size);
+  S.Seek(Zeros && OldLen > 2 ? TypeAt + 2 : Size);
   S.Truncate();
   S.Reset();
   if (OldLen > 0) {
     S.Seek(TypeAt);
-    S.Write(Old, static_cast<uint32_t>(OldLen));
+    S.WriteStr(Old);
     S.Flush();
   }
   S.Reset();
   return false;
 }
+
 
 }  // namespace
 
@@ -289,6 +301,7 @@ void tPktBase::ConvertHeader(bool ToMessage, tMessage* Msg) {
 }
 
 void tPktBase::CloseFailed() {
+  Change_.StreamClosing();
   DataStream.reset();
   Offsets.Clear();
   PendingCuts.Clear();
@@ -310,11 +323,60 @@ bool tPktBase::OpenStream(int32_t Mode) {
     ListMessages(*DataStream, Size, Offsets);
   }
   Count = static_cast<int32_t>(Offsets.Count() - 1);
+  KnownSize_ = Size;
+  RealEnd_ = -1;
   Closed = cbOpen;
   return true;
 }
 
+bool tPktBase::StartChange() {
+  // Deletions marked in a packet another writer has since rewritten are
+  // not the new packet's: the change fails.
+  auto Reopen = [this]() -> tStream* {
+    bool Cuts = !PendingCuts.Empty();
+    tShortString Again = Path;
+    return Open(Again, OpenMode) || Cuts ? nullptr : DataStream.get();
+  };
+  if (!DataStream || !Change_.Start(*this, DataStream.get(), tShortString(Path), Reopen)) return false;
+  if (!Change_.Fresh()) return true;
+  DataStream->Refresh();
+  int64_t Size = DataStream->GetSize();
+  if (Size != KnownSize_ && Size <= MaxPacketSize) {
+    // Another writer added messages: the last one known is listed again
+    // with what follows it. A packet that shrank is listed anew.
+    ListMessages(*DataStream, Size, Offsets, Size > KnownSize_ ? Offsets.Count() - 1 : 0);
+    if (Size < KnownSize_) RealEnd_ = -1;
+    Count = static_cast<int32_t>(Offsets.Count() - 1);
+    KnownSize_ = Size;
+  }
+  return true;
+}
+
+int64_t tPktBase::ClosingZeros() {
+  tStream& S = *DataStream;
+  int64_t Size = S.GetSize();
+  // From the last place a walk or an append found them: another writer's
+  // messages begin there.
+  int64_t At = RealEnd_ >= static_cast<int64_t>(PktHeaderSize) ? RealEnd_ : PktHeaderSize;
+  while (At + 2 <= Size) {
+    uint8_t Type[2];
+    S.Seek(At);
+    S.Read(Type, 2);
+    if (S.Status != stOk) break;
+    if (GetU16(Type) == 0) return RealEnd_ = At;
+    if (GetU16(Type) != 2) break;
+    // The packed header, then recipient, sender, subject and text.
+    int64_t Pos = At + FixedPart;
+    for (int K = 0; K < 4 && Pos > 0; ++K) Pos = NextNul(S, Pos, Size) + 1;
+    if (Pos <= 0) break;
+    At = Pos;
+  }
+  S.Reset();
+  return -1;
+}
+
 bool tPktBase::Open(std::string_view APath, int32_t Mode) {
+  Change_.Close();
   PrepareBase(APath, Mode);
   DataStream.reset();
   if (Path != APath) return true;
@@ -333,6 +395,7 @@ bool tPktBase::Open(std::string_view APath, int32_t Mode) {
 }
 
 bool tPktBase::OpenImage(std::string_view Image) {
+  Change_.Close();
   auto Mem = std::make_unique<tMemoryStream>();
   Mem->WriteStr(Image);
   Mem->Seek(0);
@@ -346,6 +409,7 @@ bool tPktBase::OpenImage(std::string_view Image) {
 }
 
 bool tPktBase::Create(std::string_view APath, int32_t Mode) {
+  Change_.Close();
   PrepareBase(APath, Mode);
   DataStream.reset();
   if (Path != APath) return true;
@@ -362,6 +426,16 @@ bool tPktBase::Create(std::string_view APath, int32_t Mode) {
     DataStream.reset();
     return true;
   }
+  // Another of our writers may be appending to the packet: the header is
+  // written under the lock, for the size the packet has then.
+  tLockResult Locked = Change_.Begin(DataStream.get(), Path);
+  tChangeScope Change(Change_, Locked == lkTaken);
+  if (!Change) {
+    Busy = Locked == lkBusy;
+    CloseFailed();
+    return true;
+  }
+  DataStream->Refresh();
   int64_t Size = DataStream->GetSize();
   if (Existed && Size > 0) {
     // Only a packet is taken over: the header of anything else (a packet
@@ -485,13 +559,17 @@ std::unique_ptr<tMemoryStream> tPktBase::BuildImage(tMessage* Msg) {
 bool tPktBase::WriteMessage(int32_t N, tMessage* Msg) {
   tMsgBase::WriteMessage(N, Msg);
   if (Closed != cbOpen || !Msg || !Writable()) return true;
-  DataStream->Refresh();  // where the packet ends now, whoever wrote it last
-  // Only a whole type-2 header takes messages.
-  if (DataStream->GetSize() < PktHeaderBufSize || GetU16(PktHeader + phPacketType) != 2) return true;
+  // A message the caller knows is replaced; any other number appends, after
+  // whatever the packet holds once the lock is had.
+  bool Replace = Exists(N) && N < static_cast<int32_t>(Offsets.Count());
   std::unique_ptr<tMemoryStream> Image = BuildImage(Msg);
   if (!Image) return true;
+  tChangeScope Change(Change_, StartChange());
+  if (!Change) return true;
+  // Only a whole type-2 header takes messages.
+  if (DataStream->GetSize() < PktHeaderBufSize || GetU16(PktHeader + phPacketType) != 2) return true;
 
-  if (Exists(N) && N < static_cast<int32_t>(Offsets.Count())) {
+  if (Replace && Exists(N) && N < static_cast<int32_t>(Offsets.Count())) {
     // Replacing: the packet is written anew without message N (and the
     // other pending cuts), the new message at its end. On failure the
     // packet is as it was and N is not left marked for deletion.
@@ -503,16 +581,28 @@ bool tPktBase::WriteMessage(int32_t N, tMessage* Msg) {
     }
   } else {
     int64_t OldSize = DataStream->GetSize();
-    int32_t LastEnd = Offsets[Offsets.Count() - 1];
-    if (!AppendMessage(*DataStream, LastEnd, Image->View())) return true;
-    // A last text that no zero byte ended has one now; a cut of that
-    // message takes it too.
-    if (Offsets[Offsets.Count() - 1] >= OldSize) {
-      Offsets[Offsets.Count() - 1] = static_cast<int32_t>(OldSize);
-      for (tPktCut& C : PendingCuts)
-        if (C.End == OldSize - 1) C.End = static_cast<int32_t>(OldSize);
+    // The end a tosser reads up to; a packet it cannot walk to its end (a
+    // message cut short or of another type) takes the message after the
+    // last one the search found, as before.
+    int64_t Zeros = ClosingZeros();
+    int32_t LastEnd = Zeros >= 0 ? static_cast<int32_t>(Zeros - 1) : Offsets[Offsets.Count() - 1];
+    if (!AppendMessage(*DataStream, LastEnd, Image->View(), Zeros >= 0)) return true;
+    KnownSize_ = DataStream->GetSize();
+    RealEnd_ = LastEnd + 1;
+    if (Zeros >= 0 && (OldSize > Zeros + 2 || Offsets[Offsets.Count() - 1] != Zeros - 1)) {
+      // Bytes behind the closing zeros were dropped, and with them what the
+      // search took for messages there.
+      ListMessages(*DataStream, KnownSize_, Offsets);
+    } else {
+      // A last text that no zero byte ended has one now; a cut of that
+      // message takes it too.
+      if (Offsets[Offsets.Count() - 1] >= OldSize) {
+        Offsets[Offsets.Count() - 1] = static_cast<int32_t>(OldSize);
+        for (tPktCut& C : PendingCuts)
+          if (C.End == OldSize - 1) C.End = static_cast<int32_t>(OldSize);
+      }
+      Offsets.Append(LastEnd);
     }
-    Offsets.Append(LastEnd);
     Count = static_cast<int32_t>(Offsets.Count() - 1);
   }
   Msg->State = msWritten;
@@ -548,6 +638,10 @@ bool tPktBase::ApplyCuts() {
 
 bool tPktBase::Rewrite(const tMemoryStream* Appended) {
   if (Closed != cbOpen || !DataStream || !Writable()) return true;
+  // The lock is held until the new packet has taken the old one's place:
+  // a writer waiting for it then finds the name leads to another file.
+  tChangeScope Change(Change_, StartChange());
+  if (!Change) return true;
   tStream& In = *DataStream;
   int64_t Size = In.GetSize();
   // A cut beyond the end means the file changed under the base: nothing of
@@ -582,7 +676,7 @@ bool tPktBase::Rewrite(const tMemoryStream* Appended) {
     tCollection<int32_t> NewOffsets;
     ListMessages(Out, Out.GetSize(), NewOffsets);
     int32_t LastEnd = NewOffsets[NewOffsets.Count() - 1];
-    Ok = AppendMessage(Out, LastEnd, Appended->View());
+    Ok = AppendMessage(Out, LastEnd, Appended->View(), false);
   }
   if (!Ok) return true;
 
@@ -596,6 +690,7 @@ bool tPktBase::Rewrite(const tMemoryStream* Appended) {
   }
   // The packet is closed while its new contents take its place: a file
   // held open cannot be replaced.
+  Change_.StreamClosing();
   DataStream.reset();
   if (!File->Commit()) {
     tCollection<tPktCut> Kept = PendingCuts;

@@ -7,6 +7,10 @@
 // in the packed headers. Echomail carries its area tag in a first text
 // line "AREA:" + tag.
 //
+// Other software takes no lock on a packet; our own writers take a record
+// lock on its first byte for every change, as the formats that have one
+// do, and list the messages another writer added under it.
+//
 // The layout, with the offsets named below: doc/formats/packet.md.
 #ifndef KELVANE_MSGBASE_PKT_H_
 #define KELVANE_MSGBASE_PKT_H_
@@ -15,6 +19,7 @@
 #include <memory>
 #include <string_view>
 
+#include "msgbase/base_change.h"
 #include "msgbase/msgdir.h"
 #include "runtime/collection.h"
 #include "runtime/short_string.h"
@@ -148,15 +153,18 @@ class tPktBase : public tFtsTextBase {
   bool Create(std::string_view APath, int32_t Mode) override;
 
   bool ReadMessage(int32_t N, tMessage* Msg) override;
-  // The new message always goes to the end of the packet. Appending writes
-  // the message after the closing zeros first and turns those into its type
-  // word last, so a write that fails part-way leaves the packet as it was
-  // (and cuts off what it added). When message N exists it is replaced: the
-  // packet is rewritten whole without it, and without every pending cut,
-  // with the new message at its end, through a temporary file that takes
-  // its place in one step. Fails (true), the packet unchanged, when a
-  // write fails, the base may not write, or the packet has no whole header.
-  // Names are cut to 35 characters and the subject to 71.
+  // The new message always goes to the end of the packet: at its closing
+  // zeros as a tosser finds them, walking the messages from the header;
+  // bytes behind them (what a writer cut off left) are dropped first. The
+  // message and its type word, which takes the place of the closing zeros,
+  // go to the file in one write, so the packet never shows half a message;
+  // a write that fails puts the packet back as it was. When message N
+  // exists (as the caller last saw the packet) it is replaced: the packet
+  // is rewritten whole without it, and without every pending cut, with the
+  // new message at its end, through a temporary file that takes its place
+  // in one step. Fails (true), the packet unchanged, when a write fails,
+  // the base may not write, the lock was not had (Busy), or the packet has
+  // no whole header. Names are cut to 35 characters and the subject to 71.
   bool WriteMessage(int32_t N, tMessage* Msg) override;
   // Marks message N for removal (PendingCuts); the message stays readable
   // and Count unchanged until ApplyCuts. Fails for a base that may not
@@ -198,6 +206,15 @@ class tPktBase : public tFtsTextBase {
  private:
   bool OpenStream(int32_t Mode);
   void CloseFailed();
+  // The one place where a change begins: the lock on the packet taken (or
+  // kept from an outer change) and, when taken just now, the messages
+  // another writer added since listed. False, the lock not held, when the
+  // change must not go on.
+  bool StartChange();
+  // Where the packet's closing zeros are, as a tosser reads it (message
+  // after message from the header, up to the type word 0); -1 when the walk
+  // meets a message cut short or of another type.
+  int64_t ClosingZeros();
   // The bytes of Msg from its packed header to the two closing zeros,
   // after the pre-write step; none when a packet cannot carry it (a NUL in
   // a name, the area or the text; a line break in the area) or memory
@@ -208,6 +225,10 @@ class tPktBase : public tFtsTextBase {
   bool Rewrite(const tMemoryStream* Appended);
   // The range of message N, both ends included.
   tPktCut RangeOf(int32_t N);
+
+  tChangeLock Change_;
+  int64_t KnownSize_ = -1;  // the size the messages were listed at
+  int64_t RealEnd_ = -1;    // closing zeros a walk or an append found, or -1
 };
 
 }  // namespace kelvane

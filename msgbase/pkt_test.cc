@@ -173,6 +173,25 @@ TEST(PktBase, AppendedMessagesAreThePackedLayout) {
   EXPECT_EQ(OpenPkt(File)->Count, 2);
 }
 
+// Half a message behind the closing zeros, as a writer cut off between
+// its two writes left it: no tosser reads it, and the next message goes
+// at the closing zeros in its place, not behind it where no tosser reads.
+TEST(PktBase, AnAppendGoesAtTheClosingZerosATosserStopsAt) {
+  tFixedClock Clock;
+  std::vector<tPackedMsg> Three = ThreeMessages();
+  tRuntimeTempDir T;
+  const std::string Two = PacketBytes(Header(), {Three[0], Three[1]});
+  PutFile(T / "clean.pkt", Two);
+  PutFile(T / "cut.pkt", Two + testing::PackedMsgBytes(Three[2]).substr(2, 40));
+  for (const char* Name : {"clean.pkt", "cut.pkt"}) {
+    tMessage M;
+    FillNetmail(M);
+    ASSERT_FALSE(OpenPkt(T / Name)->WriteMessage(0, &M));
+  }
+  EXPECT_EQ(GetFile(T / "cut.pkt"), GetFile(T / "clean.pkt"));
+  EXPECT_EQ(OpenPkt(T / "cut.pkt")->Count, 3);
+}
+
 TEST(PktBase, ReadsHandMadePackets) {
   std::vector<tPackedMsg> Three = ThreeMessages();
   tRuntimeTempDir T;

@@ -67,6 +67,7 @@ uint32_t SquishHash(std::string_view Name) {
 tSquishBase::tSquishBase() { ResetBaseHeader(); }
 
 tSquishBase::~tSquishBase() {
+  Change_.Close();
   AuxStream.reset();
   DataStream.reset();
   std::memset(SqBase, 0, sizeof SqBase);
@@ -139,6 +140,7 @@ bool tSquishBase::LoadState() {
     return false;
   }
   Count = static_cast<int32_t>(N);
+  OwnHeader_ = false;
   return true;
 }
 
@@ -159,6 +161,7 @@ bool tSquishBase::Fail() {
 }
 
 bool tSquishBase::OpenStreams(std::unique_ptr<tStream> Data, std::unique_ptr<tStream> Index) {
+  Change_.Close();
   DataStream = std::move(Data);
   IndexStream = std::move(Index);
   if (!DataStream || !IndexStream || DataStream->Status != stOk || IndexStream->Status != stOk || !LoadState()) {
@@ -175,6 +178,7 @@ bool tSquishBase::OpenStreams(std::unique_ptr<tStream> Data, std::unique_ptr<tSt
 }
 
 bool tSquishBase::StartOver(std::string_view APath, int32_t Mode) {
+  Change_.Close();
   PrepareBase(APath, Mode);
   AuxStream.reset();
   DataStream.reset();
@@ -375,11 +379,15 @@ bool tSquishBase::Flushed() {
   return DataStream->Status == stOk && IndexStream->Status == stOk;
 }
 
-void tSquishBase::WriteBaseHeader() {
-  PutU32(SqBase + sbNumMsg, static_cast<uint32_t>(Count));
-  PutU32(SqBase + sbHighMsg, static_cast<uint32_t>(Count));
+void tSquishBase::SetCounts(int32_t Messages) {
+  PutU32(SqBase + sbNumMsg, static_cast<uint32_t>(Messages));
+  PutU32(SqBase + sbHighMsg, static_cast<uint32_t>(Messages));
   PutU16(SqBase + sbLength, SqBaseSize);
   PutU16(SqBase + sbFrameSize, SqFrameSize);
+}
+
+void tSquishBase::WriteBaseHeader() {
+  SetCounts(Count);
   WriteAt(*DataStream, 0, SqBase, SqBaseSize);
 }
 
@@ -417,13 +425,42 @@ void tSquishBase::FreeFrame(uint32_t Offset, uint8_t* Frame) {
   WriteAt(*DataStream, Offset, Frame, SqFrameSize);
 }
 
+bool tSquishBase::StartChange(bool WholeIndex) {
+  auto Reopen = [this]() -> tStream* {
+    tShortString Again = Path;
+    return Open(Again, OpenMode) ? nullptr : DataStream.get();
+  };
+  if (!Change_.Start(*this, DataStream.get(), Path + ".sqd", Reopen)) return false;
+  if (!Change_.Fresh() && !WholeIndex) return true;
+  bool Ok = true;
+  if (Change_.Fresh()) {
+    DataStream->Refresh();
+    IndexStream->Refresh();
+    uint8_t Header[SqBaseSize];
+    DataStream->Seek(0);
+    DataStream->Read(Header, SqBaseSize);
+    Ok = DataStream->Status == stOk;
+    // Another writer changes the header with every message it adds or
+    // removes: while it is the one this object holds, so is the index (a
+    // writer cut off before its header leaves only bytes nothing counts).
+    if (std::memcmp(Header, SqBase, SqBaseSize) != 0) {
+      WholeIndex = true;
+      OwnHeader_ = false;
+    }
+  }
+  if (Ok && WholeIndex) Ok = LoadState();
+  if (Ok) return true;
+  Change_.End();
+  Reload();
+  return false;
+}
+
 bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   tMsgBase::WriteMessage(N, Msg);
   if (Closed != cbOpen || !Msg || N < 1) return true;
-  if (N > Count + 1) N = Count + 1;
-  bool Replacing = Exists(N);
-  ForgetLinks();
-
+  // Above the messages the caller knows: an append, after whatever the
+  // base holds once the lock is had.
+  bool Append = N > Count;
   Msg->SyncFlags(false);
   ConvertHeader(false, Msg);
   tMemoryStream Ctrl, Body;
@@ -432,19 +469,27 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   Body.Write("", 1);
   if (Ctrl.Status != stOk || Body.Status != stOk) return true;
 
-  // The end of the file as it is now: a frame is never put over bytes
-  // that are there, whatever the header says.
-  int64_t At = FileDataSize();
+  tChangeScope Change(Change_, StartChange());
+  if (!Change) return true;
+  if (Append || N > Count) N = Count + 1;
+  bool Replacing = Exists(N);
+  ForgetLinks();
+
+  // Where the frame goes: at the end of file of a header this object wrote
+  // last (bytes past it are what a writer cut off left, which nothing
+  // points at); after any other writer, at the end of the file as it is
+  // now, never over bytes that are there, whatever the header says.
+  int64_t At = OwnHeader_ ? GetU32(SqBase + sbEndFrame) : FileDataSize();
   int64_t MsgLength = SqMsgSize + Ctrl.GetSize() + Body.GetSize();
   if (At < SqBaseSize || At + SqFrameSize + MsgLength > MaxDataSize) return true;
   // Room for the new record before anything is written: an append that
   // could not keep its index record must not leave its frame behind.
-  if (!Replacing) {
-    try {
-      Index_.reserve(Index_.size() + SqIdxSize);
-    } catch (const std::bad_alloc&) {
-      return true;
-    }
+  std::string Bytes;
+  try {
+    if (!Replacing) Index_.reserve(Index_.size() + SqIdxSize);
+    Bytes.reserve(static_cast<size_t>(SqFrameSize + MsgLength));
+  } catch (const std::bad_alloc&) {
+    return true;
   }
 
   // A replacement keeps the UMSGID that links to the message name; an
@@ -455,7 +500,7 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   uint32_t Next = Replacing && N < Count ? FrameOffset(N + 1) : 0;
   uint32_t Old = Replacing ? FrameOffset(N) : 0;
 
-  // 1. The new frame at the end of the file.
+  // 1. The new frame at the end of the file, where nothing points.
   uint8_t Frame[SqFrameSize] = {};
   PutU32(Frame + sfId, SqFrameId);
   PutU32(Frame + sfNext, Next);
@@ -465,13 +510,23 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   PutU32(Frame + sfCtrlLength, static_cast<uint32_t>(Ctrl.GetSize()));
   PutU16(Frame + sfType, sqMessageFrame);
   PutU32(SqMsg + sxUmsgId, Uid);
-  WriteAt(*DataStream, At, Frame, SqFrameSize);
-  DataStream->Write(SqMsg, SqMsgSize);
-  DataStream->Write(Ctrl.Bytes(), static_cast<uint32_t>(Ctrl.GetSize()));
-  DataStream->Write(Body.Bytes(), static_cast<uint32_t>(Body.GetSize()));
   std::memcpy(SqFrame, Frame, SqFrameSize);
-  DataSize_ = std::max(DataSize_, At + SqFrameSize + MsgLength);
-  if (!Flushed()) return Fail();
+  for (std::string_view Part : {std::string_view(reinterpret_cast<const char*>(Frame), SqFrameSize),
+                                std::string_view(reinterpret_cast<const char*>(SqMsg), SqMsgSize), Ctrl.View(), Body.View()})
+    Bytes.append(Part);
+  // What this change wrote goes again when a step fails: the frame, the
+  // links to it and its index record, and the header as it was.
+  tUndoLog Undo;
+  uint8_t OldBase[SqBaseSize];
+  std::memcpy(OldBase, SqBase, SqBaseSize);
+  auto Failed = [&] {
+    Undo.Undo();
+    std::memcpy(SqBase, OldBase, SqBaseSize);
+    return Fail();
+  };
+  if (!Undo.PutAtEnd(*DataStream, At, Bytes.data(), static_cast<uint32_t>(Bytes.size()))) return Failed();
+  int64_t End = At + SqFrameSize + MsgLength;
+  DataSize_ = std::max(DataSize_, End);
 
   uint8_t Record[SqIdxSize];
   PutU32(Record + siFrame, static_cast<uint32_t>(At));
@@ -480,45 +535,49 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
   // and looks for when it scans for new mail.
   PutU32(Record + siHash, SquishHash(Msg->To) | (Msg->HasAttr(maReceived) ? 0x80000000u : 0));
   std::memcpy(SqIdx, Record, SqIdxSize);
-  uint8_t Other[SqFrameSize];
   auto LinkNeighbours = [&] {
-    if (Prev && ReadFrameHeader(Prev, Other, sqMessageFrame)) {
-      PutU32(Other + sfNext, static_cast<uint32_t>(At));
-      WriteAt(*DataStream, Prev, Other, SqFrameSize);
+    uint8_t Other[SqFrameSize], Linked[SqFrameSize];
+    for (auto [Neighbour, Field] : {std::pair{Prev, sfNext}, std::pair{Next, sfPrev}}) {
+      if (!Neighbour || !ReadFrameHeader(Neighbour, Other, sqMessageFrame)) continue;
+      std::memcpy(Linked, Other, SqFrameSize);
+      PutU32(Linked + Field, static_cast<uint32_t>(At));
+      if (!Undo.Put(*DataStream, Neighbour, Linked, SqFrameSize, Other)) return false;
     }
-    if (Next && ReadFrameHeader(Next, Other, sqMessageFrame)) {
-      PutU32(Other + sfPrev, static_cast<uint32_t>(At));
-      WriteAt(*DataStream, Next, Other, SqFrameSize);
-    }
+    return true;
   };
 
   if (!Replacing) {
     // 2. The index record past the count (no reader sees it yet), 3. the
-    // chain, 4. the header that counts it.
+    // chain: a link from the last frame into bytes past the header's end
+    // of file, which nothing counts yet, 4. the header that counts it.
+    // The record needs no undo: past the count it is no message.
     WriteAt(*IndexStream, static_cast<int64_t>(Count) * SqIdxSize, Record, SqIdxSize);
-    if (!Flushed()) return Fail();
-    LinkNeighbours();
-    if (!Flushed()) return Fail();
-    Index_.insert(Index_.end(), Record, Record + SqIdxSize);
-    ++Count;
+    IndexStream->Flush();
+    if (IndexStream->Status != stOk || !LinkNeighbours()) return Failed();
     PutU32(SqBase + sbHighWater, Uid);
     PutU32(SqBase + sbNextUid, Uid + 1);
   } else {
     // 2. The chain through the new frame, 3. the index record in place:
     // until it is written the old message is the one that reads. 4. The
     // old frame to the free chain.
-    LinkNeighbours();
-    if (!Flushed()) return Fail();
-    WriteAt(*IndexStream, static_cast<int64_t>(N - 1) * SqIdxSize, Record, SqIdxSize);
-    if (!Flushed()) return Fail();
+    if (!LinkNeighbours() || !Undo.Put(*IndexStream, static_cast<int64_t>(N - 1) * SqIdxSize, Record, SqIdxSize))
+      return Failed();
     std::memcpy(Index_.data() + static_cast<size_t>(N - 1) * SqIdxSize, Record, SqIdxSize);
+    uint8_t Other[SqFrameSize];
     if (ReadFrameHeader(Old, Other, sqMessageFrame)) FreeFrame(Old, Other);
+    if (!Flushed()) return Fail();
   }
   if (N >= Count) PutU32(SqBase + sbLastFrame, static_cast<uint32_t>(At));
   if (N == 1) PutU32(SqBase + sbFirstFrame, static_cast<uint32_t>(At));
-  PutU32(SqBase + sbEndFrame, static_cast<uint32_t>(DataSize_));
-  WriteBaseHeader();
-  if (!Flushed()) return Fail();
+  PutU32(SqBase + sbEndFrame, static_cast<uint32_t>(End));
+  int32_t NewCount = Replacing ? Count : Count + 1;
+  SetCounts(NewCount);
+  if (!Undo.Put(*DataStream, 0, SqBase, SqBaseSize, OldBase)) return Replacing ? Fail() : Failed();
+  if (!Replacing) {
+    Index_.insert(Index_.end(), Record, Record + SqIdxSize);
+    Count = NewCount;
+  }
+  OwnHeader_ = true;
   Msg->MsgNum = Uid;
   Msg->State = msWritten;
   return false;
@@ -527,6 +586,10 @@ bool tSquishBase::WriteMessage(int32_t N, tMessage* Msg) {
 bool tSquishBase::DeleteMessage(int32_t N) {
   tMsgBase::DeleteMessage(N);
   if (Closed != cbOpen || !Exists(N)) return true;
+  // The records after N are written back from memory: they must be the
+  // file's, whatever the header says.
+  tChangeScope Change(Change_, StartChange(true));
+  if (!Change || !Exists(N)) return true;
   ForgetLinks();
   uint32_t Offset = FrameOffset(N);
   std::memcpy(SqIdx, Index_.data() + static_cast<size_t>(N - 1) * SqIdxSize, SqIdxSize);
@@ -603,6 +666,8 @@ int32_t tSquishBase::GetReplyNext(int32_t N) {
 void tSquishBase::SetLink(int32_t N, uint32_t Field, int32_t Value) {
   if (Closed != cbOpen || !Exists(N)) return;
   if (Value != 0 && !Exists(Value)) return;
+  tChangeScope Change(Change_, StartChange());
+  if (!Change || !Exists(N) || (Value != 0 && !Exists(Value))) return;
   ClearError();
   ForgetLinks();
   if (!ReadHeaders(N)) return;
@@ -617,6 +682,9 @@ void tSquishBase::SetReplyNext(int32_t N, int32_t Value) { SetLink(N, sxReplies 
 
 void tSquishBase::LinkReply(int32_t N, int32_t M) {
   if (Closed != cbOpen || !Exists(N) || !Exists(M) || M == N) return;
+  // Both headers in one change.
+  tChangeScope Change(Change_, StartChange());
+  if (!Change || !Exists(N) || !Exists(M)) return;
   ClearError();
   SetReplyTo(M, N);
   if (!ReadHeaders(N)) return;
@@ -635,6 +703,8 @@ void tSquishBase::LinkReply(int32_t N, int32_t M) {
 
 void tSquishBase::MarkRead(int32_t N) {
   if (Closed != cbOpen || !Exists(N)) return;
+  tChangeScope Change(Change_, StartChange());
+  if (!Change || !Exists(N)) return;
   ClearError();
   if (!ReadHeaders(N)) return;
   PutU32(SqMsg + sxAttr, GetU32(SqMsg + sxAttr) | SqReadBit);

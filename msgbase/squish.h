@@ -10,9 +10,15 @@
 // overwritten by another message.
 //
 // The index is read whole when the base opens and kept in memory with the
-// base header; every change writes new data first and the records that
-// point to it last, and a change that failed part-way reloads both from
-// the files, so the object always shows what the files say.
+// base header. Every change takes the Squish lock (a record lock on the
+// first byte of the data file, as other Squish software takes it) and reads
+// the header again under it, and the index too when the header or the
+// index's size shows that another program changed the base. Changes write
+// new data first and the records that point to it last, the base header
+// last of all; a change that failed part-way puts back what it wrote and
+// reloads both, so the object always shows what the files say. An append
+// cut off before its header leaves bytes past the header's end of file
+// that nothing counted points at; the next append goes after them.
 //
 // The record layouts: doc/formats/squish.md; the offsets below are the ones
 // listed there.
@@ -24,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "msgbase/base_change.h"
 #include "msgbase/msgbase.h"
 #include "runtime/stream.h"
 
@@ -120,15 +127,19 @@ class tSquishBase : public tMsgBase {
   bool Create(std::string_view APath, int32_t Mode) override;
 
   bool ReadMessage(int32_t N, tMessage* Msg) override;
-  // Appends (N above Count is taken as Count + 1) or replaces message N.
-  // A replacement keeps the UMSGID of the message it replaces and its
-  // place in the index and the frame chain; the old frame goes to the free
-  // chain only once the index points to the new one. True when a file
-  // operation failed: the base then reads as before, or, when only the
-  // bookkeeping after the switch failed, with the new message in place.
+  // Appends or replaces message N. N above Count (the count as the caller
+  // last saw it) appends, as the message after the last one the base holds
+  // when the lock is taken: a message another program added meanwhile is
+  // never replaced. A replacement keeps the UMSGID of the message it
+  // replaces and its place in the index and the frame chain; the old frame
+  // goes to the free chain only once the index points to the new one.
+  // True when a file operation failed or the lock was not had (Busy): the
+  // base then reads as before, or, when only the bookkeeping after a
+  // replacement's switch failed, with the new message in place.
   bool WriteMessage(int32_t N, tMessage* Msg) override;
   // Removes index record N, unlinks the frame from the message chain and
-  // puts it on the free chain. True when a file operation failed.
+  // puts it on the free chain. True when a file operation failed or the
+  // lock was not had.
   bool DeleteMessage(int32_t N) override;
   bool ReadThread(int32_t N, tMessage* Msg) override;
   void ClearError() override;
@@ -178,6 +189,13 @@ class tSquishBase : public tMsgBase {
   // PrepareBase, every stream released, Closed 2 until the open is done;
   // false when PrepareBase stored nothing.
   bool StartOver(std::string_view APath, int32_t Mode);
+  // The one place where a change begins: the lock on the data file taken
+  // (or kept from an outer change) and, when taken just now, the header
+  // read again, with the index when the header or the index's size is not
+  // what this object saw last; WholeIndex reads the index in any case (for
+  // a change that writes index records it did not make). False, with the
+  // lock not held, when the change must not go on.
+  bool StartChange(bool WholeIndex = false);
   // Reads the base header and the index into memory; false when the
   // header cannot be read or the index not held.
   bool LoadState();
@@ -198,6 +216,8 @@ class tSquishBase : public tMsgBase {
   bool Flushed();
   // Frame at Offset (its header in Frame) onto the free chain, marked free.
   void FreeFrame(uint32_t Offset, uint8_t* Frame);
+  // The message count (and the fixed fields) into SqBase.
+  void SetCounts(int32_t Messages);
   // Writes the base header with the message count in place.
   void WriteBaseHeader();
   // Stores Value's UMSGID in the 32-bit field Field of message N's header.
@@ -205,9 +225,14 @@ class tSquishBase : public tMsgBase {
   void ForgetLinks() { LinkCache = tLinkCache(); }
 
   std::vector<uint8_t> Index_;  // Count records as the index file holds them
-  // The data file's size when the base was loaded, grown by our appends:
-  // what every offset read from the files is checked against.
+  // The data file's size when the base was loaded or its lock last taken,
+  // grown by our appends: what every offset read from the files is checked
+  // against.
   int64_t DataSize_ = 0;
+  // Whether the base header in the file is the one this object wrote last,
+  // its end of file the end of the frame it appended last.
+  bool OwnHeader_ = false;
+  tChangeLock Change_;
 };
 
 }  // namespace kelvane

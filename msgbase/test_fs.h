@@ -69,9 +69,9 @@ class tSpyFileSystem : public tForwardingFileSystem {
     ++Changes;
     return Real().Replace(S, T);
   }
-  bool RemoveAll(const std::vector<tShortString>& Paths) override {
+  bool RemoveAll(const std::vector<tShortString>& Paths, int Locked) override {
     ++Changes;
-    return Real().RemoveAll(Paths);
+    return Real().RemoveAll(Paths, Locked);
   }
 
   bool FailWrites = false;

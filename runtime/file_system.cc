@@ -20,6 +20,14 @@ constexpr std::string_view PathSeps = "\\/";
 
 tFileSystem::~tFileSystem() = default;
 
+int32_t tFileSystem::ReadAt(intptr_t Handle, int64_t Pos, void* Buf, uint32_t Count) {
+  return Seek(Handle, Pos) ? Read(Handle, Buf, Count) : -1;
+}
+
+int32_t tFileSystem::WriteAt(intptr_t Handle, int64_t Pos, const void* Buf, uint32_t Count) {
+  return Seek(Handle, Pos) ? Write(Handle, Buf, Count) : -1;
+}
+
 tFileSystem& FileSystem() { return Current ? *Current : RealFileSystem(); }
 void SetFileSystem(tFileSystem* Fs) { Current = Fs; }
 
@@ -86,8 +94,23 @@ bool MakeDirChain(std::string_view Dir) {
 }
 
 bool RemoveFile(std::string_view Path) { return FileSystem().Remove(Path); }
-bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths) { return FileSystem().RemoveAll(Paths); }
-bool ReplaceFile(std::string_view Source, std::string_view Target) { return FileSystem().Replace(Source, Target); }
+bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths, int Locked) {
+  return FileSystem().RemoveAll(Paths, Locked);
+}
+
+tReplaceResult ReplaceFileSynced(std::string_view Source, std::string_view Target) {
+  tFileSystem& Fs = FileSystem();
+  if (!Fs.Replace(Source, Target)) return rpFailed;
+  bool Synced = Fs.SyncDir(Target);
+  // A source in another folder left its entry there.
+  if (DirPart(Source) != DirPart(Target)) Fs.SyncDir(Source);
+  return Synced ? rpDone : rpNotSynced;
+}
+
+bool ReplaceFile(std::string_view Source, std::string_view Target) {
+  return ReplaceFileSynced(Source, Target) == rpDone;
+}
+
 bool tFileSystem::ListNames(std::string_view Mask, std::vector<tDirEntry>& Out) {
   if (!List(Mask, Out)) return false;
   for (tDirEntry& E : Out) E.Size = -1;

@@ -21,6 +21,16 @@
 // processes. POSIX has no sharing modes; a deny-none open takes a shared
 // advisory lock (flock LOCK_SH|LOCK_NB), an exclusive one LOCK_EX|LOCK_NB,
 // and a lock that cannot be had is a sharing violation: the open fails.
+//
+// Record locks: the lock other FidoNet software takes on a base while it
+// changes it, a lock on the first byte of one of its files (file_lock.h).
+// Windows: LockFileEx on the file's own handle. Linux: an open file
+// description lock (fcntl F_OFD_SETLK), which meets the classic fcntl and
+// lockf locks of other programs but, unlike them, belongs to one open file
+// description: closing another descriptor of the file in this process does
+// not drop it, and two descriptions in one process exclude each other as
+// two processes do. On Linux such locks never meet the flock locks of the
+// sharing emulation.
 #ifndef KELVANE_RUNTIME_FILE_SYSTEM_H_
 #define KELVANE_RUNTIME_FILE_SYSTEM_H_
 
@@ -42,6 +52,13 @@ struct tDirEntry {
 // opens an existing file (0x3D), any other creates or empties one (0x3C):
 // the OR of a create mode with an open mode is an open.
 enum : uint8_t { shDenyNone, shDenyAll, shDenyWrite, shDenyRead };
+
+// Which file a lock handle holds, where the system tells (device and
+// inode on Linux; nothing on Windows).
+struct tFileId {
+  uint64_t Device = 0;
+  uint64_t Node = 0;
+};
 struct tOpenMode {
   bool Valid = false;  // false for the access code 3, which names nothing
   bool Create = false;
@@ -70,11 +87,24 @@ class tFileSystem {
   // Writes Count bytes; returns the count written or -1 on error.
   virtual int32_t Write(intptr_t Handle, const void* Buf, uint32_t Count) = 0;
   virtual bool Seek(intptr_t Handle, int64_t Pos) = 0;
+  // Seek, then Read (Write): the base does the two; a backend may do them
+  // in one call. The handle's position afterwards is not defined.
+  virtual int32_t ReadAt(intptr_t Handle, int64_t Pos, void* Buf, uint32_t Count);
+  virtual int32_t WriteAt(intptr_t Handle, int64_t Pos, const void* Buf, uint32_t Count);
   virtual int64_t Size(intptr_t Handle) = 0;  // -1 on error
   // Sets the end of the file at Pos.
   virtual bool Truncate(intptr_t Handle, int64_t Pos) = 0;
   // Puts what the system holds for the file on the disk.
   virtual bool Sync(intptr_t Handle) = 0;
+  // Puts the entries of the folder that holds Path on the disk, so that a
+  // file made or renamed there is found after a crash (Windows writes them
+  // through by itself).
+  virtual bool SyncDir(std::string_view Path) = 0;
+  // Puts on the disk all that the system holds for the file system of the
+  // folder that holds Path, in one call where the system has one (Linux:
+  // syncfs): for a folder of thousands of files just written, instead of a
+  // call per file. False where it has none (Windows) or the call failed.
+  virtual bool SyncAll(std::string_view Path) = 0;
   virtual bool Close(intptr_t Handle) = 0;
 
   virtual bool FileExists(std::string_view Path) = 0;  // exists, not a directory
@@ -95,8 +125,9 @@ class tFileSystem {
   virtual bool Remove(std::string_view Path) = 0;
   virtual bool RemoveDir(std::string_view Path) = 0;
   // Puts Source in place of Target in one step, replacing Target, with
-  // Target's permission bits when it existed; writes the change through to
-  // the disk. As on Windows, a Target that is open is not replaced.
+  // Target's permission bits when it existed; Source's contents are on the
+  // disk before. As on Windows, a Target that is open is not replaced. The
+  // folder's entries are left to SyncDir.
   virtual bool Replace(std::string_view Source, std::string_view Target) = 0;
   virtual tShortString FullPath(std::string_view Path) = 0;
   // The name of the file that Path stands for once symbolic links are
@@ -105,9 +136,28 @@ class tFileSystem {
   // or the name they lead to does not fit a system string.
   virtual bool FinalTarget(std::string_view Path, tShortString& Target) = 0;
   // Deletes every file of Paths or none of them: when one is missing, a
-  // directory, open elsewhere or otherwise not removable, nothing is
-  // deleted. True when all are gone.
-  virtual bool RemoveAll(const std::vector<tShortString>& Paths) = 0;
+  // directory, open elsewhere, read-only (no write permission at all) or
+  // otherwise not removable, nothing is deleted. Locked, when it is an
+  // index into Paths, names the file that carries the base's record lock:
+  // that lock is had first (waiting as tFileLock waits) and held until
+  // every file is gone, and a lock another program keeps past the wait
+  // keeps every file. True when all are gone.
+  virtual bool RemoveAll(const std::vector<tShortString>& Paths, int Locked) = 0;
+
+  // Record locks on the first byte of the file that the handle File holds.
+  // OpenLock makes the handle that takes them (Windows: File itself; Linux:
+  // a description of its own on the same file, which the sharing emulation
+  // does not see, so the lock can be held while the file's streams close
+  // and another file takes its name), and tells which file it holds.
+  // TryLock: 1 when the lock is taken, 0 when another holder has it, -1 on
+  // an error. LockNamed: whether Path still leads to the file Id names
+  // (false once another file took its place or it was removed; always
+  // true on Windows, where a file that is open cannot be replaced).
+  virtual bool OpenLock(intptr_t File, intptr_t& Lock, tFileId& Id) = 0;
+  virtual int TryLock(intptr_t Lock) = 0;
+  virtual void Unlock(intptr_t Lock) = 0;
+  virtual void CloseLock(intptr_t Lock) = 0;
+  virtual bool LockNamed(const tFileId& Id, std::string_view Path) = 0;
 };
 
 // Forwards every call to the real backend: the base of the test stand-ins
@@ -121,6 +171,8 @@ class tForwardingFileSystem : public tFileSystem {
   int64_t Size(intptr_t H) override { return Real().Size(H); }
   bool Truncate(intptr_t H, int64_t Pos) override { return Real().Truncate(H, Pos); }
   bool Sync(intptr_t H) override { return Real().Sync(H); }
+  bool SyncDir(std::string_view P) override { return Real().SyncDir(P); }
+  bool SyncAll(std::string_view P) override { return Real().SyncAll(P); }
   bool Close(intptr_t H) override { return Real().Close(H); }
   bool FileExists(std::string_view P) override { return Real().FileExists(P); }
   bool DirExists(std::string_view P) override { return Real().DirExists(P); }
@@ -131,7 +183,12 @@ class tForwardingFileSystem : public tFileSystem {
   bool Replace(std::string_view S, std::string_view T) override { return Real().Replace(S, T); }
   tShortString FullPath(std::string_view P) override { return Real().FullPath(P); }
   bool FinalTarget(std::string_view P, tShortString& T) override { return Real().FinalTarget(P, T); }
-  bool RemoveAll(const std::vector<tShortString>& Paths) override { return Real().RemoveAll(Paths); }
+  bool RemoveAll(const std::vector<tShortString>& Paths, int Locked) override { return Real().RemoveAll(Paths, Locked); }
+  bool OpenLock(intptr_t F, intptr_t& L, tFileId& Id) override { return Real().OpenLock(F, L, Id); }
+  int TryLock(intptr_t L) override { return Real().TryLock(L); }
+  void Unlock(intptr_t L) override { Real().Unlock(L); }
+  void CloseLock(intptr_t L) override { Real().CloseLock(L); }
+  bool LockNamed(const tFileId& Id, std::string_view P) override { return Real().LockNamed(Id, P); }
 
  protected:
   static tFileSystem& Real();
@@ -154,8 +211,16 @@ bool ListDirNames(std::string_view Mask, std::vector<tDirEntry>& Out);
 // when Dir exists afterwards; an empty Dir stands for the current directory.
 bool MakeDirChain(std::string_view Dir);
 bool RemoveFile(std::string_view Path);
-// Every file of Paths, or none (see tFileSystem::RemoveAll).
-bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths);
+// Every file of Paths, or none (see tFileSystem::RemoveAll); Locked is the
+// index of the file whose record lock must be had, or -1.
+bool RemoveFilesAllOrNone(const std::vector<tShortString>& Paths, int Locked = -1);
+// Puts Source in place of Target and its folder's entries on the disk.
+// tReplaceResult tells a rename that took place from one that did not:
+// rpDone, rpFailed (Target as it was), rpNotSynced (Target is the new
+// file, but the folder's entries may not be on the disk yet).
+enum tReplaceResult : uint8_t { rpDone, rpFailed, rpNotSynced };
+tReplaceResult ReplaceFileSynced(std::string_view Source, std::string_view Target);
+// The same, true only for rpDone.
 bool ReplaceFile(std::string_view Source, std::string_view Target);
 tShortString FullPathOf(std::string_view Path);
 // The full path of the running program.

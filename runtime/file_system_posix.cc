@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "runtime/file_lock.h"
 #include "runtime/file_system.h"
 
 namespace kelvane {
@@ -179,6 +181,22 @@ bool NotInUse(const std::string& Path, int& Fd) {
   return false;
 }
 
+// A record lock of Type (F_WRLCK, F_RDLCK or F_UNLCK) on the first byte,
+// owned by the open file description of Fd: 1 taken, 0 held by another,
+// -1 failed.
+int RecordLock(int Fd, short Type) {
+  struct flock L = {};
+  L.l_type = Type;
+  L.l_whence = SEEK_SET;
+  L.l_start = 0;
+  L.l_len = 1;
+  while (fcntl(Fd, F_OFD_SETLK, &L) != 0) {
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EACCES ? 0 : -1;
+  }
+  return 1;
+}
+
 bool IsRoot(const std::string& Dir) {
   struct stat A, B;
   if (stat(Dir.empty() ? "." : Dir.c_str(), &A) != 0 || stat("/", &B) != 0) return false;
@@ -192,7 +210,7 @@ std::string ParentOf(const std::string& Path) {
   return Slash == std::string::npos ? "." : (Slash == 0 ? "/" : Path.substr(0, Slash));
 }
 
-bool SyncDir(const std::string& Path) {
+bool SyncParent(const std::string& Path) {
   std::string Dir = ParentOf(Path);
   int Fd = open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (Fd < 0) return false;
@@ -293,6 +311,26 @@ class tPosixFileSystem : public tFileSystem {
     return Pos >= 0 && lseek(static_cast<int>(Handle), static_cast<off_t>(Pos), SEEK_SET) == static_cast<off_t>(Pos);
   }
 
+  // One call where a seek and a read (a write) would take two: on a busy
+  // machine the calls are what a message's write costs most.
+  int32_t ReadAt(intptr_t Handle, int64_t Pos, void* Buf, uint32_t Count) override {
+    if (Pos < 0 || Pos > std::numeric_limits<off_t>::max()) return -1;
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    ssize_t N;
+    do N = pread(static_cast<int>(Handle), Buf, Count, static_cast<off_t>(Pos));
+    while (N < 0 && errno == EINTR);
+    return static_cast<int32_t>(N);
+  }
+
+  int32_t WriteAt(intptr_t Handle, int64_t Pos, const void* Buf, uint32_t Count) override {
+    if (Pos < 0 || Pos > std::numeric_limits<off_t>::max()) return -1;
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    ssize_t N;
+    do N = pwrite(static_cast<int>(Handle), Buf, Count, static_cast<off_t>(Pos));
+    while (N < 0 && errno == EINTR);
+    return static_cast<int32_t>(N);
+  }
+
   int64_t Size(intptr_t Handle) override {
     struct stat St;
     if (fstat(static_cast<int>(Handle), &St) != 0) return -1;
@@ -304,6 +342,17 @@ class tPosixFileSystem : public tFileSystem {
   }
 
   bool Sync(intptr_t Handle) override { return fsync(static_cast<int>(Handle)) == 0; }
+
+  bool SyncDir(std::string_view Path) override { return UsablePath(Path) && SyncParent(Native(Path)); }
+
+  bool SyncAll(std::string_view Path) override {
+    if (!UsablePath(Path)) return false;
+    int Fd = open(ParentOf(Native(Path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Fd < 0) return false;
+    bool Ok = syncfs(Fd) == 0;
+    close(Fd);
+    return Ok;
+  }
 
   bool Close(intptr_t Handle) override {
     // The descriptor is gone after close() whatever it returns; EINTR is
@@ -399,25 +448,42 @@ class tPosixFileSystem : public tFileSystem {
 
   bool RemoveDir(std::string_view Path) override { return UsablePath(Path) && rmdir(Native(Path).c_str()) == 0; }
 
-  bool RemoveAll(const std::vector<tShortString>& Paths) override {
-    // First every file is made ours: it must exist, be no directory, lie in
-    // a directory we may change, and take the exclusive lock. The locks are
-    // held until every name is gone, so no stream of ours can open one of
+  bool RemoveAll(const std::vector<tShortString>& Paths, int Locked) override {
+    // First every file is made ours: it must exist, be no directory, have a
+    // write permission (one without any is read-only, which keeps a base on
+    // Windows), lie in a directory we may change, and take the exclusive
+    // flock. The file of the base's record lock comes first and must take
+    // that lock too (a read lock, which an open for reading can hold and
+    // which keeps every writer out). The locks are held until every name
+    // is gone, so no writer of ours or of another program's can open one of
     // the files between the check and the unlink.
-    std::vector<std::string> Names;
+    std::vector<size_t> Order;
+    if (Locked >= 0 && static_cast<size_t>(Locked) < Paths.size()) Order.push_back(static_cast<size_t>(Locked));
+    for (size_t I = 0; I < Paths.size(); ++I)
+      if (static_cast<int>(I) != Locked) Order.push_back(I);
+    std::vector<std::string> Names(Paths.size());
     std::vector<int> Held;
     bool Ok = true;
-    for (const tShortString& Path : Paths) {
+    for (size_t I : Order) {
+      const tShortString& Path = Paths[I];
       struct stat St;
       std::string P = UsablePath(Path.View()) ? Native(Path.View()) : std::string();
       int Fd = -1;
-      if (P.empty() || lstat(P.c_str(), &St) != 0 || S_ISDIR(St.st_mode) || access(ParentOf(P).c_str(), W_OK | X_OK) != 0 ||
-          !NotInUse(P, Fd)) {
+      if (P.empty() || lstat(P.c_str(), &St) != 0 || S_ISDIR(St.st_mode) || (St.st_mode & 0222) == 0 ||
+          access(ParentOf(P).c_str(), W_OK | X_OK) != 0 || !NotInUse(P, Fd)) {
         Ok = false;
         break;
       }
-      Names.push_back(P);
+      if (static_cast<int>(I) == Locked && Fd < 0) {
+        // A link: the lock is on the file it leads to.
+        Fd = open(P.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      }
       if (Fd >= 0) Held.push_back(Fd);
+      if (static_cast<int>(I) == Locked && (Fd < 0 || PollLock([Fd] { return RecordLock(Fd, F_RDLCK); }) != lkTaken)) {
+        Ok = false;
+        break;
+      }
+      Names[I] = P;
     }
     for (size_t I = 0; Ok && I < Names.size(); ++I) Ok = unlink(Names[I].c_str()) == 0;
     for (int Fd : Held) close(Fd);
@@ -472,9 +538,39 @@ class tPosixFileSystem : public tFileSystem {
     close(SFd);
     if (Ok) Ok = rename(S.c_str(), T.c_str()) == 0;
     if (TFd >= 0) close(TFd);
-    if (Ok) Ok = SyncDir(T);
-    if (Ok && S.rfind('/') != T.rfind('/')) SyncDir(S);
     return Ok;
+  }
+
+  bool OpenLock(intptr_t File, intptr_t& Lock, tFileId& Id) override {
+    // A description of its own on the very file File holds, whatever its
+    // name is now: the lock must be on that file, and the sharing
+    // emulation's flock must not see it.
+    std::string Self = "/proc/self/fd/" + std::to_string(File);
+    int Fd;
+    do Fd = open(Self.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (Fd < 0 && errno == EINTR);
+    struct stat St;
+    if (Fd >= 0 && fstat(Fd, &St) != 0) {
+      close(Fd);
+      Fd = -1;
+    }
+    Lock = Fd;
+    if (Fd < 0) return false;
+    Id.Device = static_cast<uint64_t>(St.st_dev);
+    Id.Node = static_cast<uint64_t>(St.st_ino);
+    return true;
+  }
+
+  int TryLock(intptr_t Lock) override { return RecordLock(static_cast<int>(Lock), F_WRLCK); }
+
+  void Unlock(intptr_t Lock) override { RecordLock(static_cast<int>(Lock), F_UNLCK); }
+
+  void CloseLock(intptr_t Lock) override { close(static_cast<int>(Lock)); }
+
+  bool LockNamed(const tFileId& Id, std::string_view Path) override {
+    struct stat Named;
+    return UsablePath(Path) && StatPath(Path, Named) && Id.Device == static_cast<uint64_t>(Named.st_dev) &&
+           Id.Node == static_cast<uint64_t>(Named.st_ino);
   }
 
   tShortString FullPath(std::string_view Path) override {

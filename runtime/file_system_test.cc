@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/file_lock.h"
 #include "runtime/stream.h"
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -349,6 +350,31 @@ TEST(FileSystem, ExtensionsLongerThanTheMaskAreNotMatched) {
   EXPECT_EQ(Names(Dir.Path() + "/*.msg"), tList{"2.msg"});
 }
 #endif
+
+// The lock FidoNet software takes on byte 0 of a base file: one holder at
+// a time, within a process as between processes; not lost when another
+// descriptor of the file closes (as a classic POSIX record lock would be);
+// and a file another program put in place of the locked one is told.
+TEST(FileLock, OneHolderAtATimeKeptPastOtherDescriptorsToldWhenReplaced) {
+  tRuntimeTempDir Dir;
+  const std::string Name = Dir / "area.sqd";
+  PutFile(Name, "squish");
+  tBufStream A(Name, fmOpen | fmReadWrite | fmDenyNone), B(Name, fmOpen | fmReadWrite | fmDenyNone);
+  tFileLock First, Second;
+  ASSERT_EQ(First.Take(A, Name, 0), lkTaken);
+  EXPECT_EQ(Second.Take(B, Name, 0), lkBusy);
+  { tBufStream Other(Name, fmOpen | fmRead | fmDenyNone); }
+  EXPECT_EQ(Second.Take(B, Name, 0), lkBusy);
+  First.Release();
+  EXPECT_EQ(Second.Take(B, Name, 0), lkTaken);
+  Second.Release();
+  PutFile(Dir / "packed", "packed");
+  std::error_code Refused;  // Windows renames no file over one that is open
+  std::filesystem::rename(Dir / "packed", Name, Refused);
+  if (!Refused) {
+    EXPECT_EQ(First.Take(A, Name, 0), lkGone);
+  }
+}
 
 }  // namespace
 }  // namespace kelvane

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "runtime/clock.h"
+#include "runtime/file_lock.h"
 #include "runtime/file_system.h"
 
 // After our headers, so that its macros (ReplaceFile and the like) do not
@@ -30,6 +32,38 @@ DWORD ShareFlags(uint8_t Share) {
     case shDenyRead: return FILE_SHARE_WRITE;
     default: return 0;
   }
+}
+
+// Another program's record lock makes a read or write of the bytes it
+// covers fail with ERROR_LOCK_VIOLATION (locks are binding on Windows): a
+// reader of a base meets it while a writer changes the base. A call at a
+// position of its own is tried again for as long as a writer waits for a
+// lock.
+template <class F>
+bool PastLocks(F&& Call) {
+  bool Done = false;
+  PollLock([&] {
+    if (Call()) {
+      Done = true;
+      return 1;
+    }
+    return GetLastError() == ERROR_LOCK_VIOLATION ? 0 : -1;
+  });
+  return Done;
+}
+
+// An OVERLAPPED that names Pos: on a handle opened for synchronous work,
+// ReadFile and WriteFile then start there and return when done.
+OVERLAPPED At(int64_t Pos) {
+  OVERLAPPED Ov{};
+  Ov.Offset = static_cast<DWORD>(static_cast<uint64_t>(Pos));
+  Ov.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(Pos) >> 32);
+  return Ov;
+}
+
+bool LockFirstByte(HANDLE H, DWORD Flags) {
+  OVERLAPPED Ov{};
+  return LockFileEx(H, Flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &Ov) != 0;
 }
 
 bool SetPos(HANDLE F, int64_t Pos) {
@@ -80,6 +114,31 @@ class tWin32FileSystem : public tFileSystem {
 
   bool Seek(intptr_t Handle, int64_t Pos) override { return SetPos(H(Handle), Pos); }
 
+  int32_t ReadAt(intptr_t Handle, int64_t Pos, void* Buf, uint32_t Count) override {
+    if (Pos < 0) return -1;
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    DWORD Got = 0;
+    bool Ok = PastLocks([&] {
+      OVERLAPPED Ov = At(Pos);
+      if (ReadFile(H(Handle), Buf, Count, &Got, &Ov)) return true;
+      if (GetLastError() != ERROR_HANDLE_EOF) return false;
+      Got = 0;  // a read from the end of the file gives nothing
+      return true;
+    });
+    return Ok ? static_cast<int32_t>(Got) : -1;
+  }
+
+  int32_t WriteAt(intptr_t Handle, int64_t Pos, const void* Buf, uint32_t Count) override {
+    if (Pos < 0) return -1;
+    if (Count > 0x40000000u) Count = 0x40000000u;
+    DWORD Put = 0;
+    bool Ok = PastLocks([&] {
+      OVERLAPPED Ov = At(Pos);
+      return WriteFile(H(Handle), Buf, Count, &Put, &Ov) != 0;
+    });
+    return Ok ? static_cast<int32_t>(Put) : -1;
+  }
+
   int64_t Size(intptr_t Handle) override {
     LARGE_INTEGER L;
     if (!GetFileSizeEx(H(Handle), &L)) return -1;
@@ -91,6 +150,13 @@ class tWin32FileSystem : public tFileSystem {
   }
 
   bool Sync(intptr_t Handle) override { return FlushFileBuffers(H(Handle)) != 0; }
+
+  // MoveFileExA writes a rename through (MOVEFILE_WRITE_THROUGH), and NTFS
+  // keeps its folders in its own journal.
+  bool SyncDir(std::string_view) override { return true; }
+
+  // Only an administrator may flush a whole volume.
+  bool SyncAll(std::string_view) override { return false; }
 
   bool Close(intptr_t Handle) override { return CloseHandle(H(Handle)) != 0; }
 
@@ -137,22 +203,25 @@ class tWin32FileSystem : public tFileSystem {
   bool Remove(std::string_view Path) override { return UsablePath(Path) && DeleteFileA(Z(Path).c_str()) != 0; }
   bool RemoveDir(std::string_view Path) override { return UsablePath(Path) && RemoveDirectoryA(Z(Path).c_str()) != 0; }
 
-  bool RemoveAll(const std::vector<tShortString>& Paths) override {
+  bool RemoveAll(const std::vector<tShortString>& Paths, int Locked) override {
     // Each file is opened for deletion with no sharing, which fails while
-    // any other program holds it; only when every one of them is ours is
-    // each marked to go when its handle closes.
+    // any other program holds it (and so while one holds its record lock,
+    // which needs an open handle); only when every one of them is ours is
+    // each marked to go when its handle closes. The record lock is taken
+    // all the same, to keep to the format's rule.
     std::vector<HANDLE> Held;
     bool Ok = true;
-    for (const tShortString& Path : Paths) {
+    for (size_t I = 0; I < Paths.size(); ++I) {
+      const tShortString& Path = Paths[I];
       DWORD A = UsablePath(Path.View()) ? GetFileAttributesA(Path.CStr()) : INVALID_FILE_ATTRIBUTES;
       HANDLE F = INVALID_HANDLE_VALUE;
       if (A != INVALID_FILE_ATTRIBUTES && !(A & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
         F = CreateFileA(Path.CStr(), DELETE | GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (F == INVALID_HANDLE_VALUE) {
+      if (F != INVALID_HANDLE_VALUE) Held.push_back(F);
+      if (F == INVALID_HANDLE_VALUE || (static_cast<int>(I) == Locked && !LockFirstByte(F, LOCKFILE_EXCLUSIVE_LOCK))) {
         Ok = false;
         break;
       }
-      Held.push_back(F);
     }
     size_t Marked = 0;
     for (; Ok && Marked < Held.size(); ++Marked) {
@@ -171,6 +240,28 @@ class tWin32FileSystem : public tFileSystem {
     for (HANDLE F : Held) CloseHandle(F);
     return Ok;
   }
+
+  // The lock is taken on the stream's own handle: Windows' locks bind every
+  // other handle, this process's too, so a lock on a handle of its own would
+  // keep the stream from writing the first byte.
+  bool OpenLock(intptr_t File, intptr_t& Lock, tFileId&) override {
+    Lock = File;
+    return File >= 0;
+  }
+
+  int TryLock(intptr_t Lock) override {
+    if (LockFirstByte(H(Lock), LOCKFILE_EXCLUSIVE_LOCK)) return 1;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? 0 : -1;
+  }
+
+  void Unlock(intptr_t Lock) override {
+    OVERLAPPED Ov{};
+    UnlockFileEx(H(Lock), 0, 1, 0, &Ov);
+  }
+
+  void CloseLock(intptr_t) override {}
+
+  bool LockNamed(const tFileId&, std::string_view) override { return true; }
 
   // Windows' own links are rare among FidoNet files and MoveFileExA puts a
   // file in place of one as of any file: a name stands for itself.

@@ -35,8 +35,10 @@ bool tReplacingFile::Commit() {
   if (Out_->Status == stOk) Out_->Flush(true);
   bool Ok = Out_->Status == stOk;
   if (!Out_->Close()) Ok = false;
-  if (Ok && ReplaceFile(Temp_, Target_)) return true;
-  RemoveFile(Temp_);
+  tReplaceResult R = Ok ? ReplaceFileSynced(Temp_, Target_) : rpFailed;
+  Placed_ = R != rpFailed;
+  if (R == rpDone) return true;
+  if (R == rpFailed) RemoveFile(Temp_);
   return false;
 }
 

@@ -39,9 +39,14 @@ class tReplacingFile {
   tBufStream& Out() { return *Out_; }
   // Flushes the new contents to the disk, closes them and puts them in place
   // of the target, keeping the target's permission bits (and its owner where
-  // the process may set it). True on success; on failure the target is as it
-  // was and the temporary file is gone. Once called, the object is spent.
+  // the process may set it), then the folder's entries on the disk. True on
+  // success; on failure the target is as it was and the temporary file is
+  // gone, unless only the sync of the folder failed: the target is then the
+  // new file (Placed), which a crash could still undo. Once called, the
+  // object is spent.
   bool Commit();
+  // Whether Commit put the new contents in place of the target.
+  bool Placed() const { return Placed_; }
 
   // The file that is replaced (the link's target when Target was a link) and
   // the temporary name; empty when they could not be formed.
@@ -53,6 +58,7 @@ class tReplacingFile {
   tShortString Temp_;
   std::unique_ptr<tBufStream> Out_;
   bool Done_ = false;
+  bool Placed_ = false;
 };
 
 }  // namespace kelvane

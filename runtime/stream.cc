@@ -50,8 +50,10 @@ tBufStream::tBufStream(std::string_view Path, uint16_t Mode) : Fs_(&FileSystem()
   Handle_ = H;
   CanRead_ = M.Read;
   CanWrite_ = M.Write;
-  OsPos_ = 0;
+  // The size the open learnt; asked again at the first GetSize when it
+  // could not tell.
   Size_ = S > 0 ? S : 0;
+  SizeKnown_ = S >= 0;
   Buffer_.resize(BufferSize);
 }
 
@@ -59,29 +61,16 @@ tBufStream::~tBufStream() {
   if (IsOpen()) Close();
 }
 
-bool tBufStream::SeekOs(int64_t Pos) {
-  if (OsPos_ == Pos) return true;
-  if (!Fs_->Seek(Handle_, Pos)) {
-    OsPos_ = -1;
-    return false;
-  }
-  OsPos_ = Pos;
-  return true;
-}
-
+// Every read and write names its position (ReadAt, WriteAt): where the
+// system can, a seek and a transfer are one call.
 bool tBufStream::ReadOs(int64_t Pos, uint8_t* Buf, uint32_t Count, uint32_t& Got) {
   Got = 0;
-  if (!SeekOs(Pos)) return false;
   while (Got < Count) {
     uint32_t Asked = Count - Got;
-    int32_t N = Fs_->Read(Handle_, Buf + Got, Asked);
-    if (N < 0) {
-      OsPos_ = -1;
-      return false;
-    }
+    int32_t N = Fs_->ReadAt(Handle_, Pos + Got, Buf + Got, Asked);
+    if (N < 0) return false;
     Got += static_cast<uint32_t>(N);
-    OsPos_ += N;
-    // A file gives less than was asked only at its end: asking again
+    // A file gives less than was asked for only at its end: asking again
     // would cost a call that gives nothing.
     if (static_cast<uint32_t>(N) < Asked) break;
   }
@@ -89,16 +78,11 @@ bool tBufStream::ReadOs(int64_t Pos, uint8_t* Buf, uint32_t Count, uint32_t& Got
 }
 
 bool tBufStream::WriteOs(int64_t Pos, const uint8_t* Buf, uint32_t Count) {
-  if (!SeekOs(Pos)) return false;
   uint32_t Done = 0;
   while (Done < Count) {
-    int32_t N = Fs_->Write(Handle_, Buf + Done, Count - Done);
-    if (N <= 0) {
-      OsPos_ = -1;
-      return false;
-    }
+    int32_t N = Fs_->WriteAt(Handle_, Pos + Done, Buf + Done, Count - Done);
+    if (N <= 0) return false;
     Done += static_cast<uint32_t>(N);
-    OsPos_ += N;
   }
   return true;
 }
@@ -158,6 +142,21 @@ void tBufStream::Write(const void* Buf, uint32_t Count) {
     return;
   }
   const uint8_t* In = static_cast<const uint8_t*>(Buf);
+  if (Count >= BufferSize) {
+    // A large write goes to the system in one call, whatever the buffer
+    // holds (its bytes go first, and what it read ahead is forgotten):
+    // one call is one step for a reader of the file.
+    if (!FlushWrites()) return;
+    BufStart_ = Pos_;
+    BufLen_ = 0;
+    if (!WriteOs(Pos_, In, Count)) {
+      Error(stWriteError, 0);
+      return;
+    }
+    Pos_ += Count;
+    Size_ = std::max(Size_, Pos_);
+    return;
+  }
   while (Count > 0) {
     int64_t Off = Pos_ - BufStart_;
     if (Off < 0 || Off > BufLen_ || Off >= BufferSize) {
@@ -165,15 +164,6 @@ void tBufStream::Write(const void* Buf, uint32_t Count) {
       BufStart_ = Pos_;
       BufLen_ = 0;
       Off = 0;
-      if (Count >= BufferSize) {
-        if (!WriteOs(Pos_, In, Count)) {
-          Error(stWriteError, 0);
-          return;
-        }
-        Pos_ += Count;
-        Size_ = std::max(Size_, Pos_);
-        return;
-      }
     }
     uint32_t At = static_cast<uint32_t>(Off);
     uint32_t N = std::min(Count, BufferSize - At);
@@ -213,15 +203,15 @@ int64_t tBufStream::GetPos() { return Pos_; }
 int64_t tBufStream::GetSize() {
   if (!IsOpen()) return 0;
   if (Status == stOk) FlushWrites();
+  // Asked of the system when the file opened and after a Refresh; our own
+  // writes keep it since. Another writer changes a shared file only under
+  // its lock, and the file is refreshed when the lock is taken.
+  if (!SizeKnown_ && !BufDirty_) {
+    int64_t S = Fs_->Size(Handle_);
+    if (S >= 0) Size_ = S;
+    SizeKnown_ = S >= 0;
+  }
   return Size_;
-}
-
-void tBufStream::Refresh() {
-  if (!IsOpen()) return;
-  if (Status == stOk) FlushWrites();
-  if (BufDirty_) return;  // a write that failed: the size stays ours
-  int64_t S = Fs_->Size(Handle_);
-  if (S >= 0) Size_ = S;
 }
 
 void tBufStream::Truncate() {
@@ -232,11 +222,9 @@ void tBufStream::Truncate() {
   }
   if (!FlushWrites()) return;
   if (!Fs_->Truncate(Handle_, Pos_)) {
-    OsPos_ = -1;
     Error(stWriteError, 0);
     return;
   }
-  OsPos_ = -1;
   Size_ = Pos_;
   if (BufStart_ >= Pos_) {
     BufStart_ = Pos_;
@@ -252,13 +240,19 @@ void tBufStream::Flush(bool ToDisk) {
   if (ToDisk && !Fs_->Sync(Handle_)) Error(stWriteError, 0);
 }
 
+void tBufStream::Refresh() {
+  if (!IsOpen()) return;
+  FlushWrites();
+  BufLen_ = 0;
+  SizeKnown_ = false;
+}
+
 bool tBufStream::Close() {
   if (!IsOpen()) return false;
   bool Ok = FlushWrites();
   if (!Fs_->Close(Handle_)) Ok = false;
   if (!Ok) Error(stWriteError, 0);
   Handle_ = -1;
-  OsPos_ = -1;
   BufLen_ = 0;
   std::vector<uint8_t>().swap(Buffer_);
   return Ok && Status != stWriteError;

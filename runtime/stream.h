@@ -67,9 +67,9 @@ class tStream {
   // Hands buffered bytes to the system. For files, Flush(true) also asks the
   // system to put them on the disk before returning.
   virtual void Flush(bool ToDisk = false);
-  // Asks the file for its size again: another program may have changed it
-  // since it was opened (a writer takes it before it decides where to
-  // write). Nothing to ask of memory.
+  // Forgets what was read ahead and the size, so that the next read asks
+  // the file again: another program may have written it since (its lock
+  // taken, see file_lock.h). Nothing to forget in memory.
   virtual void Refresh() {}
 
   // Copies Count bytes from Source's position to this stream's position.
@@ -109,10 +109,9 @@ class tBufStream : public tStream {
   void Write(const void* Buf, uint32_t Count) override;
   void Seek(int64_t Pos) override;
   int64_t GetPos() override;
-  // The size the file had when it was opened (or at the last Refresh), as
-  // our writes changed it: the system is asked once, not at every call.
+  // The size the system gave when the file opened or after Refresh, kept
+  // up to date by the stream's own writes.
   int64_t GetSize() override;
-  void Refresh() override;
   void Truncate() override;
   void Flush(bool ToDisk = false) override;
 
@@ -123,10 +122,16 @@ class tBufStream : public tStream {
   bool Close();
   bool IsOpen() const { return Handle_ >= 0; }
   uint16_t Mode() const { return Mode_; }
+  // The system's handle of the file and the file system it came from (for
+  // a tFileLock on the file); -1 when it is not open.
+  intptr_t Handle() const { return Handle_; }
+  tFileSystem* FileSystemOf() const { return Fs_; }
+  // The bytes read ahead and the size are forgotten: GetSize asks the
+  // system again.
+  void Refresh() override;
 
  private:
   bool FlushWrites();
-  bool SeekOs(int64_t Pos);
   bool ReadOs(int64_t Pos, uint8_t* Buf, uint32_t Count, uint32_t& Got);
   bool WriteOs(int64_t Pos, const uint8_t* Buf, uint32_t Count);
   tFileSystem* Fs_;
@@ -140,8 +145,8 @@ class tBufStream : public tStream {
   bool BufDirty_ = false;  // Buffer_[DirtyLo_..DirtyHi_) holds unwritten bytes
   uint32_t DirtyLo_ = 0;
   uint32_t DirtyHi_ = 0;
-  int64_t OsPos_ = -1;     // the handle's position, -1 when unknown
-  int64_t Size_ = 0;       // file size: asked at the open (and Refresh), kept by our writes
+  int64_t Size_ = 0;       // file size including buffered writes
+  bool SizeKnown_ = true;  // Size_ is the system's figure and our writes since
   std::vector<uint8_t> Buffer_;
 };
 

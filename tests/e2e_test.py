@@ -601,6 +601,42 @@ class E2E(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(node.path("bases"))),
                          ["jamarea.jdt", "jamarea.jdx", "jamarea.jhr", "jamarea.jlr"])
 
+    def test_bases_locked_or_read_only_are_kept_whole(self):
+        # A tosser holds the Squish lock on byte 0 of the .sqd (as crashmail
+        # holds a JAM base's .jhr): after the wait the base is kept. A JAM
+        # base with a file no one may write is read-only: kept too.
+        if WINE:
+            self.skipTest("another process's record lock and write bits, as Linux shows them")
+        node = Node(self)
+        node.request(("SQ.LOCKED", 2, node.squish("locked")), ("JAM.RO", 3, node.jam("readonly")),
+                     ("SQ.FREE", 2, node.squish("free")))
+        node.write()
+        os.chmod(node.path("bases", "readonly.jdx"), 0o444)
+        self.addCleanup(ff.hold_lock(node.path("bases", "locked.sqd")))
+        kept = "is in use or read-only, none of its files deleted"
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.LOCKED", "JAM.RO", "SQ.FREE") +
+                       self.tail_stored(bases=["base [bases\\locked] of area [SQ.LOCKED] " + kept,
+                                               "base [bases\\readonly] of area [JAM.RO] " + kept,
+                                               self.deleted("bases\\free", "SQ.FREE", 3)]), plan=False)
+        self.assertEqual(sorted(os.listdir(node.path("bases"))),
+                         ["locked.sqd", "locked.sqi", "locked.sql", "readonly.jdt", "readonly.jdx", "readonly.jhr",
+                          "readonly.jlr"])
+
+    def test_a_base_named_alike_in_another_case_is_another_base(self):
+        # On Linux, a3 and A3 are two bases: deleting a3 takes its own file
+        # only, never A3's index; a base with no file of its exact name is
+        # found in another case, as on Windows.
+        if WINE:
+            self.skipTest("names that differ only by case")
+        node = Node(self)
+        for name in ("a3.sqd", "A3.SQD", "A3.SQI", "B4.SQD", "B4.SQI"):
+            writeb(node.path("bases", name), b"squish")
+        node.request(("A3.LOWER", 2, "bases\\a3"), ("B4.ANY", 2, "bases\\b4"))
+        node.write()
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("A3.LOWER", "B4.ANY") + self.tail_stored(
+            bases=[self.deleted("bases\\a3", "A3.LOWER", 1), self.deleted("bases\\b4", "B4.ANY", 2)]))
+        self.assertEqual(sorted(os.listdir(node.path("bases"))), ["A3.SQD", "A3.SQI"])
+
     def test_kelvutil_writes_text_as_kelvane_does(self):
         # To a pipe and to a file alike: UTF-8 on Linux, the files' code
         # page 866 bytes on Windows; --cp866 gives those bytes everywhere.

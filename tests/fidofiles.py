@@ -160,3 +160,42 @@ def write_msg(path, frm, to, subject, orig, dest, body, kludges=(), date=b"07 De
         text += enc(line) + b"\r"
     with open(path, "wb") as f:
         f.write(hdr + text + b"\0")
+
+
+def packet_bytes(subjects, area=b"LIVE.AREA"):
+    """A type-2 packet from 2:5020/2 to 2:5020/1 holding one echomail
+    message of the area per subject (bytes or text), each with a MSGID of
+    its own."""
+    out = bytearray(struct.pack("<13H8sHH20s", 2, 1, 2026, 11, 7, 19, 5, 8, 0, 2, 5020, 5020, 0,
+                                b"", 2, 2, b""))
+    for n, subject in enumerate(subjects):
+        subject = subject if isinstance(subject, bytes) else subject.encode("cp866")
+        text = (b"AREA:" + area + b"\r\x01MSGID: 2:5020/2 %08x\r" % (0x10000 + n) + b"Body of " + subject +
+                b".\r--- live\r * Origin: A node (2:5020/2)\rSEEN-BY: 5020/1 2\r\x01PATH: 5020/2\r")
+        out += struct.pack("<7H", 2, 2, 1, 5020, 5020, 0, 0) + b"07 Dec 26  19:05:08\0"
+        out += b"All\0Ivan Petrov\0" + subject + b"\0" + text + b"\0"
+    return bytes(out + b"\0\0")
+
+
+def hold_lock(path):
+    """Another program holding a base file's lock as tossers take it: a
+    process with an fcntl lock (lockf) on byte 0 of path, which keeps it
+    until release() (or its end). A lock of the test's own process would
+    go with the first descriptor of the file it closes."""
+    import subprocess
+    import sys
+    holder = subprocess.Popen(
+        [sys.executable, "-c", "import fcntl, os, sys\n"
+         "fd = os.open(sys.argv[1], os.O_RDWR)\n"
+         "fcntl.lockf(fd, fcntl.LOCK_EX, 1, 0)\n"
+         "print('held', flush=True)\n"
+         "sys.stdin.read()\n", path],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    assert holder.stdout.readline() == b"held\n"
+
+    def release():
+        if holder.poll() is None:
+            holder.stdin.close()
+            holder.wait()
+            holder.stdout.close()
+    return release

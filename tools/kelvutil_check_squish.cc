@@ -8,7 +8,11 @@
 // header). Index records beyond the
 // count are not messages: other software leaves deleted ones there (often
 // as offset 0 and all 0xFF), so they are no finding. The top bit of a
-// record's hash marks a received message and is not compared.
+// record's hash marks a received message and is not compared. Bytes past
+// the header's end of file are what an append cut off before its header
+// left (a frame, the last frame's link to it): no part of the base, and the
+// next append writes over them or after them; a frame of the base that
+// lies there is a finding.
 //
 // One pass over the frames, each header read once; what is kept in memory
 // is bounded by the file (one entry per frame found in it).
@@ -55,6 +59,11 @@ class tSquishCheck {
  private:
   void AddData(int64_t At, const std::string& What) { Findings_.Add(Data_.Name, At, What); }
   uint32_t Field(uint32_t At) const { return GetU32(Base_ + At); }
+  // Where the base ends: the header's end of file when the file holds more
+  // (a tail an append cut off left), else the file's end.
+  int64_t End() const {
+    return Field(sbEndFrame) >= SqBaseSize && Field(sbEndFrame) < Data_.Size ? Field(sbEndFrame) : Data_.Size;
+  }
 
   void CheckHeader() {
     if (GetU16(Base_ + sbLength) != SqBaseSize)
@@ -67,7 +76,7 @@ class tSquishCheck {
     if (Field(sbHighWater) >= Field(sbNextUid) && Field(sbHighWater) != 0)
       AddData(sbHighWater, "high-water mark " + to_string(Field(sbHighWater)) + " is not below the next UMSGID " +
                                to_string(Field(sbNextUid)));
-    if (Field(sbEndFrame) != Data_.Size)
+    if (Field(sbEndFrame) > Data_.Size || Field(sbEndFrame) < SqBaseSize)
       AddData(sbEndFrame, "end of file " + to_string(Field(sbEndFrame)) + ", but the file has " +
                               to_string(Data_.Size) + " bytes");
     if (Index_.Size % SqIdxSize != 0)
@@ -87,8 +96,11 @@ class tSquishCheck {
     int64_t Link = First;  // where the offset At was read
     // A base with no message yet may name the end of the file, where the
     // first frame will go, as its first frame.
-    if (Chain == chMessages && At == Data_.Size && Field(Last) == 0) At = 0;
+    if (Chain == chMessages && At == End() && Field(Last) == 0) At = 0;
     while (At != 0) {
+      // The last frame's link past the end of file: an append cut off.
+      if (Chain == chMessages && Prev != 0 && Prev == Field(Last) && At >= End())
+        break;
       auto Seen = Where_.find(At);
       if (Seen != Where_.end()) {
         AddData(Link, Seen->second.Chain == Chain
@@ -96,10 +108,10 @@ class tSquishCheck {
                           : "frame " + to_string(At) + " is on both the chain of message frames and the free chain");
         break;
       }
-      if (At < SqBaseSize || int64_t{At} + SqFrameSize > Data_.Size) {
+      if (At < SqBaseSize || int64_t{At} + SqFrameSize > End()) {
         AddData(Link, "points at frame " + to_string(At) + (At < SqBaseSize ? ", inside the base header"
                                                                               : ", past the end of the file (" +
-                                                                                    to_string(Data_.Size) + " bytes)"));
+                                                                                    to_string(End()) + " bytes)"));
         break;
       }
       uint8_t H[SqFrameSize];
@@ -132,9 +144,9 @@ class tSquishCheck {
       AddData(At + sfPrev, "previous frame " + to_string(GetU32(H + sfPrev)) + ", but the frame before it is " +
                                (Prev ? to_string(Prev) : std::string("none")));
     const uint32_t Length = GetU32(H + sfLength), Used = GetU32(H + sfMsgLength), Ctrl = GetU32(H + sfCtrlLength);
-    if (Length > Data_.Size - At - SqFrameSize)
+    if (Length > End() - At - SqFrameSize)
       AddData(At + sfLength, "frame length " + to_string(Length) + " runs past the end of the file (" +
-                                 to_string(Data_.Size) + " bytes)");
+                                 to_string(End()) + " bytes)");
     if (Chain != chMessages) return;
     if (Used > Length)
       AddData(At + sfMsgLength, "message length " + to_string(Used) + " is above the frame length " + to_string(Length));

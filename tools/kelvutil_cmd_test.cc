@@ -292,7 +292,8 @@ class tWriteAlarm : public tForwardingFileSystem {
   bool Remove(std::string_view) override { return Alarm("Remove"); }
   bool RemoveDir(std::string_view) override { return Alarm("RemoveDir"); }
   bool Replace(std::string_view, std::string_view) override { return Alarm("Replace"); }
-  bool RemoveAll(const std::vector<tShortString>&) override { return Alarm("RemoveAll"); }
+  bool RemoveAll(const std::vector<tShortString>&, int) override { return Alarm("RemoveAll"); }
+  int TryLock(intptr_t) override { return Alarm("TryLock"); }
 
  private:
   static int Alarm(const char* What) {
@@ -487,6 +488,7 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
                 {"SQD", D.size()}, {"SQI", Files["sqi"].size()}};
   S["LF"] = U32At(D, sbLastFree);
   S["L1"] = U32At(D, S["F1"] + sfLength);
+  S["L3"] = U32At(D, S["F3"] + sfLength);
   S["M1"] = U32At(D, S["F1"] + sfMsgLength);
   S["H1"] = U32At(Files["sqi"], siHash);
   S["H3"] = U32At(Files["sqi"], SqIdxSize + siHash);
@@ -504,7 +506,11 @@ TEST(KelvutilCheckSquish, EachDamageWithItsOffset) {
         "sqd\t4\tthe header counts 3 messages, the index holds 2 records",
         "sqd\t4\tthe header counts 3 messages, the chain of message frames holds 2"}},
       {"high-water mark", {{"sqd", "16", 4, "5"}}, {"sqd\t16\thigh-water mark 5 is not below the next UMSGID 5"}},
-      {"end of file", {{"sqd", "120", 4, "SQD-1"}}, {"sqd\t120\tend of file {SQD-1}, but the file has {SQD} bytes"}},
+      {"end of file", {{"sqd", "120", 4, "SQD+1"}}, {"sqd\t120\tend of file {SQD+1}, but the file has {SQD} bytes"}},
+      {"an append cut off: a frame past the end of file and the last frame's link to it",
+       {{"sqd", "SQD", 4, "0xAFAE4453"}, {"sqd", "SQD+24", 4, "0"}, {"sqd", "F3+4", 4, "SQD"}}, {}},
+      {"end of file inside a frame", {{"sqd", "120", 4, "F3+40"}},
+       {"sqd\t{F3+12}\tframe length {L3} runs past the end of the file ({F3+40} bytes)"}},
       {"index cut inside its second record", {{"sqi", "SQI-5", 0, ""}},
        {"sqi\t12\tthe index ends in a part record of 7 bytes",
         "sqd\t4\tthe header counts 2 messages, the index holds 1 records",

@@ -19,6 +19,7 @@
 #include "msgbase/message.h"
 #include "msgbase/message_compare.h"
 #include "msgbase/msgbase.h"
+#include "runtime/file_lock.h"
 #include "runtime/file_system.h"
 #include "tools/kelvutil.h"
 
@@ -65,6 +66,10 @@ extern const char CopyHelp[] =
     "                           many messages, and what DST's format has no\n"
     "                           place for\n"
     "\n" KELV_BASEID_HELP
+    "\n"
+    "Each message goes into DST under the base's lock (as tossers take it);\n"
+    "another program that keeps the lock for 5 seconds stops the copy. DST is\n"
+    "on the disk before the last line is printed.\n"
     "\n"
     "Exit code 0 when every message was copied, whatever was lost on the way;\n"
     "1 when a message could not be read or written, or nothing could start.\n";
@@ -252,6 +257,7 @@ int RunCopyCommand(int Argc, char** Args) {
   std::vector<size_t> Pending;  // messages whose links are written after the others
   long Copied = 0, UnreadMessages = 0, CutMessages = 0, CutTexts = 0;
   bool Failed = false;
+  size_t Tried = Numbers.size();  // fewer when another program's lock stopped the copy
   // Reads message Target of DST back and compares it with Msg as written:
   // the rest of line I.
   // Which parts: every one, all but the links (they are still to be
@@ -337,8 +343,17 @@ int RunCopyCommand(int Argc, char** Args) {
     if (Target > std::numeric_limits<int32_t>::max() || Dst->WriteMessage(static_cast<int32_t>(Target), &Msg)) {
       Lines[I].push_back("not written");
       Failed = true;
+      // Another program keeps DST's lock: the messages after this one would
+      // each wait as long in vain.
+      if (Dst->Busy) {
+        Tried = I + 1;
+        break;
+      }
       continue;
     }
+    // Its number: the last of DST, which another writer may have added to
+    // since Count was read.
+    Target = Dst->Count;
     Copies[N] = static_cast<int32_t>(Target);
     Lines[I].push_back(IntToStr(Target).ToStdString());
     Lines[I].insert(Lines[I].end(), SrcLosses.begin(), SrcLosses.end());
@@ -352,6 +367,11 @@ int RunCopyCommand(int Argc, char** Args) {
     }
     Pending.push_back(I);
     if (InPlace) Check(I, static_cast<int32_t>(Target), "", cpNotLinks);
+  }
+  if (Tried < Numbers.size()) {
+    ParentOf.clear();
+    for (size_t I : Pending) Lines[I].push_back("written, but its reply links could not be");
+    Pending.clear();
   }
   // A child's own link wins over a parent's; ParentOf holds each child once.
   for (const auto& [Child, Parent] : ParentOf)
@@ -371,7 +391,10 @@ int RunCopyCommand(int Argc, char** Args) {
     AsItWas(Msg, AreaGiven);
     Check(I, Target, Dropped, InPlace ? cpLinks : cpAll);
   }
-  Show(Numbers.size());
+  Show(Tried);
+  // What was written is on the disk before the copy says it is done.
+  Dst.reset();
+  bool Unsynced = SyncBase(DstId);
 
   Out().Record({"copied " + IntToStr(Copied).ToStdString() + " of " + IntToStr(static_cast<long long>(Total)).ToStdString() +
                 " messages"});
@@ -391,6 +414,11 @@ int RunCopyCommand(int Argc, char** Args) {
                   "JAM subfields of SRC longer than the 255 characters a message field holds"});
   if (CutTexts)
     Out().Record({"lost", "Text", IntToStr(CutTexts), "JAM texts of SRC that run past the end of .jdt"});
+  if (Tried < Numbers.size())
+    Fail("copy", "another program held the lock of " + DstId.ToStdString() + " for " +
+                     IntToStr(LockWaitMs / 1000).ToStdString() + " seconds; the copy stopped at message " +
+                     IntToStr(Numbers[Tried - 1]).ToStdString() + " of SRC");
+  if (Unsynced) return Fail("copy", "the base " + DstId.ToStdString() + " could not be put on the disk");
   return Failed ? 1 : 0;
 }
 
