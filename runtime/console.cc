@@ -120,24 +120,28 @@ void tPlainConsole::WriteInPlace(std::string_view Bytes) {
   for (size_t I = 0; I < Bytes.size(); ++I) Cell(Column_ + I, Bytes[I]);
 }
 
-void tPlainConsole::PutRow(size_t End) {
+void tPlainConsole::PutRow(size_t End, std::string_view Then) {
+  // One piece of output for all of it: on a log of a million lines every
+  // write is a call to the system.
+  Pending_.clear();
   if (Changed_) {
     // What went out is no longer what the row holds: end the line the log
     // has and give the row whole.
-    Put(RowEnd);
+    Pending_ += RowEnd;
     Out_ = 0;
     Changed_ = false;
   }
   if (End > Out_) {
-    Put(std::string_view(Row_Text_).substr(Out_, End - Out_));
+    Pending_.append(Row_Text_, Out_, End - Out_);
     Out_ = End;
   }
+  Pending_ += Then;
+  if (!Pending_.empty()) Put(Pending_);
 }
 
 void tPlainConsole::EndRow() {
   // A line feed keeps the column, as on a screen; the next row starts blank.
-  PutRow(TextEnd(Row_Text_, Row_Text_.size()));
-  Put(RowEnd);
+  PutRow(TextEnd(Row_Text_, Row_Text_.size()), RowEnd);
   Row_Text_.assign(Column_, ' ');
   Out_ = 0;
   Changed_ = false;

@@ -106,10 +106,12 @@ class tPlainConsole : public tConsole {
  private:
   void Put(std::string_view Text);
   void Cell(size_t Column, char Ch);
-  // Puts out the row from the first cell not yet out up to End.
-  void PutRow(size_t End);
+  // Puts out the row from the first cell not yet out up to End, and Then
+  // behind it, in one piece.
+  void PutRow(size_t End, std::string_view Then = {});
   void EndRow();
   std::string Row_Text_;
+  std::string Pending_;  // what PutRow puts out, kept from row to row
   size_t Column_ = 0;
   size_t Out_ = 0;        // cells of this row already put out
   bool Changed_ = false;  // a cell that was put out has changed since
