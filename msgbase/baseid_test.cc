@@ -150,7 +150,9 @@ TEST(SamePath, PathsMadeWholeOnlyWhenTheirNamesAgree) {
     tFullPathCount Fs;
     tFileSystemScope Scope(Fs);
     bool Same = SamePath(C.A, C.B);
-    if (C.Same >= 0) EXPECT_EQ(Same, C.Same == 1);
+    if (C.Same >= 0) {
+      EXPECT_EQ(Same, C.Same == 1);
+    }
     EXPECT_EQ(Fs.Calls > 0, C.Whole);
   }
 }
