@@ -72,7 +72,8 @@ TEST(NetmailScan, OnANarrowConsoleEveryRowStays) {
 TEST(NetmailScan, EachFileIsOpenedOnceAndARequestReadLineByLine) {
   tRuntimeTempDir Dir;
   for (int N = 1; N <= 20; ++N) PutFile(Dir / (std::to_string(N) + ".msg"), MessageFile("-N" + std::to_string(N), "hi"));
-  const std::string Long = "-" + std::string(240, 'L') + std::string(300000, 'x');
+  std::string Long(1, '-');
+  Long.append(240, 'L').append(300000, 'x');
   PutFile(Dir / "21.msg", MessageFile("-ONE\r" + Long + "\r\n\r-TWO\n-" + std::string(300, 'T')));
   tApplication App;
   TakeRequests(App, Dir.Path());
