@@ -122,21 +122,22 @@ void tPlainConsole::WriteInPlace(std::string_view Bytes) {
 
 void tPlainConsole::PutRow(size_t End, std::string_view Then) {
   // One piece of output for all of it: on a log of a million lines every
-  // write is a call to the system.
-  Pending_.clear();
+  // write is a call to the system. (Built afresh each time: a buffer kept
+  // would show in the heap count at exit.)
+  std::string Pending;
   if (Changed_) {
     // What went out is no longer what the row holds: end the line the log
     // has and give the row whole.
-    Pending_ += RowEnd;
+    Pending += RowEnd;
     Out_ = 0;
     Changed_ = false;
   }
   if (End > Out_) {
-    Pending_.append(Row_Text_, Out_, End - Out_);
+    Pending.append(Row_Text_, Out_, End - Out_);
     Out_ = End;
   }
-  Pending_ += Then;
-  if (!Pending_.empty()) Put(Pending_);
+  Pending += Then;
+  if (!Pending.empty()) Put(Pending);
 }
 
 void tPlainConsole::EndRow() {

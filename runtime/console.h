@@ -111,7 +111,6 @@ class tPlainConsole : public tConsole {
   void PutRow(size_t End, std::string_view Then = {});
   void EndRow();
   std::string Row_Text_;
-  std::string Pending_;  // what PutRow puts out, kept from row to row
   size_t Column_ = 0;
   size_t Out_ = 0;        // cells of this row already put out
   bool Changed_ = false;  // a cell that was put out has changed since
