@@ -9,6 +9,7 @@
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
 #include "msgbase/msgdir.h"
+#include "msgbase/text_body.h"
 #include "runtime/file_system.h"
 
 namespace kelvane {
@@ -44,28 +45,36 @@ bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::uniqu
   else
     Listener.NetmailUnopened(NetmailDir);  // the walk goes on as over an empty folder
   const int32_t Count = Netmail ? Netmail->Count : 0;
+  // A request's body is read from its file line by line as the walk needs
+  // it, never held whole: a netmail message of any size costs a line of
+  // memory.
+  if (Netmail) Netmail->StreamBody = 1;
   // The numbers are walked from 0 to Count, but only those with a message
-  // file when the walk began are asked about: a stray file with a huge
-  // number would otherwise cost a lookup for every number below it (up to
-  // two thousand million of them). The walk counts in 64 bits, so a file
-  // numbered 2147483647 ends it like any other.
-  const auto* Dir = dynamic_cast<const tMsgDirBase*>(Netmail.get());
+  // file when the walk began are read: a stray file with a huge number
+  // would otherwise cost a lookup for every number below it (up to two
+  // thousand million of them), and each file is opened once, with no
+  // lookup before (a read that fails asks whether the file is still
+  // there). The walk counts in 64 bits, so a file numbered 2147483647 ends
+  // it like any other.
+  auto* Dir = dynamic_cast<tMsgDirBase*>(Netmail.get());
   auto NextCandidate = [Dir](int64_t From) -> int64_t {
-    if (!Dir) return From;  // a base that lists no numbers: every one may exist
     const std::vector<int32_t>& Numbers = Dir->Numbers();
     auto It = std::lower_bound(Numbers.begin(), Numbers.end(), From);
     return It == Numbers.end() ? std::numeric_limits<int64_t>::max() : *It;
   };
   auto Exists = [&](int64_t N) { return Netmail && Netmail->Exists(static_cast<int32_t>(N)); };
 
-  std::vector<tRequestLine> Lines;
   int64_t N = 0;
   while (N <= Count) {
-    while (N <= Count && !Exists(N)) N = std::min<int64_t>(NextCandidate(N + 1), int64_t{Count} + 1);
+    if (Dir)
+      N = std::min<int64_t>(NextCandidate(N), int64_t{Count} + 1);
+    else
+      while (N <= Count && !Exists(N)) ++N;  // a base that lists no numbers: every one may exist
     Msg.Clear();
     if (Netmail && N <= Count) {
       if (Netmail->ReadMessage(static_cast<int32_t>(N), &Msg)) {
-        Listener.MessageUnreadable(N);
+        // A file removed since the walk began is passed over unseen.
+        if (!Dir || Exists(N)) Listener.MessageUnreadable(N);
       } else {
         tCondition Failed = Rules.FirstFailed(Msg);
         Listener.MessageRead(N, Msg, Failed);
@@ -75,9 +84,8 @@ bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::uniqu
             Read.Number = static_cast<int32_t>(N);
             std::copy(std::begin(Dir->HeaderBuf), std::end(Dir->HeaderBuf), Read.Header);
           }
-          Lines.clear();
-          Rules.RequestLines(Msg, Lines);
-          for (const tRequestLine& Line : Lines) {
+          tRequestLine Line;
+          while (Netmail->Body && Rules.NextRequestLine(*Netmail->Body, Line)) {
             Listener.RequestLine(N, Line);
             for (const tShortString& Tag : Line.Tags) {
               int32_t Index = Config.FindArea(Tag);
@@ -96,6 +104,8 @@ bool WalkNetmail(tFastEchoConfig& Config, const tRemovalRules& Rules, std::uniqu
     ++N;
     Listener.Passed(N, Count);
   }
+  // The last message's file is not held open past the walk.
+  if (Netmail) Netmail->Body.reset();
   Rules.KeepSharedBases(Config, BasesToGo);
   return Changed;
 }

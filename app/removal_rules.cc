@@ -4,6 +4,7 @@
 #include "msgbase/address.h"
 #include "msgbase/baseid.h"
 #include "msgbase/message.h"
+#include "msgbase/text_body.h"
 #include "runtime/case866.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
@@ -16,22 +17,6 @@ namespace {
 // A condition set that is empty places no condition.
 bool Admits(const tSortedStrings& Set, std::string_view Value) {
   return Set.Count() == 0 || Set.Contains(Value);
-}
-
-// The next line of Text from Pos: bytes up to CR or LF, the break consumed
-// (CR LF and LF CR count as one), at most 255 bytes kept. Returns false at
-// the end of the text.
-bool NextLine(std::string_view Text, size_t& Pos, tShortString& Line) {
-  if (Pos >= Text.size()) return false;
-  size_t End = Text.find_first_of("\r\n", Pos);
-  if (End == std::string_view::npos) End = Text.size();
-  Line.Assign(Text.substr(Pos, End - Pos));
-  Pos = End;
-  if (Pos < Text.size()) {
-    char Break = Text[Pos++];
-    if (Pos < Text.size() && (Text[Pos] == '\r' || Text[Pos] == '\n') && Text[Pos] != Break) ++Pos;
-  }
-  return true;
 }
 
 }  // namespace
@@ -56,28 +41,24 @@ tCondition tRemovalRules::FirstFailed(const tMessage& Msg) const {
   return rcRequest;
 }
 
-void tRemovalRules::RequestLines(const tMessage& Msg, std::vector<tRequestLine>& Lines) const {
+bool tRemovalRules::NextRequestLine(tTextBody& Body, tRequestLine& Line) const {
   const tControlSettings& S = Settings_;
-  std::string_view Text = Msg.Text.View();
-  size_t Pos = 0;
-  tRequestLine Line;
-  while (NextLine(Text, Pos, Line.Text)) {
+  if (!Line.Stop.Empty()) return false;
+  while (Body.ReadLine(Line.Text)) {
     ++Line.Number;
     if (Line.Text.Empty()) continue;
     Line.Tags.clear();
     tShortString Upper = UpperCase866(Line.Text);
     for (size_t I = 0; I < S.StopStrings.Count() && Line.Stop.Empty(); ++I)
       if (Upper.Contains(S.StopStrings.At(I))) Line.Stop = S.StopStrings.At(I);
-    if (!Line.Stop.Empty()) {
-      Lines.push_back(Line);
-      return;
-    }
+    if (!Line.Stop.Empty()) return true;
     for (size_t J = 0; J < S.MatchPatterns.Count(); ++J) {
       tShortString Tag(TrimBlanks(RegSubst(S.MatchPatterns[J], Line.Text, S.MatchTemplates[J], false)));
       if (!Tag.Empty()) Line.Tags.push_back(Tag);
     }
-    Lines.push_back(Line);
+    return true;
   }
+  return false;
 }
 
 namespace {

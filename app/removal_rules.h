@@ -20,6 +20,7 @@ namespace kelvane {
 
 class tFastEchoConfig;
 class tMessage;
+class tTextBody;
 
 // What becomes of a removed area's message base.
 enum tBaseFate {
@@ -71,11 +72,16 @@ class tRemovalRules {
   // fails; rcRequest when it meets them all.
   tCondition FirstFailed(const tMessage& Msg) const;
   bool IsRequest(const tMessage& Msg) const { return FirstFailed(Msg) == rcRequest; }
-  // The lines of a request as the scan meets them: each body line that is
-  // not empty, up to and with the first that holds a stop string, with the
-  // tags its MatchStr pairs make of it, pair by pair; blanks at both ends of
-  // a tag are dropped (tags hold none) and what is left empty names nothing.
-  void RequestLines(const tMessage& Msg, std::vector<tRequestLine>& Lines) const;
+  // The next line of a request as the scan meets it in the request's body:
+  // a body line that is not empty, with the tags its MatchStr pairs make
+  // of it, pair by pair (blanks at both ends of a tag are dropped, as tags
+  // hold none, and what is left empty names nothing), or the first that
+  // holds a stop string, which ends the request. Line starts as a new
+  // tRequestLine for each request and carries the count of lines from one
+  // call to the next. False when the request has no more lines. Each line
+  // is read from the body as it is asked for: a request of any length
+  // costs one line of memory.
+  bool NextRequestLine(tTextBody& Body, tRequestLine& Line) const;
   // What becomes of the base of area Index of Config when the area goes.
   tBaseToGo BaseOf(const tFastEchoConfig& Config, int32_t Index) const;
   // Once every request is through: a base that is to go but is also the

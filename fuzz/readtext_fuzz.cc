@@ -3,15 +3,21 @@
 // its first NUL with some stretches removed, its bytes in their order; a
 // parse of the head alone finds the same kludges as the full parse; and the
 // completion that follows every read (flags, addresses, the date text)
-// copes with whatever the kludges held.
+// copes with whatever the kludges held. A read that leaves the body in the
+// file (StreamBody) finds the same fields, and its body, piece by piece or
+// line by line, is the full read's, whatever the size of the block the
+// text is read through.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "msgbase/address.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/text_body.h"
 #include "runtime/stream.h"
 
 namespace {
@@ -45,6 +51,57 @@ bool SameHead(const tMessage& A, const tMessage& B) {
   return true;
 }
 
+bool SameLists(const tStringList& A, const tStringList& B) {
+  if (A.Count() != B.Count()) return false;
+  for (size_t I = 0; I < A.Count(); ++I)
+    if (A[I] != B[I]) return false;
+  return true;
+}
+
+bool SameTail(const tMessage& A, const tMessage& B) {
+  return A.Origin == B.Origin && A.TearLine == B.TearLine && SameLists(A.SeenByLines, B.SeenByLines) &&
+         SameLists(A.PathLines, B.PathLines) && SameLists(A.RouteLines, B.RouteLines);
+}
+
+// The lines of a body as the netmail scan reads a request's text from
+// memory: CR, LF or either pair ends a line, 255 characters kept.
+std::vector<std::string> LinesOf(std::string_view Text) {
+  std::vector<std::string> Lines;
+  size_t Pos = 0;
+  while (Pos < Text.size()) {
+    size_t End = std::min(Text.find_first_of("\r\n", Pos), Text.size());
+    Lines.emplace_back(Text.substr(Pos, std::min<size_t>(End - Pos, 255)));
+    Pos = End;
+    if (Pos < Text.size()) {
+      char Break = Text[Pos++];
+      if (Pos < Text.size() && (Text[Pos] == '\r' || Text[Pos] == '\n') && Text[Pos] != Break) ++Pos;
+    }
+  }
+  return Lines;
+}
+
+// Reads [From, To) of Base with the body left in the file, through blocks
+// of BlockSize bytes, and checks it against Full, the ordinary read.
+void CheckStreamed(tMsgBase& Base, int32_t From, int32_t To, const tMessage& Full, size_t BlockSize) {
+  tTextWindow::BlockSize = BlockSize;
+  Base.StreamBody = 1;
+  tMessage Streamed;
+  Base.ReadText(&Streamed, From, To);
+  if (!Base.Body || Streamed.Text.GetSize() != 0 || !SameHead(Full, Streamed) || !SameTail(Full, Streamed))
+    std::abort();
+  std::string Body;
+  for (std::string_view Piece = Base.Body->Next(); !Piece.empty(); Piece = Base.Body->Next()) Body += Piece;
+  if (Body != Full.Text.View()) std::abort();
+  Streamed.Clear();
+  Base.ReadText(&Streamed, From, To);
+  std::vector<std::string> Lines;
+  for (tShortString Line; Base.Body->ReadLine(Line);) Lines.push_back(Line.ToStdString());
+  if (Lines != LinesOf(Full.Text.View())) std::abort();
+  Base.StreamBody = 0;
+  Base.Body.reset();
+  tTextWindow::BlockSize = 65536;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
@@ -57,6 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   bool Refused = Base.ReadText(&Full, 0, To);
   if (Refused != (Size == 0)) std::abort();
   if (!IsSubsequence(Full.Text.View(), Stored.substr(0, Stored.find('\0')))) std::abort();
+  if (!Refused) {
+    CheckStreamed(Base, 0, To, Full, 65536);
+    CheckStreamed(Base, 0, To, Full, 256 + Size % 7);
+  }
 
   tMessage Head;
   Base.HeaderOnly = 1;

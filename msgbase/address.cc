@@ -15,6 +15,47 @@ namespace kelvane {
 
 namespace {
 
+// The word of S that starts at or after I (split at any of Delims; empty
+// when none is left), I moved past it.
+std::string_view NextWord(std::string_view S, size_t& I, std::string_view Delims) {
+  // The delimiter sets hold a handful of characters: a plain loop beats a
+  // library search per character.
+  auto IsDelim = [Delims](char C) {
+    for (char D : Delims)
+      if (C == D) return true;
+    return false;
+  };
+  size_t N = S.size();
+  while (I < N && IsDelim(S[I])) ++I;
+  size_t Start = I;
+  while (I < N && !IsDelim(S[I])) ++I;
+  return S.substr(Start, I - Start);
+}
+
+// Word K (from 1) of S split at any of Delims, in place; empty when S has
+// fewer words.
+std::string_view WordOf(int K, std::string_view S, std::string_view Delims) {
+  size_t I = 0;
+  for (int Word = 1;; ++Word) {
+    std::string_view W = NextWord(S, I, Delims);
+    if (W.empty() || Word == K) return W;
+  }
+}
+
+// The first Count words of S split at any of Delims, into Words (empty
+// where S has fewer): what Count calls of WordOf give, in one pass.
+void FirstWords(std::string_view S, std::string_view Delims, std::string_view* Words, int Count) {
+  size_t I = 0;
+  for (int Word = 0; Word < Count; ++Word) Words[Word] = NextWord(S, I, Delims);
+}
+
+// A word read as a 16-bit number (0 when it is no number).
+uint16_t NumberOf(std::string_view Word) {
+  long long Value = 0;
+  StrToInt(Word.substr(0, tShortString::MaxLength), Value);
+  return static_cast<uint16_t>(static_cast<unsigned long long>(Value) & 0xFFFF);
+}
+
 constexpr std::string_view MonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
@@ -50,7 +91,7 @@ tShortString DateText(const tDateTime& T, bool Cut) {
 // A word read as a 32-bit number (0 when it is no number); the date fields.
 int32_t WordInt(int K, std::string_view S, std::string_view Delims) {
   long long Value = 0;
-  StrToInt(ExtractWord(K, S, Delims), Value);
+  StrToInt(WordOf(K, S, Delims).substr(0, tShortString::MaxLength), Value);
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(Value)));
 }
 
@@ -58,9 +99,11 @@ int32_t WordInt(int K, std::string_view S, std::string_view Delims) {
 // like an address (holds ":" and "/").
 void FillFrom(std::string_view A, uint16_t& Zone, uint16_t& Net, uint16_t& Node, std::string_view Delims) {
   if (A.find(':') == std::string_view::npos || A.find('/') == std::string_view::npos) return;
-  if (ZoneOrNetMissing(Zone)) Zone = WordNumber(1, A, Delims);
-  if (ZoneOrNetMissing(Net)) Net = WordNumber(2, A, Delims);
-  if (NodeMissing(Node)) Node = WordNumber(3, A, Delims);
+  std::string_view W[3];
+  FirstWords(A, Delims, W, 3);
+  if (ZoneOrNetMissing(Zone)) Zone = NumberOf(W[0]);
+  if (ZoneOrNetMissing(Net)) Net = NumberOf(W[1]);
+  if (NodeMissing(Node)) Node = NumberOf(W[2]);
 }
 
 // The address part of a kludge value: word 1 over "@" of word Word over
@@ -81,10 +124,12 @@ void SplitAddress(std::string_view Text, uint16_t& Zone, uint16_t& Net, uint16_t
                   tShortString& Domain) {
   size_t At = Text.find('@');
   std::string_view Address = Text.substr(0, At);
-  Zone = WordNumber(1, Address, ":/.");
-  Net = WordNumber(2, Address, ":/.");
-  Node = WordNumber(3, Address, ":/.");
-  Point = WordNumber(4, Address, ":/.");
+  std::string_view W[4];
+  FirstWords(Address, ":/.", W, 4);
+  Zone = NumberOf(W[0]);
+  Net = NumberOf(W[1]);
+  Node = NumberOf(W[2]);
+  Point = NumberOf(W[3]);
   Domain = At == std::string_view::npos ? tShortString() : ExtractWord(1, Text.substr(At + 1), " \t");
 }
 
@@ -102,28 +147,10 @@ tShortString HexSerial(uint32_t V) {
 }  // namespace
 
 tShortString ExtractWord(int K, std::string_view S, std::string_view Delims) {
-  // The delimiter sets hold a handful of characters: a plain loop beats a
-  // library search per character.
-  auto IsDelim = [Delims](char C) {
-    for (char D : Delims)
-      if (C == D) return true;
-    return false;
-  };
-  size_t I = 0, N = S.size();
-  for (int Word = 1;; ++Word) {
-    while (I < N && IsDelim(S[I])) ++I;
-    if (I >= N) return tShortString();
-    size_t Start = I;
-    while (I < N && !IsDelim(S[I])) ++I;
-    if (Word == K) return tShortString(S.substr(Start, I - Start));
-  }
+  return tShortString(WordOf(K, S, Delims));
 }
 
-uint16_t WordNumber(int K, std::string_view S, std::string_view Delims) {
-  long long Value = 0;
-  StrToInt(ExtractWord(K, S, Delims), Value);
-  return static_cast<uint16_t>(static_cast<unsigned long long>(Value) & 0xFFFF);
-}
+uint16_t WordNumber(int K, std::string_view S, std::string_view Delims) { return NumberOf(WordOf(K, S, Delims)); }
 
 tShortString AddrStr(uint16_t Zone, uint16_t Net, uint16_t Node, uint16_t Point) {
   tShortString S = IntToStr(Zone);
@@ -169,9 +196,11 @@ bool OriginAddrNames(std::string_view Taken, uint16_t& Zone, uint16_t& Net, uint
   // number.
   Taken = Taken.substr(0, Taken.find('@'));
   if (Taken.find(':') == std::string_view::npos || Taken.find('/') == std::string_view::npos) return false;
-  Zone = WordNumber(1, Taken, OriginDelims);
-  Net = WordNumber(2, Taken, OriginDelims);
-  Node = WordNumber(3, Taken, OriginDelims);
+  std::string_view W[3];
+  FirstWords(Taken, OriginDelims, W, 3);
+  Zone = NumberOf(W[0]);
+  Net = NumberOf(W[1]);
+  Node = NumberOf(W[2]);
   return true;
 }
 

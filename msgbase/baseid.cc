@@ -194,7 +194,30 @@ bool SameBase(std::string_view A, std::string_view B) {
   return !SplitBaseId(A, KindA, PathA) && !SplitBaseId(B, KindB, PathB) && KindA == KindB && SamePath(PathA, PathB);
 }
 
+namespace {
+
+// The last name of a path, without trailing separators or a drive letter
+// before it, and without the dots and blanks at its end that Windows drops
+// from a name; empty when that leaves no name ("", "." or "..").
+std::string_view LastName(std::string_view P) {
+  while (!P.empty() && IsPathSep(P.back())) P.remove_suffix(1);
+  size_t Sep = P.find_last_of("\\/");
+  if (Sep != std::string_view::npos) P.remove_prefix(Sep + 1);
+  if (P.size() >= 2 && P[1] == ':') P.remove_prefix(2);
+  if (P == "." || P == "..") return std::string_view();
+  while (!P.empty() && (P.back() == '.' || P.back() == ' ')) P.remove_suffix(1);
+  return P;
+}
+
+}  // namespace
+
 bool SamePath(std::string_view A, std::string_view B) {
+  // Two paths of one file end in the same name: most pairs differ there,
+  // and are told apart without making either path whole (which costs a
+  // call to the system for a relative path). Paths that end in "." or
+  // ".." are made whole to be compared.
+  std::string_view NameA = LastName(A), NameB = LastName(B);
+  if (!NameA.empty() && !NameB.empty() && !SameText866(NameA, NameB)) return false;
   // Links are not followed; a trailing separator does not count.
   auto Canonical = [](std::string_view P) {
     tShortString Full = FullPathOf(P);

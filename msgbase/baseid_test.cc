@@ -115,6 +115,48 @@ TEST(SplitBaseId, LettersAndPaths) {
   for (int I = 0; Letters[I]; ++I) EXPECT_EQ(BaseKindOf(Letters[I]), Kinds[I]) << Letters[I];
 }
 
+// Counts the paths made whole.
+class tFullPathCount : public tForwardingFileSystem {
+ public:
+  tShortString FullPath(std::string_view P) override {
+    ++Calls;
+    return Real().FullPath(P);
+  }
+  int Calls = 0;
+};
+
+// Two paths are one when made whole they are the same text but for case;
+// paths whose last names differ are told apart without being made whole
+// (which costs a relative path a call to the system), dots and blanks that
+// Windows drops from the end of a name aside.
+TEST(SamePath, PathsMadeWholeOnlyWhenTheirNamesAgree) {
+  const struct {
+    const char* A;
+    const char* B;
+    int Same;    // -1: as the system makes names whole ("echo." is "echo" on Windows)
+    bool Whole;  // whether the two had to be made whole
+  } Cases[] = {
+      {"bases\\echo", "BASES\\Echo\\", 1, true},
+      {"bases\\echo", "bases\\other", 0, false},
+      {"a\\b\\..\\echo", "a\\echo", 1, true},
+      {"echo. ", "echo", -1, true},
+      {"a\\echo", "b\\echo", 0, true},
+      {"a\\b\\..", "a", 1, true},
+      {"C:", "C:\\x", -1, true},
+      {"kelv.ctl", "setup.cfg", 0, false},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(std::string(C.A) + " | " + C.B);
+    tFullPathCount Fs;
+    tFileSystemScope Scope(Fs);
+    bool Same = SamePath(C.A, C.B);
+    if (C.Same >= 0) {
+      EXPECT_EQ(Same, C.Same == 1);
+    }
+    EXPECT_EQ(Fs.Calls > 0, C.Whole);
+  }
+}
+
 TEST(OpenBase, OpensMsgDirectoriesOnly) {
   tRuntimeTempDir T;
   PutFile(T / "3.msg", std::string(190, '\0'));

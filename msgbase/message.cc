@@ -107,14 +107,15 @@ void tMessage::Clear() {
   HadIntl = 0;
   OriginAddr.Clear();
   Completed = 0;
-  // Keep the text's memory: one message object is reused for every read.
+  // Keep the memory of the text and the lists: one message object is
+  // reused for every read.
   Text.Reset();
   Text.Seek(0);
   Text.Truncate();
-  RouteLines.Clear();
-  Kludges.Clear();
-  PathLines.Clear();
-  SeenByLines.Clear();
+  RouteLines.RemoveAll();
+  Kludges.RemoveAll();
+  PathLines.RemoveAll();
+  SeenByLines.RemoveAll();
   ClearHeader();
 }
 

@@ -59,6 +59,7 @@ bool tMsgBase::Create(std::string_view, int32_t) { AbstractCall(BaseTypeName, "C
 bool tMsgBase::Exists(int32_t N) { return Closed == cbOpen && N >= 1 && N <= Count; }
 
 bool tMsgBase::ReadMessage(int32_t, tMessage*) {
+  Body.reset();
   ClearError();
   return true;
 }
@@ -71,11 +72,13 @@ bool tMsgBase::ReadHeader(int32_t N, tMessage* Msg) {
 }
 
 bool tMsgBase::WriteMessage(int32_t, tMessage*) {
+  Body.reset();
   ClearError();
   return true;
 }
 
 bool tMsgBase::DeleteMessage(int32_t) {
+  Body.reset();
   ClearError();
   return true;
 }
@@ -123,6 +126,7 @@ uint16_t tMsgBase::NewFileMode() const {
 }
 
 bool tMsgBase::PrepareBase(std::string_view ABasePath, int32_t Mode) {
+  Body.reset();  // it reads a stream the open replaces
   // A path cut to 255 characters would be another base's: nothing is made
   // or stored for it.
   if (ABasePath.size() > tShortString::MaxLength) return true;

@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
+#include "msgbase/text_body.h"
 #include "runtime/short_string.h"
 #include "runtime/stream.h"
 
@@ -117,8 +119,8 @@ class tMsgBase {
 
   // Slots 12-16. The base behaviour is ClearError, then true; every format
   // runs that step first so an earlier stream error never fails the next
-  // operation. ReadHeader sets HeaderOnly around a ReadMessage call and
-  // always leaves it 0.
+  // operation (and the first three drop Body). ReadHeader sets HeaderOnly
+  // around a ReadMessage call and always leaves it 0.
   virtual bool ReadMessage(int32_t N, tMessage* Msg);
   virtual bool ReadHeader(int32_t N, tMessage* Msg);
   virtual bool WriteMessage(int32_t N, tMessage* Msg);
@@ -166,10 +168,21 @@ class tMsgBase {
   int32_t OpenMode = -1;
   tLinkCache LinkCache;
   uint8_t HeaderOnly = 0;
+  // Set by a caller that walks long texts as it goes: ReadMessage then
+  // takes the control lines of the head and the tail from the file as
+  // ever, leaves Msg->Text empty and makes Body, which reads the body from
+  // the base's file until the next read, write or delete on the base (a
+  // *.MSG base keeps the message's file open for it meanwhile). Whatever
+  // the length of the text, one block of memory.
+  uint8_t StreamBody = 0;
+  std::unique_ptr<tTextBody> Body;  // after DataStream: it reads that stream
   // 1 when the last change failed because another program held the
   // format's lock for the whole wait (runtime/file_lock.h); the files are
   // then as they were. Every change sets it afresh.
   uint8_t Busy = 0;
+
+ private:
+  std::vector<uint8_t> TextBuffer_;  // the block ReadText lays texts out through
 };
 
 }  // namespace kelvane

@@ -139,7 +139,7 @@ bool tMsgDirBase::OpenDir(std::string_view APath, int32_t Mode) {
 
   Numbers_.clear();
   std::vector<tDirEntry> Entries;
-  if (ListDir(Path, Entries)) {
+  if (ListDirNames(Path, Entries)) {
     for (const tDirEntry& E : Entries) {
       int32_t N = NumberOfEntry(E.Name);
       if (N > 0) Numbers_.push_back(N);
@@ -192,9 +192,17 @@ bool tMsgDirBase::ReadMessage(int32_t N, tMessage* Msg) {
   }
   Msg->Clear();
   DecodeDataStream(Msg);
-  DataStream.reset();
+  ReleaseDataStream();
   Msg->State = msRead;
   return false;
+}
+
+void tMsgDirBase::ReleaseDataStream() {
+  // A body read as it is walked needs the file until the next operation.
+  if (Body)
+    Body->Keep(std::move(DataStream));
+  else
+    DataStream.reset();
 }
 
 bool tMsgDirBase::ReadImage(std::string_view Image, tMessage* Msg) {
@@ -203,9 +211,10 @@ bool tMsgDirBase::ReadImage(std::string_view Image, tMessage* Msg) {
   Mem->WriteStr(Image);
   Mem->Seek(0);
   DataStream = std::move(Mem);
+  Body.reset();
   Msg->Clear();
   DecodeDataStream(Msg);
-  DataStream.reset();
+  ReleaseDataStream();
   Msg->State = msRead;
   return false;
 }
@@ -277,6 +286,7 @@ bool tMsgDirBase::WriteMessage(int32_t N, tMessage* Msg) {
 }
 
 bool tMsgDirBase::SetAttrBits(int32_t N, uint16_t Bits, const uint8_t (&Read)[MsgHeaderSize]) {
+  Body.reset();  // it may hold the very file open
   // A base opened to write (0x3D42) or to create may; one opened only to
   // read (the scan's 0x3D40) may not.
   if (Closed != cbOpen || N < 1 || (!NewFileMode() && !DecodeOpenMode(static_cast<uint16_t>(OpenMode)).Write))

@@ -142,6 +142,8 @@ class tMsgDirBase : public tFtsTextBase {
   // Reads the header and text of the message in DataStream into Msg,
   // which the caller has cleared.
   void DecodeDataStream(tMessage* Msg);
+  // Closes the message's file, or hands it to Body when there is one.
+  void ReleaseDataStream();
 };
 
 }  // namespace kelvane

@@ -14,6 +14,7 @@
 #include "msgbase/message.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/text_body.h"
 #include "runtime/coding.h"
 #include "runtime/path.h"
 #include "runtime/stream.h"
@@ -153,6 +154,29 @@ TEST(MsgDirBase, DeleteLeavesAFileHeldOpenElsewhere) {
   }
   EXPECT_FALSE(Base->DeleteMessage(3));
   EXPECT_FALSE(IsFile(T / "3.msg"));
+}
+
+// A message read with its body left in the file: the body is read from
+// the file, which stays open (as shared) until the next operation.
+TEST(MsgDirBase, ABodyLeftInTheFileHoldsItUntilTheNextOperation) {
+  tRuntimeTempDir T;
+  auto Base = OpenDir(T);
+  tMessage M, Full;
+  FillNetmail(M);
+  ASSERT_FALSE(Base->WriteMessage(1, &M));
+  ASSERT_FALSE(Base->ReadMessage(1, &Full));
+  Base->StreamBody = 1;
+  ASSERT_FALSE(Base->ReadMessage(1, &M));
+  EXPECT_EQ(M.Text.GetSize(), 0);
+  EXPECT_EQ(M.Origin, Full.Origin);
+  ASSERT_TRUE(Base->Body);
+  std::string Body;
+  for (std::string_view Piece = Base->Body->Next(); !Piece.empty(); Piece = Base->Body->Next()) Body += Piece;
+  EXPECT_EQ(Body, Full.Text.View());
+  EXPECT_NE(tBufStream(T / "1.msg", 0x3D12).Status, stOk);  // held
+  EXPECT_FALSE(Base->DeleteMessage(1));
+  EXPECT_FALSE(Base->Body);
+  EXPECT_FALSE(IsFile(T / "1.msg"));
 }
 
 TEST(MsgDirBase, RoundTripKeepsEveryField) {

@@ -4,8 +4,10 @@
 // SEEN-BY, PATH and routing lines at the tail. A forward scan over the head
 // and a backward scan over the tail move them into the fields and line
 // lists of tMessage and remove them from the body; the body between the two
-// scans is never examined, so a long message costs only a copy and one
-// rebuild. Layout and examples: doc/formats/message-text.md.
+// scans is never examined, so a long message costs only the copy of its
+// body, and a caller that walks the body as it goes not even that (the
+// text is reached through one block of memory, text_body.h). Layout and
+// examples: doc/formats/message-text.md.
 #include <algorithm>
 #include <exception>
 #include <string>
@@ -16,6 +18,7 @@
 #include "msgbase/control_line.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/text_body.h"
 #include "runtime/collection.h"
 #include "runtime/short_string.h"
 #include "runtime/stream.h"
@@ -172,61 +175,122 @@ bool ApplyRows(tMessage& Msg, std::string_view Line, bool Backward, tIndexes& Ix
   return false;
 }
 
-// Forward line reading over bytes [Pos, Limit) of memory: the line is what
-// precedes the next CR or LF (at most 255 characters kept, the rest read and
-// dropped); the break's partner (LF after CR, CR after LF) belongs to the
-// break. Returns the position after the line and its break.
-size_t ReadLineForward(std::string_view Bytes, size_t Pos, size_t Limit, tShortString& Line) {
-  size_t Start = Pos;
-  while (Pos < Limit && !IsBreak(static_cast<uint8_t>(Bytes[Pos]))) ++Pos;
-  Line.Assign(Bytes.substr(Start, Pos - Start));
-  if (Pos < Limit) {
-    uint8_t Break = static_cast<uint8_t>(Bytes[Pos++]);
-    if (Pos < Limit && static_cast<uint8_t>(Bytes[Pos]) == PartnerOf(Break)) ++Pos;
-  }
-  return Pos;
-}
-
-using tSpan = std::pair<size_t, size_t>;  // [first, second)
-
 // Where the line break that holds the break character Bytes[I] begins,
 // paired as the forward reading pairs it: in a run of alternating CR and LF
 // two at a time from the run's start, so that "CR LF CR" is a CR LF and a
 // CR, never a CR and an LF CR. Run caches the run last found (the backward
 // scan moves down through it), so each run is measured once.
-size_t BreakStart(std::string_view Bytes, size_t I, tSpan& Run) {
+using tSpan = std::pair<size_t, size_t>;  // [first, second)
+size_t BreakStart(tTextWindow& Bytes, size_t I, tSpan& Run) {
   if (I < Run.first || I >= Run.second) {
     size_t Start = I;
-    while (Start > 0 && IsBreak(static_cast<uint8_t>(Bytes[Start - 1])) &&
-           static_cast<uint8_t>(Bytes[Start - 1]) == PartnerOf(static_cast<uint8_t>(Bytes[Start])))
-      --Start;
+    while (Start > 0 && IsBreak(Bytes[Start - 1]) && Bytes[Start - 1] == PartnerOf(Bytes[Start])) --Start;
     Run = {Start, I + 1};
   }
   return Run.first + ((I - Run.first) & ~static_cast<size_t>(1));
 }
 
-// Adds [From, To) to the marks, joined to the last mark when that ends
-// exactly at From.
-void Mark(std::vector<tSpan>& Marks, size_t From, size_t To) {
-  if (!Marks.empty() && Marks.back().second == From)
-    Marks.back().second = To;
-  else
-    Marks.emplace_back(From, To);
+// The line at Pos (at most 255 characters of it) into Line; returns the
+// position after the line and its break, whose partner (LF after CR, CR
+// after LF) belongs to the break.
+size_t ReadLineForward(tTextWindow& Bytes, size_t Pos, size_t Limit, tShortString& Line) {
+  size_t Break = Bytes.FindBreak(Pos, Limit);
+  Line.Assign(Bytes.Piece(Pos, std::min(Break - Pos, tShortString::MaxLength)));
+  Pos = Break;
+  if (Pos < Limit) {
+    uint8_t C = Bytes[Pos++];
+    if (Pos < Limit && Bytes[Pos] == PartnerOf(C)) ++Pos;
+  }
+  return Pos;
+}
+
+// Lays out the text in Bytes: its control lines at the head and the tail
+// go into Msg's fields and lists, and the layout tells what is left of it
+// for the body. A forward scan takes the head, up to the first line that
+// is neither empty nor a control line (the empty lines it passes stay in
+// the body); a backward scan from the end takes the tail, down to that
+// first body line at most, never a line the forward scan has taken.
+tTextLayout LayOut(tMessage& Msg, tTextWindow& Bytes) {
+  tIndexes Ix(Msg);
+  tShortString Line;
+  tTextLayout L;
+  // A stored text ends at its first NUL, as every other reader takes it:
+  // what an editor or a fixed-size record left behind it is not text.
+  const size_t Limit = L.Limit = Bytes.CutAtNul();
+
+  size_t Pos = 0;
+  size_t BodyStart = Limit;  // where the first body line begins
+  size_t HeadTaken = 0;      // the end of the last line the head scan took
+  while (Pos < Limit) {
+    size_t LineStart = Pos;
+    Pos = ReadLineForward(Bytes, Pos, Limit, Line);
+    bool Consumed = ApplyRows(Msg, Line.View(), false, Ix);
+    if (Consumed) HeadTaken = Pos;
+    if (!Line.Empty() && !Consumed) {
+      BodyStart = LineStart;
+      break;
+    }
+  }
+  L.HeadEnd = BodyStart;
+
+  // Each backward read covers a line and the break before it; consumed
+  // lines and the empty lines between them form one trailing block. With
+  // no body line at all, the scan goes down to the break that ends the
+  // forward scan's last line: the empty lines after it are read (and go
+  // while no origin or tear line has been seen), that line itself is not.
+  size_t Floor = BodyStart;
+  if (BodyStart == Limit) Floor = HeadTaken ? HeadTaken - 1 : 0;
+  bool AnyTail = false;
+  size_t TailStart = 0, TailEnd = 0;
+  bool TailAtBreak = false;
+  tSpan Run{0, 0};
+  Pos = Limit;
+  while (Pos > 1 && Pos > Floor) {
+    size_t ReadStart = Pos;
+    size_t LineBegin = Bytes.LineBegin(Pos);
+    bool AtBreak = LineBegin > 0;
+    Pos = AtBreak ? BreakStart(Bytes, LineBegin - 1, Run) : 0;
+    Line.Assign(Bytes.Piece(LineBegin, std::min(ReadStart - LineBegin, tShortString::MaxLength)));
+    bool Consumed = ApplyRows(Msg, Line.View(), true, Ix);
+    if (!Consumed && Line.Empty()) Consumed = Msg.Origin.Empty() && Msg.TearLine.Empty();
+    if (Consumed) {
+      if (!AnyTail) TailEnd = ReadStart;
+      AnyTail = true;
+      TailStart = Pos;
+      TailAtBreak = AtBreak;
+    }
+    if (!Consumed && !Line.Empty()) break;
+  }
+  Ix.Finish();
+  if (AnyTail) {
+    // The first character of the break that ends the last kept line stays
+    // (the CR of a CR-ended or CR LF-ended line).
+    if (TailAtBreak) ++TailStart;
+    if (TailStart < TailEnd) {
+      L.CutFrom = TailStart;
+      L.CutTo = TailEnd;
+    }
+  }
+  return L;
 }
 
 }  // namespace
 
-void ReadControlInfo(tMessage& Msg, std::string_view Info) {
-  Info = Info.substr(0, std::min(Info.find('\0'), Info.size()));
+void ReadControlInfo(tMessage& Msg, tStream& S, int64_t From, int64_t To) {
+  // Read where it lies, a block at a time: its length comes from the file.
+  std::vector<uint8_t> Buffer;
+  tTextWindow Info(S, From, To, Buffer);
+  const size_t Size = Info.CutAtNul();
   tIndexes Ix(Msg);
   tShortString Line;
   size_t Pos = 0;
-  while (Pos < Info.size()) {
+  while (Pos < Size) {
     if (Info[Pos] == '\001') ++Pos;
-    size_t End = std::min(Info.find('\001', Pos), Info.size());
+    size_t End = Pos;
+    while (End < Size && Info[End] != '\001') ++End;
     if (End > Pos) {
       Line = "\001";
-      Line.Append(Info.substr(Pos, End - Pos));
+      Line.Append(Info.Piece(Pos, std::min(End - Pos, tShortString::MaxLength)));
       ApplyRows(Msg, Line.View(), false, Ix);
     }
     Pos = End;
@@ -256,108 +320,28 @@ bool tMsgBase::ReadText(tMessage* Msg, int64_t From, int64_t To) {
     return false;
   }
 
-  // The stored text into Text, cut at its first NUL below.
-  tMemoryStream& Text = Msg->Text;
-  DataStream->Seek(From);
-  Text.Reset();
-  Text.Seek(0);
-  Text.CopyFrom(*DataStream, To - From);
-  // The text ends where the copy ended, even when a read or the memory
-  // failed part way; nothing of an earlier message shows behind it.
-  int64_t Copied = Text.GetPos();
-  Text.Reset();
-  Text.Seek(Copied);
-  Text.Truncate();
+  // The text is laid out where it lies, through one block of memory;
+  // only the body is copied, into Text or, for a caller that walks it as
+  // it goes, not at all (Body reads it from the file).
+  tTextWindow Bytes(*DataStream, From, To, TextBuffer_);
+  tTextLayout Layout = LayOut(*Msg, Bytes);
+  if (StreamBody) {
+    Body = std::make_unique<tTextBody>(*DataStream, From, Layout);
+  } else {
+    // The text ends where the copy ended, even when the memory failed part
+    // way; nothing of an earlier message shows behind it.
+    tMemoryStream& Text = Msg->Text;
+    Text.Reset();
+    Text.Seek(0);
+    tTextBody Copy(Bytes, Layout);
+    for (std::string_view Piece = Copy.Next(); !Piece.empty() && Text.Status == stOk; Piece = Copy.Next())
+      Text.Write(Piece.data(), static_cast<uint32_t>(Piece.size()));
+    int64_t Copied = Text.GetPos();
+    Text.Reset();
+    Text.Seek(Copied);
+    Text.Truncate();
+  }
   DataStream->Reset();
-  // A stored text ends at its first NUL, as every other reader takes it:
-  // what an editor or a fixed-size record left behind it is not text.
-  std::string_view Bytes = Text.View();
-  size_t Limit = std::min(Bytes.find('\0'), Bytes.size());
-  Bytes = Bytes.substr(0, Limit);
-
-  // Forward scan: up to the first line that is neither empty nor consumed.
-  // Empty lines it passes stay in the body.
-  std::vector<tSpan> Marks;
-  size_t Pos = 0;
-  size_t BodyStart = Limit;  // where the first body line begins
-  while (Pos < Limit) {
-    size_t LineStart = Pos;
-    Pos = ReadLineForward(Bytes, Pos, Limit, Line);
-    bool Consumed = ApplyRows(*Msg, Line.View(), false, Ix);
-    if (Consumed) Mark(Marks, LineStart, Pos);
-    if (!Line.Empty() && !Consumed) {
-      BodyStart = LineStart;
-      break;
-    }
-  }
-
-  // Backward scan from the end, down to the first body line at most: the
-  // lines the forward scan has taken are not taken a second time. Each read
-  // covers a line and the break before it; consumed lines and the empty
-  // lines between them form one trailing block.
-  // With no body line at all, the scan goes down to the break that ends the
-  // forward scan's last line: the empty lines after it are read (and go
-  // while no origin or tear line has been seen), that line itself is not.
-  size_t Floor = BodyStart;
-  if (BodyStart == Limit) Floor = Marks.empty() ? 0 : Marks.back().second - 1;
-  bool AnyTail = false;
-  size_t TailStart = 0, TailEnd = 0;
-  bool TailAtBreak = false;
-  tSpan Run{0, 0};
-  Pos = Limit;
-  while (Pos > 1 && Pos > Floor) {
-    size_t ReadStart = Pos;
-    size_t LineBegin = Pos;
-    while (LineBegin > 0 && !IsBreak(static_cast<uint8_t>(Bytes[LineBegin - 1]))) --LineBegin;
-    bool AtBreak = LineBegin > 0;
-    Pos = AtBreak ? BreakStart(Bytes, LineBegin - 1, Run) : 0;
-    Line.Assign(Bytes.substr(LineBegin, ReadStart - LineBegin));
-    bool Consumed = ApplyRows(*Msg, Line.View(), true, Ix);
-    if (!Consumed && Line.Empty()) Consumed = Msg->Origin.Empty() && Msg->TearLine.Empty();
-    if (Consumed) {
-      if (!AnyTail) TailEnd = ReadStart;
-      AnyTail = true;
-      TailStart = Pos;
-      TailAtBreak = AtBreak;
-    }
-    if (!Consumed && !Line.Empty()) break;
-  }
-  Ix.Finish();
-  if (AnyTail) {
-    // The first character of the break that ends the last kept line stays
-    // (the CR of a CR-ended or CR LF-ended line).
-    if (TailAtBreak) ++TailStart;
-    if (TailStart < TailEnd) Marks.emplace_back(TailStart, TailEnd);
-  }
-
-  // Rebuild the body without the marked stretches and what follows the NUL.
-  if (Marks.empty()) {
-    Text.Seek(static_cast<int64_t>(Limit));
-    Text.Truncate();
-    return false;
-  }
-  std::sort(Marks.begin(), Marks.end());
-  // The kept bytes are gathered apart from Text and copied back: they move
-  // towards its start, so they cannot be copied within it.
-  std::string Kept;
-  try {
-    Kept.reserve(Limit);
-  } catch (const std::exception&) {
-    // No memory for the copy: the body keeps its control lines rather than
-    // lose a part of itself.
-    Text.Seek(static_cast<int64_t>(Limit));
-    Text.Truncate();
-    return false;
-  }
-  size_t Next = 0;
-  for (const tSpan& Span : Marks) {
-    if (Span.first > Next) Kept.append(Bytes.data() + Next, Span.first - Next);
-    Next = std::max(Next, Span.second);
-  }
-  if (Limit > Next) Kept.append(Bytes.data() + Next, Limit - Next);
-  Text.Seek(0);
-  Text.Write(Kept.data(), static_cast<uint32_t>(Kept.size()));
-  Text.Truncate();
   return false;
 }
 

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "msgbase/message.h"
+#include "msgbase/control_line.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/text_body.h"
 #include "msgbase/test_fs.h"
 #include "runtime/stream.h"
 #include "runtime/test_dir.h"
@@ -358,6 +360,53 @@ TEST(ReadTextTest, ManyControlLinesStayBoundedAndLinear) {
 }
 
 // The behaviour the abstract base gives every format.
+
+// A body left in the file (StreamBody) is the body a full read copies,
+// piece by piece and line by line, with the same fields from both ends of
+// the text, however small the block the text is reached through: the
+// window then moves along the text and back over its tail.
+TEST(ReadTextTest, ABodyLeftInTheFileIsTheBodyOfAFullRead) {
+  const std::string Long(70000, 'x');  // a line longer than the largest block
+  const std::string Texts[] = {
+      "\1MSGID: 1:2/3 4\r\r\1PID: p\r\nbody\r\n\r--- t\r * Origin: o (1:2/3)\rSEEN-BY: 2/3\r\1PATH: 2/3\r",
+      "\r\n\1FLAGS DIR\r\r\n\1PID: p\n\rfirst\r" + Long + "\rlast\r\r\n--- \r",
+      "\1PID: a\r\1PID: b\r\r\r",  // control lines only
+      "one\rtwo" + std::string(1, '\0') + "after the NUL\r",
+      std::string(300, '\r') + "body\n\r" + std::string(600, '\n') + " * Origin: o\r" + std::string(5, '\r'),
+  };
+  for (size_t Block : {size_t(65536), size_t(256), size_t(301)}) {
+    tTextWindow::BlockSize = Block;
+    for (const std::string& Stored : Texts) {
+      SCOPED_TRACE(Stored.substr(0, 40) + " / block " + std::to_string(Block));
+      tMessage Full, Streamed;
+      Parse(Stored, Full);
+      tTextBase Base(Stored);
+      Base.StreamBody = 1;
+      ASSERT_FALSE(Base.ReadText(&Streamed, 0, static_cast<int32_t>(Stored.size())));
+      ASSERT_TRUE(Base.Body);
+      EXPECT_EQ(Streamed.Text.GetSize(), 0);
+      EXPECT_EQ(Streamed.MsgId, Full.MsgId);
+      EXPECT_EQ(Streamed.Origin, Full.Origin);
+      EXPECT_EQ(Items(Streamed.Kludges), Items(Full.Kludges));
+      EXPECT_EQ(Items(Streamed.SeenByLines), Items(Full.SeenByLines));
+      std::string Body;
+      for (std::string_view Piece = Base.Body->Next(); !Piece.empty(); Piece = Base.Body->Next()) Body += Piece;
+      EXPECT_EQ(Body, TextOf(Full));
+      // Line by line, as a request is read: 255 characters of each kept.
+      Streamed.Clear();
+      ASSERT_FALSE(Base.ReadText(&Streamed, 0, static_cast<int32_t>(Stored.size())));
+      std::vector<std::string> Lines, Expected;
+      for (tShortString Line; Base.Body->ReadLine(Line);) Lines.push_back(Line.ToStdString());
+      tMemoryStream Copy;
+      Copy.WriteStr(Body);
+      Copy.Seek(0);
+      for (tShortString Line; Copy.GetPos() < Copy.GetSize() && ReadStreamLine(Copy, Copy.GetSize(), Line);)
+        Expected.push_back(Line.ToStdString());
+      EXPECT_EQ(Lines, Expected);
+    }
+  }
+  tTextWindow::BlockSize = 65536;
+}
 
 TEST(MsgBaseTest, AFreshBaseIsClosedAndEmpty) {
   tMsgBase Base;

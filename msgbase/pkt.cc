@@ -58,7 +58,8 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_
   while (Offsets.Count() > std::max<size_t>(Keep, 1)) Offsets.RemoveAt(Offsets.Count() - 1);
   int64_t Pos = Offsets[Offsets.Count() - 1] + 1 + FixedPart;
   if (Pos > Size) return;
-  std::vector<uint8_t> Buf(65536);
+  // A block of 64 KiB at most, no larger than what is left to search.
+  std::vector<uint8_t> Buf(static_cast<size_t>(std::min<int64_t>(65536, Size - Pos)));
   int64_t BufStart = 0;
   size_t BufLen = 0;
   while (Pos + 3 <= Size) {

@@ -343,11 +343,8 @@ bool tSquishBase::ReadMessage(int32_t N, tMessage* Msg) {
   int64_t CtrlLength = std::clamp<int64_t>(GetU32(SqFrame + sfCtrlLength), 0, std::max<int64_t>(Used - SqMsgSize, 0));
   int64_t TextStart = Start + SqMsgSize + CtrlLength, TextEnd = Start + std::max<int64_t>(Used, SqMsgSize);
   if (CtrlLength > 0) {
-    std::string Info(static_cast<size_t>(CtrlLength), '\0');
-    DataStream->Seek(Start + SqMsgSize);
-    DataStream->Read(Info.data(), static_cast<uint32_t>(CtrlLength));
+    ReadControlInfo(*Msg, *DataStream, Start + SqMsgSize, Start + SqMsgSize + CtrlLength);
     DataStream->Reset();
-    ReadControlInfo(*Msg, Info);
   }
   if (TextStart < TextEnd) ReadText(Msg, TextStart, TextEnd);
   Msg->Text.Reset();

@@ -36,8 +36,10 @@ inline std::string Describe(const tMessage& M) {
   Put("Subject", M.Subject);
   Put("DateStr", M.DateStr);
   auto Date = [&Put](const char* Name, const tDateTime& T) {
-    Put(Name, std::to_string(T.Year) + "-" + std::to_string(T.Month) + "-" + std::to_string(T.Day) + " " +
-                  std::to_string(T.Hour) + ":" + std::to_string(T.Min) + ":" + std::to_string(T.Sec));
+    char Text[80];
+    std::snprintf(Text, sizeof Text, "%d-%d-%d %d:%d:%d", static_cast<int>(T.Year), static_cast<int>(T.Month),
+                  static_cast<int>(T.Day), static_cast<int>(T.Hour), static_cast<int>(T.Min), static_cast<int>(T.Sec));
+    Put(Name, Text);
   };
   Date("Written", M.DateWritten);
   Num("TimesRead", M.TimesRead);

@@ -54,6 +54,10 @@ class tCollection {
     Items_.clear();
     Items_.shrink_to_fit();
   }
+  // Frees every item and keeps the storage for the items to come: a list
+  // refilled over and over (a message reused for every read) is not
+  // allocated anew each time.
+  void RemoveAll() { Items_.clear(); }
 
   typename std::vector<T>::iterator begin() { return Items_.begin(); }
   typename std::vector<T>::iterator end() { return Items_.end(); }

@@ -120,24 +120,29 @@ void tPlainConsole::WriteInPlace(std::string_view Bytes) {
   for (size_t I = 0; I < Bytes.size(); ++I) Cell(Column_ + I, Bytes[I]);
 }
 
-void tPlainConsole::PutRow(size_t End) {
+void tPlainConsole::PutRow(size_t End, std::string_view Then) {
+  // One piece of output for all of it: on a log of a million lines every
+  // write is a call to the system. (Built afresh each time: a buffer kept
+  // would show in the heap count at exit.)
+  std::string Pending;
   if (Changed_) {
     // What went out is no longer what the row holds: end the line the log
     // has and give the row whole.
-    Put(RowEnd);
+    Pending += RowEnd;
     Out_ = 0;
     Changed_ = false;
   }
   if (End > Out_) {
-    Put(std::string_view(Row_Text_).substr(Out_, End - Out_));
+    Pending.append(Row_Text_, Out_, End - Out_);
     Out_ = End;
   }
+  Pending += Then;
+  if (!Pending.empty()) Put(Pending);
 }
 
 void tPlainConsole::EndRow() {
   // A line feed keeps the column, as on a screen; the next row starts blank.
-  PutRow(TextEnd(Row_Text_, Row_Text_.size()));
-  Put(RowEnd);
+  PutRow(TextEnd(Row_Text_, Row_Text_.size()), RowEnd);
   Row_Text_.assign(Column_, ' ');
   Out_ = 0;
   Changed_ = false;

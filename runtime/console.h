@@ -106,8 +106,9 @@ class tPlainConsole : public tConsole {
  private:
   void Put(std::string_view Text);
   void Cell(size_t Column, char Ch);
-  // Puts out the row from the first cell not yet out up to End.
-  void PutRow(size_t End);
+  // Puts out the row from the first cell not yet out up to End, and Then
+  // behind it, in one piece.
+  void PutRow(size_t End, std::string_view Then = {});
   void EndRow();
   std::string Row_Text_;
   size_t Column_ = 0;

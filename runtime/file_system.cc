@@ -65,6 +65,7 @@ bool FileExists(std::string_view Path) { return FileSystem().FileExists(Path); }
 bool DirExists(std::string_view Path) { return FileSystem().DirExists(Path); }
 
 bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out) { return FileSystem().List(Mask, Out); }
+bool ListDirNames(std::string_view Mask, std::vector<tDirEntry>& Out) { return FileSystem().ListNames(Mask, Out); }
 
 bool MakeDirChain(std::string_view Dir) {
   tFileSystem& Fs = FileSystem();
@@ -109,6 +110,20 @@ tReplaceResult ReplaceFileSynced(std::string_view Source, std::string_view Targe
 bool ReplaceFile(std::string_view Source, std::string_view Target) {
   return ReplaceFileSynced(Source, Target) == rpDone;
 }
+
+bool tFileSystem::ListNames(std::string_view Mask, std::vector<tDirEntry>& Out) {
+  if (!List(Mask, Out)) return false;
+  for (tDirEntry& E : Out) E.Size = -1;
+  return true;
+}
+
+bool tFileSystem::OpenSized(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error, int64_t& Size) {
+  Size = -1;
+  if (!Open(Path, Mode, Handle, Error)) return false;
+  Size = this->Size(Handle);
+  return true;
+}
+
 tShortString FullPathOf(std::string_view Path) { return FileSystem().FullPath(Path); }
 
 }  // namespace kelvane

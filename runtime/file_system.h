@@ -77,6 +77,10 @@ class tFileSystem {
   // true and sets Handle (>= 0); on failure returns false and sets Error to
   // the system's error code.
   virtual bool Open(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error) = 0;
+  // Open, and Size set to the size of the file opened (-1 when it cannot
+  // be told). Here Open and then Size; a backend whose open learns the
+  // size anyway saves the call.
+  virtual bool OpenSized(std::string_view Path, uint16_t Mode, intptr_t& Handle, int& Error, int64_t& Size);
   // Reads up to Count bytes at the handle's position; returns the count
   // read (0 at the end) or -1 on error.
   virtual int32_t Read(intptr_t Handle, void* Buf, uint32_t Count) = 0;
@@ -110,6 +114,10 @@ class tFileSystem {
   // regard to case, and "*" or "*.*" also yield "." and ".." in a directory
   // other than the root. Returns false when the directory cannot be read.
   virtual bool List(std::string_view Mask, std::vector<tDirEntry>& Out) = 0;
+  // List with every Size -1: the names and kinds of the entries, which a
+  // backend may learn from the listing alone, with no call per entry. Here
+  // List.
+  virtual bool ListNames(std::string_view Mask, std::vector<tDirEntry>& Out);
   // The calls below return true on success.
   virtual bool MakeDir(std::string_view Path) = 0;  // one level
   // Deletes a file. As on Windows, a file that is open (through a stream of
@@ -197,6 +205,8 @@ tFileSystem& RealFileSystem();
 bool FileExists(std::string_view Path);
 bool DirExists(std::string_view Path);
 bool ListDir(std::string_view Mask, std::vector<tDirEntry>& Out);
+// The same without the sizes (tFileSystem::ListNames).
+bool ListDirNames(std::string_view Mask, std::vector<tDirEntry>& Out);
 // Creates Dir and every missing parent, one level at a time. Returns true
 // when Dir exists afterwards; an empty Dir stands for the current directory.
 bool MakeDirChain(std::string_view Dir);

@@ -42,15 +42,18 @@ tBufStream::tBufStream(std::string_view Path, uint16_t Mode) : Fs_(&FileSystem()
   tOpenMode M = DecodeOpenMode(Mode);
   int Err = 0;
   intptr_t H = -1;
-  if (!M.Valid || !Fs_->Open(Path, Mode, H, Err)) {
+  int64_t S = -1;
+  if (!M.Valid || !Fs_->OpenSized(Path, Mode, H, Err, S)) {
     Error(stInitError, M.Valid ? Err : 1);
     return;
   }
   Handle_ = H;
   CanRead_ = M.Read;
   CanWrite_ = M.Write;
-  int64_t S = Fs_->Size(H);
+  // The size the open learnt; asked again at the first GetSize when it
+  // could not tell.
   Size_ = S > 0 ? S : 0;
+  SizeKnown_ = S >= 0;
   Buffer_.resize(BufferSize);
 }
 

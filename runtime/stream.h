@@ -67,9 +67,9 @@ class tStream {
   // Hands buffered bytes to the system. For files, Flush(true) also asks the
   // system to put them on the disk before returning.
   virtual void Flush(bool ToDisk = false);
-  // Forgets what was read ahead, so that the next read asks the file again:
-  // another program may have written it since (its lock taken, see
-  // file_lock.h). Nothing to forget in memory.
+  // Forgets what was read ahead and the size, so that the next read asks
+  // the file again: another program may have written it since (its lock
+  // taken, see file_lock.h). Nothing to forget in memory.
   virtual void Refresh() {}
 
   // Copies Count bytes from Source's position to this stream's position.

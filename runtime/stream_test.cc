@@ -13,6 +13,7 @@ namespace {
 
 using testing::GetFile;
 using testing::PutFile;
+using testing::tCallCount;
 using testing::tRuntimeTempDir;
 
 std::string Pattern(size_t N, unsigned Seed = 1) {
@@ -359,6 +360,41 @@ TEST(BufStream, FailuresOfTheSystemReachTheCaller) {
     EXPECT_FALSE(S.Close());
     Fs.FailClose = false;
   }
+}
+
+
+// A file's size is asked once, when it is opened, and again only on
+// Refresh: our own writes keep it, another program's show after a
+// Refresh. A file shorter than the buffer is read in one call.
+TEST(BufStream, TheSizeIsAskedAtTheOpenAndOnRefresh) {
+  tRuntimeTempDir Dir;
+  PutFile(Dir / "a.bin", Pattern(1000));
+  tCallCount Fs;
+  tInstall Scope(Fs);
+  tBufStream In(Dir / "a.bin", fmOpen | fmRead | fmDenyNone);
+  tBufStream Out(Dir / "a.bin", fmOpen | fmReadWrite | fmDenyNone);
+  EXPECT_EQ(Fs.Opens, 2);  // each open learns the size
+  EXPECT_EQ(Fs.Sizes, 0);
+  std::string Buf(1000, '\0');
+  EXPECT_EQ(In.Read(Buf.data(), 1000), 1000u);
+  EXPECT_EQ(Buf, Pattern(1000));
+  EXPECT_EQ(Fs.Reads, 1);
+  Out.Seek(1000);
+  Out.WriteStr("more");
+  EXPECT_EQ(Out.GetSize(), 1004);
+  EXPECT_EQ(In.GetSize(), 1000);
+  EXPECT_EQ(Fs.Sizes, 0);
+  {
+    tBufStream Other(Dir / "a.bin", fmOpen | fmReadWrite | fmDenyNone);
+    Other.Seek(1004);
+    Other.WriteStr("added");
+  }
+  EXPECT_EQ(Out.GetSize(), 1004);
+  Out.Refresh();
+  In.Refresh();
+  EXPECT_EQ(Out.GetSize(), 1009);
+  EXPECT_EQ(In.GetSize(), 1009);
+  EXPECT_EQ(Fs.Sizes, 2);
 }
 
 TEST(Sharing, DenyNoneAndExclusiveRefuseEachOther) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/file_system.h"
 #include "runtime/path.h"
 
 namespace kelvane::testing {
@@ -50,6 +51,38 @@ inline std::string GetFile(const std::string& Name) {
   std::ifstream In(Name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
 }
+
+// Forwards to the real file system and counts what is asked of it: opens,
+// reads, and the questions besides (a file's size, whether a file is
+// there, a path made whole).
+class tCallCount : public tForwardingFileSystem {
+ public:
+  bool Open(std::string_view P, uint16_t M, intptr_t& H, int& E) override {
+    ++Opens;
+    return Real().Open(P, M, H, E);
+  }
+  bool OpenSized(std::string_view P, uint16_t M, intptr_t& H, int& E, int64_t& S) override {
+    ++Opens;
+    return Real().OpenSized(P, M, H, E, S);
+  }
+  int32_t Read(intptr_t H, void* B, uint32_t C) override {
+    ++Reads;
+    return Real().Read(H, B, C);
+  }
+  int64_t Size(intptr_t H) override {
+    ++Sizes;
+    return Real().Size(H);
+  }
+  bool FileExists(std::string_view P) override {
+    ++Lookups;
+    return Real().FileExists(P);
+  }
+  tShortString FullPath(std::string_view P) override {
+    ++Lookups;
+    return Real().FullPath(P);
+  }
+  int Opens = 0, Reads = 0, Sizes = 0, Lookups = 0;
+};
 
 }  // namespace kelvane::testing
 

@@ -59,8 +59,12 @@ class tTextOut {
   bool Utf8 = false;
 
  private:
+  // One record: Fields escaped and joined into Line_.
+  template <class tFields>
+  void PutRecord(const tFields& Fields);
   std::FILE* File_;
   std::string Text_;
+  std::string Line_, Converted_;  // kept from one record to the next
 };
 
 // Standard output and standard error; tests put their own in place

@@ -26,11 +26,19 @@ tTextOut* InstalledErr = nullptr;
 }  // namespace
 
 void tTextOut::Put(std::string_view Text) {
-  std::string Converted;
   if (Utf8) {
-    Converted.reserve(Text.size() + Text.size() / 2);
-    for (char C : Text) AppendCp866AsUtf8(Converted, static_cast<uint8_t>(C));
-    Text = Converted;
+    // Runs of ASCII go over as they are, the rest byte by byte.
+    Converted_.clear();
+    Converted_.reserve(Text.size() + Text.size() / 2);
+    size_t Run = 0;
+    for (size_t I = 0; I < Text.size(); ++I) {
+      if (static_cast<uint8_t>(Text[I]) < 0x80) continue;
+      Converted_.append(Text.substr(Run, I - Run));
+      AppendCp866AsUtf8(Converted_, static_cast<uint8_t>(Text[I]));
+      Run = I + 1;
+    }
+    Converted_.append(Text.substr(Run));
+    Text = Converted_;
   }
   if (File_)
     std::fwrite(Text.data(), 1, Text.size(), File_);
@@ -38,27 +46,41 @@ void tTextOut::Put(std::string_view Text) {
     Text_.append(Text);
 }
 
-void tTextOut::Record(std::initializer_list<std::string_view> Fields) {
-  std::string Line;
-  bool First = true;
-  for (std::string_view F : Fields) {
-    if (!First) Line += '\t';
-    First = false;
-    Line += Escaped(F);
+namespace {
+
+// Text with every control byte as ^ and a letter (^@ ^A ... ^[ ^\ ^] ^^ ^_,
+// and ^? for DEL), added to Out.
+void AppendEscaped(std::string& Out, std::string_view Text) {
+  size_t Run = 0;
+  for (size_t I = 0; I < Text.size(); ++I) {
+    uint8_t B = static_cast<uint8_t>(Text[I]);
+    if (B >= 0x20 && B != 0x7F) continue;
+    Out.append(Text.substr(Run, I - Run));
+    Out += '^';
+    Out += static_cast<char>(B ^ 0x40);
+    Run = I + 1;
   }
-  Line += '\n';
-  Put(Line);
+  Out.append(Text.substr(Run));
 }
 
-void tTextOut::Record(const std::vector<std::string>& Fields) {
-  std::string Line;
-  for (size_t I = 0; I < Fields.size(); ++I) {
-    if (I) Line += '\t';
-    Line += Escaped(Fields[I]);
+}  // namespace
+
+template <class tFields>
+void tTextOut::PutRecord(const tFields& Fields) {
+  Line_.clear();
+  bool First = true;
+  for (std::string_view F : Fields) {
+    if (!First) Line_ += '\t';
+    First = false;
+    AppendEscaped(Line_, F);
   }
-  Line += '\n';
-  Put(Line);
+  Line_ += '\n';
+  Put(Line_);
 }
+
+void tTextOut::Record(std::initializer_list<std::string_view> Fields) { PutRecord(Fields); }
+
+void tTextOut::Record(const std::vector<std::string>& Fields) { PutRecord(Fields); }
 
 void tTextOut::Printf(const char* Format, ...) {
   char Small[512];
@@ -110,15 +132,7 @@ int Fail(const char* Name, std::string_view Message) {
 std::string Escaped(std::string_view Text) {
   std::string Out;
   Out.reserve(Text.size());
-  for (char C : Text) {
-    uint8_t B = static_cast<uint8_t>(C);
-    if (B < 0x20 || B == 0x7F) {
-      Out += '^';
-      Out += static_cast<char>(B ^ 0x40);  // ^@ ^A ... ^[ ^\ ^] ^^ ^_, and ^? for DEL
-    } else {
-      Out += C;
-    }
-  }
+  AppendEscaped(Out, Text);
   return Out;
 }
 

@@ -8,6 +8,7 @@
 #include "msgbase/address.h"
 #include "msgbase/message.h"
 #include "msgbase/msgbase.h"
+#include "msgbase/text_body.h"
 #include "runtime/short_string.h"
 #include "tools/kelvutil.h"
 
@@ -58,26 +59,50 @@ void PutAttributes(tTextOut& Out, const tMessage& Msg) {
   Out.Put("\n");
 }
 
-// The body: CR, LF and either pair of them each end one line; every other
+// The body as it is read from the base's file, piece by piece, however
+// long: CR, LF and either pair of them each end one line; every other
 // control byte is escaped.
-void PutBody(tTextOut& Out, std::string_view Body) {
-  size_t Start = 0;
-  for (size_t I = 0; I <= Body.size(); ++I) {
-    if (I < Body.size() && Body[I] != '\r' && Body[I] != '\n') continue;
-    if (I == Body.size() && Start == I) break;
-    Out.Printf("%s\n", Escaped(Body.substr(Start, I - Start)).c_str());
-    if (I + 1 < Body.size() && (Body[I + 1] == '\r' || Body[I + 1] == '\n') && Body[I + 1] != Body[I]) ++I;
-    Start = I + 1;
+void PutBody(tTextOut& Out, tTextBody& Body) {
+  bool InLine = false;  // bytes of a line not yet ended were printed
+  char Break = 0;       // the break just printed, whose partner goes with it
+  for (std::string_view Piece = Body.Next(); !Piece.empty(); Piece = Body.Next()) {
+    size_t Start = 0;
+    for (size_t I = 0; I < Piece.size(); ++I) {
+      char C = Piece[I];
+      if (C != '\r' && C != '\n') {
+        Break = 0;
+        continue;
+      }
+      if (Start < I) Out.Put(Escaped(Piece.substr(Start, I - Start)));
+      Start = I + 1;
+      if (Break && C != Break) {
+        Break = 0;  // the partner of the break before: the same line end
+        continue;
+      }
+      Out.Put("\n");
+      InLine = false;
+      Break = C;
+    }
+    if (Start < Piece.size()) {
+      Out.Put(Escaped(Piece.substr(Start)));
+      InLine = true;
+    }
   }
+  if (InLine) Out.Put("\n");
 }
 
 }  // namespace
 
 bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   tMessage Msg;
-  // A JAM message marked deleted does not exist, but is shown as it
-  // stands (its Attr says deleted).
-  if (Base.Exists(Number) ? Base.ReadMessage(Number, &Msg) : !ReadJamMarkedDeleted(Base, Number, Msg)) return false;
+  // The body is printed as it is read from the file, never held whole. A
+  // JAM message marked deleted does not exist, but is shown as it stands
+  // (its Attr says deleted).
+  Base.StreamBody = 1;
+  bool Failed =
+      Base.Exists(Number) ? Base.ReadMessage(Number, &Msg) : !ReadJamMarkedDeleted(Base, Number, Msg);
+  Base.StreamBody = 0;
+  if (Failed) return false;
   bool DateMade = Msg.Completed & cvDate;
   PrintPacketHeader(Out, Base);
   PutNumber(Out, "Number", Number);
@@ -117,7 +142,8 @@ bool PrintMessage(tTextOut& Out, tMsgBase& Base, int32_t Number) {
   for (const tShortString& L : Msg.PathLines) PutLine(Out, "Path", L);
   PrintJamDetails(Out, Base, Number);
   Out.Put("\n");
-  PutBody(Out, Msg.Text.View());
+  if (Base.Body) PutBody(Out, *Base.Body);
+  Base.Body.reset();
   return true;
 }
 

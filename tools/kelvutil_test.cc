@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "msgbase/msgbase.h"
 #include "msgbase/message.h"
 #include "msgbase/msgdir.h"
+#include "msgbase/squish.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_pkt.h"
 #include "runtime/coding.h"
@@ -91,6 +94,19 @@ TEST(KelvutilTest, ControlBytesAreEscaped) {
   // A list line stays one record of seven fields.
   std::string Listed = List(*Base);
   EXPECT_EQ(Fields(Listed.substr(0, Listed.find('\n'))).size(), 7u) << Listed;
+}
+
+// show prints the body as it reads it from the file: each of CR, LF, CR LF
+// and LF CR ends one line, a line longer than any block is printed whole,
+// and the tail's control lines stay out of it.
+TEST(KelvutilTest, ShowPrintsABodyOfAnyLengthLineByLine) {
+  tRuntimeTempDir T;
+  const std::string Long(200000, 'w');
+  std::string Body = "a\r\nb\n\rc\r\rd\n\n" + Long + "\r\x01" "ctl\re";
+  PutFile(T / "1.msg", std::string(190, '\0') + Body + "\r--- t\r * Origin: o (2:5020/2)\r");
+  auto Base = OpenFolder(T.Path());
+  std::string Shown = Show(*Base, 1);
+  EXPECT_EQ(Shown.substr(Shown.find("\n\n") + 2), "a\nb\nc\n\nd\n\n" + Long + "\n^Actl\ne\n");
 }
 
 TEST(KelvutilTest, PacketsAreListedAndShownWithTheirHeader) {
@@ -222,6 +238,46 @@ TEST(KelvutilTest, SquishBasesAreListedAndShownWithTheirLinks) {
   for (const char* Line : {"\nSquishFrame\t2344\n", "\nSquishUmsgId\t5\n", "\nSquishReplyTo\t4\t0\n"})
     EXPECT_NE(Four.find(Line), std::string::npos) << Line;
   EXPECT_NE(FortyTwo.find("\nSquishReplyTo\t54\t41\n"), std::string::npos) << FortyTwo;
+}
+
+// A length in a base's file claims two gigabytes of a sparse file (a
+// Squish frame and its control information, a JAM text): list and show
+// read what is there, a block at a time, and print the message.
+TEST(KelvutilTest, LengthsThatClaimGigabytesOfASparseFileAreReadInBlocks) {
+  tRuntimeTempDir T;
+  tMessage M;
+  M.From = "Ivan";
+  M.Subject = "huge";
+  M.Pid = "pid";
+  M.Text.WriteStr("Body\r");
+  const uint32_t Huge = 0x7FFFF000;
+  for (const char* Letter : {"S", "J"}) {
+    std::string Id = Letter + T / "area";
+    {
+      auto Base = OpenBase(Id, 0);
+      ASSERT_TRUE(Base && !Base->WriteMessage(1, &M)) << Id;
+    }
+    std::string Data = T / (Letter[0] == 'S' ? "area.sqd" : "area.jdt");
+    std::fstream F(Letter[0] == 'S' ? Data : T / "area.jhr", std::ios::in | std::ios::out | std::ios::binary);
+    uint8_t Len[4];
+    PutU32(Len, Huge);
+    if (Letter[0] == 'S') {
+      F.seekp(SqBaseSize + sfMsgLength);
+      F.write(reinterpret_cast<char*>(Len), 4);
+      F.write(reinterpret_cast<char*>(Len), 4);  // sfCtrlLength
+    } else {
+      F.seekp(JamFixedHeaderSize + jhTxtLen);
+      F.write(reinterpret_cast<char*>(Len), 4);
+    }
+    F.close();
+    std::filesystem::resize_file(Data, uint64_t{Huge} + 4096);
+    auto Base = OpenBase(Id, smOpenRead);
+    ASSERT_TRUE(Base);
+    EXPECT_EQ(Fields(List(*Base))[5], "huge") << Id;
+    std::string Shown = Show(*Base, 1);
+    EXPECT_NE(Shown.find("\nPid\tpid\n"), std::string::npos) << Shown;
+    std::filesystem::remove(T / "area.sqd"), std::filesystem::remove(T / "area.sqi");
+  }
 }
 
 }  // namespace
