@@ -2,12 +2,15 @@
 #include "app/removal_rules.h"
 
 #include <gtest/gtest.h>
+#include <cstring>
 
 #include <string>
 #include <vector>
 
 #include "fecfg/feconfig.h"
 #include "msgbase/message.h"
+#include "msgbase/text_body.h"
+#include "runtime/stream.h"
 #include "runtime/test_dir.h"
 #include "tools/fegen_lib.h"
 
@@ -96,12 +99,12 @@ TEST(RemovalRules, RequestLinesStopAtAStopStringAndNameTrimmedTags) {
       {"", ""},
   };
   for (const tCase& C : Cases) {
-    tMessage M;
-    M.Text.WriteStr(C.Body);
-    std::vector<tRequestLine> Lines;
-    Rules.RequestLines(M, Lines);
+    tMemoryStream Text;
+    Text.WriteStr(C.Body);
+    const size_t Size = std::strlen(C.Body);
+    tTextBody Body(Text, 0, tTextLayout{Size, 0, Size, Size});
     std::string Got;
-    for (const tRequestLine& L : Lines) {
+    for (tRequestLine L; Rules.NextRequestLine(Body, L);) {
       Got.append(Got.empty() ? "" : " ").append(std::to_string(L.Number)).append(":");
       for (size_t I = 0; I < L.Tags.size(); ++I) Got.append(I ? "," : "").append(L.Tags[I].View());
       Got.append("|").append(L.Stop.View());
