@@ -62,6 +62,10 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_
   std::vector<uint8_t> Buf(static_cast<size_t>(std::min<int64_t>(65536, Size - Pos)));
   int64_t BufStart = 0;
   size_t BufLen = 0;
+  // The recipient, sender and subject end at the first three NULs behind
+  // the packed header, as a tosser walking the packet reads them: a name
+  // that is the byte 2 alone is no message's type word.
+  int NamesLeft = 3;
   while (Pos + 3 <= Size) {
     if (Pos < BufStart || Pos + 3 > BufStart + static_cast<int64_t>(BufLen)) {
       BufStart = Pos;
@@ -81,6 +85,11 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_
         break;
       }
       I = static_cast<size_t>(static_cast<const uint8_t*>(Zero) - B);
+      if (NamesLeft > 0) {
+        --NamesLeft;
+        ++I;
+        continue;
+      }
       if (B[I + 1] == TypeWord[0] && B[I + 2] == TypeWord[1]) {
         Found = true;
         break;
@@ -94,6 +103,7 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_
     // of a message cut off: the packet ends before it.
     if (Pos + 1 + FixedPart > Size) return;
     Pos += 1 + FixedPart;
+    NamesLeft = 3;
   }
   // The last message: up to the zero byte before the two closing zeros (or
   // before half a type word, where the file was cut inside the next
