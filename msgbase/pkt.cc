@@ -42,6 +42,22 @@ constexpr uint8_t TypeWord[] = {2, 0};
 // An address word as a header stores it: an unknown one as 0.
 uint16_t HeaderWord(uint16_t W) { return W == UnsetWord ? 0 : W; }
 
+// The position of the first NUL at or after From in S (Size bytes); -1
+// when there is none.
+int64_t NextNul(tStream& S, int64_t From, int64_t Size) {
+  char Block[4096];
+  S.Seek(From);
+  while (From < Size) {
+    uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(sizeof Block, Size - From));
+    uint32_t Got = S.Read(Block, Want);
+    S.Reset();
+    if (Got == 0) return -1;
+    if (const void* Nul = std::memchr(Block, 0, Got)) return From + (static_cast<const char*>(Nul) - Block);
+    From += Got;
+  }
+  return -1;
+}
+
 // Lists the messages of the packet in S (Size bytes): Offsets gets, after
 // its entry 0, the position of the zero byte that ends each message's
 // text. A message whose type word and packed header are not whole in the
@@ -108,11 +124,15 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_
   // The last message: up to the zero byte before the two closing zeros (or
   // before half a type word, where the file was cut inside the next
   // message's), or to the end of a file cut before that byte. Only zeros
-  // behind the packed header count: a text's zero byte lies after the names.
-  int64_t TypeAt = Offsets[Offsets.Count() - 1] + 1;
-  int64_t TailAt = std::max(TypeAt + FixedPart, Size - 3);
+  // behind the names count: a zero byte before them ends a name.
+  int64_t TextAt = Offsets[Offsets.Count() - 1] + 1 + FixedPart;
+  for (int K = 0; K < 3 && TextAt >= 0; ++K) {
+    int64_t Nul = TextAt < Size ? NextNul(S, TextAt, Size) : -1;
+    TextAt = Nul < 0 ? -1 : Nul + 1;
+  }
+  int64_t TailAt = std::max(TextAt, Size - 3);
   int64_t End = Size;
-  if (TailAt < Size) {
+  if (TextAt >= 0 && TailAt < Size) {
     uint8_t Tail[3] = {};
     S.Seek(TailAt);
     uint32_t Want = static_cast<uint32_t>(Size - TailAt);
@@ -130,21 +150,6 @@ void ListMessages(tStream& S, int64_t Size, tCollection<int32_t>& Offsets, size_
   Offsets.Append(static_cast<int32_t>(End));
 }
 
-// The position of the first NUL at or after From in S (Size bytes); -1
-// when there is none.
-int64_t NextNul(tStream& S, int64_t From, int64_t Size) {
-  char Block[4096];
-  S.Seek(From);
-  while (From < Size) {
-    uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(sizeof Block, Size - From));
-    uint32_t Got = S.Read(Block, Want);
-    S.Reset();
-    if (Got == 0) return -1;
-    if (const void* Nul = std::memchr(Block, 0, Got)) return From + (static_cast<const char*>(Nul) - Block);
-    From += Got;
-  }
-  return -1;
-}
 
 // Reads a string that a NUL ends, from Pos up to End at most; Pos moves
 // past the NUL (to End when there is none). At most 255 characters are
@@ -177,10 +182,20 @@ void WriteZString(tStream& S, std::string_view Text, size_t Max) {
 // message cut short may follow LastEnd. The type word and the message go
 // to the system in one write, so the packet never shows half a message.
 // On failure S is put back as it was and false returned.
-bool AppendMessage(tStream& S, int32_t& LastEnd, std::string_view Image, bool Zeros) {
+bool AppendMessage(tStream& S, int32_t& LastEnd, std::string_view Image, bool Zeros, int64_t NamesAt) {
   int64_t Size = S.GetSize();
   bool Unended = LastEnd >= Size;  // the last text needs its zero byte
-  int64_t TypeAt = Unended ? Size + 1 : LastEnd + 1;
+  // A last message cut short in its names takes the NULs it lacks too
+  // (three names and its text), so that a tosser walking its strings and
+  // our listing both find the new message where it is written.
+  int64_t Missing = Unended ? 4 : 0;
+  for (int64_t Pos = NamesAt; Unended && Missing > 1 && Pos >= 0 && Pos < Size; --Missing) {
+    Pos = NextNul(S, Pos, Size);
+    if (Pos < 0) break;
+    ++Pos;
+  }
+  S.Reset();
+  int64_t TypeAt = Unended ? Size + Missing : LastEnd + 1;
   int64_t NewSize = TypeAt + 2 + static_cast<int64_t>(Image.size());
   if (NewSize > MaxPacketSize) return false;
   // What lies after the last text, to be put back if the write fails.
@@ -196,7 +211,7 @@ bool AppendMessage(tStream& S, int32_t& LastEnd, std::string_view Image, bool Ze
     S.Truncate();
     S.Flush();
   }
-  std::string Bytes(Unended ? 1 : 0, '\0');
+  std::string Bytes(static_cast<size_t>(Missing), '\0');
   Bytes.append(reinterpret_cast<const char*>(TypeWord), 2);
   Bytes.append(Image);
   // After a Refresh the buffer holds nothing: the write is one call.
@@ -596,7 +611,8 @@ bool tPktBase::WriteMessage(int32_t N, tMessage* Msg) {
     // last one the search found, as before.
     int64_t Zeros = ClosingZeros();
     int32_t LastEnd = Zeros >= 0 ? static_cast<int32_t>(Zeros - 1) : Offsets[Offsets.Count() - 1];
-    if (!AppendMessage(*DataStream, LastEnd, Image->View(), Zeros >= 0)) return true;
+    int64_t NamesAt = Offsets.Count() > 1 ? Offsets[Offsets.Count() - 2] + 1 + FixedPart : -1;
+    if (!AppendMessage(*DataStream, LastEnd, Image->View(), Zeros >= 0, NamesAt)) return true;
     KnownSize_ = DataStream->GetSize();
     RealEnd_ = LastEnd + 1;
     if (Zeros >= 0 && (OldSize > Zeros + 2 || Offsets[Offsets.Count() - 1] != Zeros - 1)) {
@@ -604,12 +620,13 @@ bool tPktBase::WriteMessage(int32_t N, tMessage* Msg) {
       // search took for messages there.
       ListMessages(*DataStream, KnownSize_, Offsets);
     } else {
-      // A last text that no zero byte ended has one now; a cut of that
-      // message takes it too.
+      // A last text that no zero byte ended has one now (and the names it
+      // lacked); a cut of that message takes them too.
       if (Offsets[Offsets.Count() - 1] >= OldSize) {
-        Offsets[Offsets.Count() - 1] = static_cast<int32_t>(OldSize);
+        int32_t Ended = LastEnd - static_cast<int32_t>(Image->View().size());
+        Offsets[Offsets.Count() - 1] = Ended;
         for (tPktCut& C : PendingCuts)
-          if (C.End == OldSize - 1) C.End = static_cast<int32_t>(OldSize);
+          if (C.End == OldSize - 1) C.End = Ended;
       }
       Offsets.Append(LastEnd);
     }
@@ -686,7 +703,8 @@ bool tPktBase::Rewrite(const tMemoryStream* Appended) {
     tCollection<int32_t> NewOffsets;
     ListMessages(Out, Out.GetSize(), NewOffsets);
     int32_t LastEnd = NewOffsets[NewOffsets.Count() - 1];
-    Ok = AppendMessage(Out, LastEnd, Appended->View(), false);
+    int64_t NamesAt = NewOffsets.Count() > 1 ? NewOffsets[NewOffsets.Count() - 2] + 1 + FixedPart : -1;
+    Ok = AppendMessage(Out, LastEnd, Appended->View(), false, NamesAt);
   }
   if (!Ok) return true;
 
