@@ -24,7 +24,7 @@
 #include "msgbase/baseid.h"
 #include "msgbase/squish.h"
 #include "runtime/coding.h"
-#include "tools/kelvutil_check.h"
+#include "msgbase/base_check.h"
 
 namespace kelvane {
 

@@ -14,7 +14,7 @@
 #include "msgbase/baseid.h"
 #include "msgbase/pkt.h"
 #include "runtime/coding.h"
-#include "tools/kelvutil_check.h"
+#include "msgbase/base_check.h"
 
 namespace kelvane {
 
