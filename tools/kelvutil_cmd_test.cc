@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -400,12 +401,40 @@ struct tDamageCase {
   const char* What;
   std::vector<tPatch> Patches;
   std::vector<std::string> Want;  // "EXT\tOFFSET\tTEXT"; none: clean
+  bool Unmended = false;          // repair names it and writes nothing
 };
+
+// The messages a list shows, without their numbers.
+std::set<std::string> Listed(const std::string& Id) {
+  std::set<std::string> Out;
+  for (const std::string& L : Lines(Command(RunListCommand, {"list", Id}).Out)) Out.insert(L.substr(L.find('\t')));
+  return Out;
+}
+
+// Repair of the damaged base: a clean base is not written; a damaged one
+// checks clean afterwards with every message a list showed before (Keeps),
+// or, where nothing can be mended, is as it was.
+void ExpectRepaired(const std::string& Id, const std::string& Stem, const std::map<std::string, std::string>& Damaged,
+                    const tDamageCase& C, bool Keeps) {
+  const std::set<std::string> Before = Listed(Id);
+  tRun R = Command(RunRepairCommand, {"repair", Id});
+  if (C.Want.empty() || C.Unmended) {
+    for (const auto& [Ext, Bytes] : Damaged) EXPECT_EQ(GetFile(Stem + "." + Ext), Bytes) << Ext;
+    EXPECT_EQ(R.Code, C.Want.empty() ? 0 : 1) << R.Out;
+    return;
+  }
+  EXPECT_EQ(R.Code, 0) << R.Out;
+  tRun Checked = Command(RunCheckCommand, {"check", Id});
+  EXPECT_EQ(Checked.Code, 0) << Checked.Out;
+  if (!Keeps) return;
+  const std::set<std::string> After = Listed(Id);
+  for (const std::string& L : Before) EXPECT_TRUE(After.count(L)) << "lost:" << L << "\n" << R.Out;
+}
 
 // The base Stem (its files Stem + "." + extension, bytes Files) damaged
 // case by case and checked as Letter + Stem (or the packet's path).
 void ExpectDamageFindings(const std::string& Id, const std::string& Stem, const std::map<std::string, std::string>& Files,
-                          const tSymbols& S, const std::vector<tDamageCase>& Cases) {
+                          const tSymbols& S, const std::vector<tDamageCase>& Cases, bool KeepsAll = true) {
   for (const tDamageCase& C : Cases) {
     SCOPED_TRACE(C.What);
     std::map<std::string, std::string> Damaged = Files;
@@ -433,7 +462,10 @@ void ExpectDamageFindings(const std::string& Id, const std::string& Stem, const 
     Got.pop_back();
     EXPECT_EQ(Got, Want);
     EXPECT_EQ(R.Code, Want.empty() ? 0 : 1);
+    testing::tFileSystemScope Real(RealFileSystem());
+    ExpectRepaired(Id, Stem, Damaged, C, KeepsAll);
   }
+  for (const auto& [Ext, Bytes] : Files) PutFile(Stem + "." + Ext, Bytes);
 }
 
 // Every file of the base cut at every length, which check must never find
@@ -719,21 +751,21 @@ TEST(KelvutilCheckPacket, EachDamageWithItsOffset) {
       {"as written", {}, {}},
       {"a type 2+ header", {{"pkt", "44", 2, "1"}, {"pkt", "40", 2, "0x100"}}, {}},
       {"capability word copy", {{"pkt", "44", 2, "1"}},
-       {"pkt\t40\tthe capability word 0x0001 claims type 2+, but its byte-swapped copy is 0x0000, not 0x0100"}},
-      {"message type", {{"pkt", "58", 2, "3"}}, {"pkt\t58\tmessage 1: message type 3, not 2"}},
-      {"date without its NUL", {{"pkt", "91", 1, "0x78"}}, {"pkt\t72\tmessage 1: the date has no NUL within its 20 bytes"}},
+       {"pkt\t40\tthe capability word 0x0001 claims type 2+, but its byte-swapped copy is 0x0000, not 0x0100"}, true},
+      {"message type", {{"pkt", "58", 2, "3"}}, {"pkt\t58\tmessage 1: message type 3, not 2"}, true},
+      {"date without its NUL", {{"pkt", "91", 1, "0x78"}}, {"pkt\t72\tmessage 1: the date has no NUL within its 20 bytes"}, true},
       {"recipient too long", {{"pkt", "T1", -1, "xxxxxxxxxxxxxxxxxxxxxxx"}},
-       {"pkt\t{T1}\tmessage 1: the recipient has 36 characters, more than the 35 a packet carries"}},
+       {"pkt\t{T1}\tmessage 1: the recipient has 36 characters, more than the 35 a packet carries"}, true},
       {"subject too long", {{"pkt", "S1", -1, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
-       {"pkt\t{S1}\tmessage 1: the subject has 72 characters, more than the 71 a packet carries"}},
+       {"pkt\t{S1}\tmessage 1: the subject has 72 characters, more than the 71 a packet carries"}, true},
       {"cut in the packed header", {{"pkt", "M2+10", 0, ""}},
        {"pkt\t{M2}\tmessage 2 is cut short: the file ends inside its packed header"}},
       {"cut in a text", {{"pkt", "END-1", 0, ""}},
        {"pkt\t{X2}\tmessage 2 is cut short: its text has no closing NUL before the end of the file"}},
       {"no closing zeros", {{"pkt", "END", 0, ""}}, {"pkt\t{END}\tthe packet ends without its two closing zero bytes"}},
       {"bytes after the end", {{"pkt", "END+2", 4, "0x41414141"}}, {"pkt\t{END+2}\t4 bytes after the closing zeros"}},
-      {"shorter than its header", {{"pkt", "30", 0, ""}}, {"pkt\t30\tthe file ends inside the 58-byte packet header"}},
-  });
+      {"shorter than its header", {{"pkt", "30", 0, ""}}, {"pkt\t30\tthe file ends inside the 58-byte packet header"}, true},
+  }, false);
   PutFile(Stem + ".pkt", P.substr(0, 18) + "\3" + P.substr(19));
   tRun R = Command(RunCheckCommand, {"check", Stem + ".pkt"});
   EXPECT_EQ(R.Code, 2);

@@ -1,0 +1,217 @@
+// Pack and repair of a base as a whole: the lock, the files put in place
+// together, the check before and after; the formats' own rebuilds are
+// beside them (squish_repair.cc, jam_repair.cc, pkt_check.cc).
+#include "msgbase/base_repair.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "msgbase/msgbase.h"
+#include "runtime/file_system.h"
+
+namespace kelvane {
+
+int64_t FileSizeOf(const tShortString& Name) {
+  if (!FileExists(Name)) return 0;
+  tBufStream S(Name, smOpenRead);
+  return S.Status == stOk ? S.GetSize() : 0;
+}
+
+bool tRebuildLock::Take(const tShortString& File, std::string& Why) {
+  Stream_ = std::make_unique<tBufStream>(File, smOpenReadWrite);
+  if (Stream_->Status != stOk) {
+    Why = File.ToStdString() + " cannot be opened for writing" +
+          (IsSharingViolation(Stream_->ErrorInfo) ? ": another program holds it" : "");
+    return false;
+  }
+  switch (Lock_.Take(*Stream_, File)) {
+    case lkTaken: return true;
+    case lkBusy: Why = "another program keeps the lock on " + File.ToStdString(); return false;
+    case lkGone: Why = "another program put a new " + File.ToStdString() + " in place meanwhile"; return false;
+    default: Why = "the lock on " + File.ToStdString() + " cannot be had"; return false;
+  }
+}
+
+tBaseSwap::tBaseSwap(std::vector<tShortString> Files, tShortString Marker)
+    : Files_(std::move(Files)), Marker_(std::move(Marker)) {}
+
+tBaseSwap::~tBaseSwap() = default;
+
+namespace {
+
+// The temporary name of a base file: beside the file its name leads to.
+tShortString TempOf(const tShortString& File) {
+  tShortString Target;
+  if (!FileSystem().FinalTarget(File, Target)) Target = File;
+  tShortString Temp;
+  WholeName(Temp, {Target, PackSuffix});
+  return Temp;
+}
+
+}  // namespace
+
+bool tBaseSwap::Recover(bool& Finished) {
+  Finished = false;
+  if (FileExists(Marker_)) {
+    // Every new file was whole when the marker was made: those still under
+    // their temporary names take their places, in the order of a pack.
+    for (const tShortString& F : Files_) {
+      tShortString Temp = TempOf(F);
+      if (Temp.Empty() || !FileExists(Temp)) continue;
+      tShortString Target;
+      if (!FileSystem().FinalTarget(F, Target)) return false;
+      if (ReplaceFileSynced(Temp, Target) == rpFailed) return false;
+      Finished = true;
+    }
+    if (!RemoveFile(Marker_)) return false;
+    FileSystem().SyncDir(Marker_);
+    return true;
+  }
+  // Without the marker, new files are what a pack left before they were
+  // whole.
+  for (const tShortString& F : Files_) {
+    tShortString Temp = TempOf(F);
+    if (!Temp.Empty() && FileExists(Temp) && !RemoveFile(Temp)) return false;
+  }
+  return true;
+}
+
+bool tBaseSwap::Start() {
+  New_.clear();
+  for (const tShortString& F : Files_) {
+    New_.push_back(std::make_unique<tReplacingFile>(F, PackSuffix));
+    if (New_.back()->TempName().Empty()) return false;
+  }
+  return true;
+}
+
+bool tBaseSwap::Commit(std::string& Why, bool& Partly) {
+  Partly = false;
+  for (auto& N : New_)
+    if (!N->Finish()) {
+      Why = "writing " + N->TempName().ToStdString() + " failed";
+      return false;
+    }
+  {
+    // The marker says that every new file is whole; it is on the disk,
+    // with its folder's entry, before the first name changes.
+    tReplacingFile Marker(Marker_, PackSuffix);
+    Marker.Out().WriteStr("new files whole\r\n");
+    if (!Marker.Commit()) {
+      Why = "the marker " + Marker_.ToStdString() + " cannot be made";
+      if (Marker.Placed()) RemoveFile(Marker_);
+      return false;
+    }
+  }
+  for (auto& N : New_) N->Keep();
+  bool AnyPlaced = false;
+  for (auto& N : New_) {
+    if (N->Commit() || N->Placed()) {
+      AnyPlaced = true;
+      continue;
+    }
+    Why = N->TempName().ToStdString() + " cannot take the name " + N->TargetName().ToStdString();
+    if (AnyPlaced) {
+      Why += "; the next pack or repair of the base puts the new files in place";
+      Partly = true;
+    } else {
+      // No name changed yet: the old base stays, and the pack is undone.
+      RemoveFile(Marker_);
+      FileSystem().SyncDir(Marker_);
+      for (auto& M : New_) RemoveFile(M->TempName());
+    }
+    return false;
+  }
+  RemoveFile(Marker_);
+  FileSystem().SyncDir(Marker_);
+  return true;
+}
+
+namespace {
+
+// The files of a Squish or JAM base in the order they take their names,
+// the one that carries the lock last; false when a name does not fit.
+bool FilesOf(tBaseKind Kind, const tShortString& Path, std::vector<tShortString>& Files, tShortString& Marker) {
+  const std::vector<const char*> Ext = Kind == bkSquish ? std::vector<const char*>{".sqi", ".sqd"}
+                                                        : std::vector<const char*>{".jdt", ".jdx", ".jhr"};
+  for (const char* E : Ext) {
+    Files.emplace_back();
+    if (!WholeName(Files.back(), {Path, E})) return false;
+  }
+  return WholeName(Marker, {Path, PackSuffix});
+}
+
+int64_t SizeOfAll(const std::vector<tShortString>& Files) {
+  int64_t Size = 0;
+  for (const tShortString& F : Files) Size += FileSizeOf(F);
+  return Size;
+}
+
+// Pack or repair of a Squish or JAM base.
+tCheckResult Rebuild(tBaseKind Kind, const tShortString& Path, bool Repair, tRebuildReport& Report, tFindings& Left) {
+  std::vector<tShortString> Files;
+  tShortString Marker;
+  if (!FilesOf(Kind, Path, Files, Marker)) {
+    Report.Why = "the file names do not fit 255 characters";
+    return crUnreadable;
+  }
+  tRebuildLock Lock;
+  if (!Lock.Take(Files.back(), Report.Why)) return FileExists(Files.back()) ? crDamaged : crUnreadable;
+  tBaseSwap Swap(Files, Marker);
+  if (!Swap.Recover(Report.FinishedEarlier)) {
+    Report.Why = "a pack cut off earlier cannot be finished (its new files cannot take their names)";
+    return crDamaged;
+  }
+  tFindings Before;
+  tCheckResult Checked = CheckerOf(Kind)(Path, Before, Report.Why);
+  if (Checked == crUnreadable) return crUnreadable;
+  Report.FindingsBefore = Before.Count();
+  Report.BytesBefore = SizeOfAll(Files);
+  Report.BytesAfter = Report.BytesBefore;
+  if (Repair && Checked == crClean) return crClean;
+  if (!Swap.Start()) {
+    Report.Why = "the new files cannot be made beside the old ones";
+    return crDamaged;
+  }
+  if (!(Kind == bkSquish ? RebuildSquish : RebuildJam)(Path, Report, Swap)) return crDamaged;
+  Lock.Closing();
+  if (!Swap.Commit(Report.Why, Report.Partly)) return crDamaged;
+  Report.Written = true;
+  Report.BytesAfter = SizeOfAll(Files);
+  std::string Why;
+  tCheckResult After = CheckerOf(Kind)(Path, Left, Why);
+  Report.FindingsMended = std::max<long>(0, Report.FindingsBefore - Left.Count());
+  return After == crClean ? crClean : crDamaged;
+}
+
+}  // namespace
+
+tCheckResult PackBase(tBaseKind Kind, const tShortString& Path, tRebuildReport& Report, tFindings& Left) {
+  if (Kind == bkSquish || Kind == bkJam) return Rebuild(Kind, Path, false, Report, Left);
+  Report.NothingToPack = true;
+  return crClean;
+}
+
+tCheckResult RepairBase(tBaseKind Kind, const tShortString& Path, tRebuildReport& Report, tFindings& Left) {
+  if (Kind == bkSquish || Kind == bkJam) return Rebuild(Kind, Path, true, Report, Left);
+  if (Kind == bkPacket) {
+    tFindings Before;
+    int64_t WholeEnd = 0;
+    tCheckResult Checked = CheckPacketEnd(Path, Before, Report.Why, WholeEnd);
+    if (Checked == crUnreadable) return crUnreadable;
+    Report.FindingsBefore = Before.Count();
+    Report.BytesBefore = Report.BytesAfter = FileSizeOf(Path);
+    if (Checked == crClean) return crClean;
+    if (RepairPacket(Path, WholeEnd, Report) != crClean) return crDamaged;
+    tCheckResult After = CheckPacket(Path, Left, Report.Why);
+    Report.FindingsMended = std::max<long>(0, Report.FindingsBefore - Left.Count());
+    return After == crClean ? crClean : crDamaged;
+  }
+  // A *.MSG folder: each message is a file of its own, and none of what a
+  // check finds can be mended without guessing; it is named.
+  tCheckResult Checked = CheckMsgDir(Path, Left, Report.Why);
+  Report.FindingsBefore = Left.Count();
+  return Checked;
+}
+
+}  // namespace kelvane
