@@ -155,11 +155,23 @@ tCheckResult Rebuild(tBaseKind Kind, const tShortString& Path, bool Repair, tReb
     Report.Why = "the file names do not fit 255 characters";
     return crUnreadable;
   }
-  tRebuildLock Lock;
-  if (!Lock.Take(Files.back(), Report.Why)) return FileExists(Files.back()) ? crDamaged : crUnreadable;
+  auto Lock = std::make_unique<tRebuildLock>();
+  if (!Lock->Take(Files.back(), Report.Why)) return FileExists(Files.back()) ? crDamaged : crUnreadable;
   tBaseSwap Swap(Files, Marker);
-  if (!Swap.Recover(Report.FinishedEarlier)) {
-    Report.Why = "a pack cut off earlier cannot be finished (its new files cannot take their names)";
+  if (FileExists(Marker)) {
+    // A pack cut off after its new files were whole: they take their
+    // names (the locked file's stream closed, as a file held open is not
+    // replaced), and the lock is taken again on the file now in place.
+    Lock->Closing();
+    if (!Swap.Recover(Report.FinishedEarlier)) {
+      Report.Why = "a pack cut off earlier cannot be finished (its new files cannot take their names)";
+      return crDamaged;
+    }
+    Lock.reset();
+    Lock = std::make_unique<tRebuildLock>();
+    if (!Lock->Take(Files.back(), Report.Why)) return crDamaged;
+  } else if (bool Unused; !Swap.Recover(Unused)) {
+    Report.Why = "the files a pack cut off earlier left cannot be removed";
     return crDamaged;
   }
   tFindings Before;
@@ -174,7 +186,7 @@ tCheckResult Rebuild(tBaseKind Kind, const tShortString& Path, bool Repair, tReb
     return crDamaged;
   }
   if (!(Kind == bkSquish ? RebuildSquish : RebuildJam)(Path, Report, Swap)) return crDamaged;
-  Lock.Closing();
+  Lock->Closing();
   if (!Swap.Commit(Report.Why, Report.Partly)) return crDamaged;
   Report.Written = true;
   Report.BytesAfter = SizeOfAll(Files);

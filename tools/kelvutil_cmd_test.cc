@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/base_repair.h"
 #include "msgbase/baseid.h"
 #include "msgbase/jam.h"
 #include "msgbase/message.h"
@@ -903,6 +904,115 @@ TEST(KelvutilPlan, EveryDecisionOfTheRun) {
   R = Command(RunPlanCommand, {"plan"});
   EXPECT_EQ(R.Code, 1);
   EXPECT_EQ(Lines(R.Err).back(), "kelvutil plan: cannot load [missing.cfg]: there is no such file");
+}
+
+
+// --- pack --------------------------------------------------------------
+//
+// A base that lived: appends, deletes, rewrites and reply links, the same
+// every run.
+void MakeLivedBase(const std::string& Id) {
+  auto Base = OpenBase(Id, 0);
+  ASSERT_TRUE(Base);
+  tMessage M;
+  uint32_t R = 12345;
+  auto Next = [&R](size_t N) { return (R = R * 1103515245u + 12345u, (R >> 16) % N); };
+  for (int I = 1; I <= 90; ++I) {
+    std::vector<int32_t> Have = MessageNumbers(*Base);
+    const size_t Op = Have.size() > 3 ? Next(5) : 4;
+    const int32_t Some = Have.empty() ? 0 : Have[Next(Have.size())];
+    testing::FillNumbered(M, I, 40 + Next(300));
+    if (Op == 0) ASSERT_FALSE(Base->DeleteMessage(Some));
+    else if (Op == 1) Base->LinkReply(Have.front(), Some);
+    else if (Op == 2) ASSERT_FALSE(Base->WriteMessage(Some, &M));
+    else ASSERT_FALSE(Base->WriteMessage(Base->Count + 1, &M));
+  }
+}
+
+// Every message show prints, by number, without the lines that tell where
+// it lies in the files.
+std::map<std::string, std::string> ShownAll(const std::string& Id) {
+  std::map<std::string, std::string> Out;
+  for (const std::string& L : Lines(Command(RunListCommand, {"list", Id}).Out)) {
+    const std::string N = L.substr(0, L.find('\t'));
+    for (const std::string& S : Lines(Command(RunShowCommand, {"show", Id, N}).Out))
+      if (S.rfind("SquishFrame", 0) && S.rfind("JamHdrOffset", 0) && S.rfind("JamTxtOffset", 0)) Out[N] += S + "\n";
+  }
+  return Out;
+}
+
+// Fails the Nth write, flush to the disk or rename from the moment it is
+// installed.
+class tFailAt : public tForwardingFileSystem {
+ public:
+  explicit tFailAt(int N) : Left_(N) {}
+  int32_t Write(intptr_t H, const void* B, uint32_t C) override { return Hit() ? -1 : Real().Write(H, B, C); }
+  bool Sync(intptr_t H) override { return !Hit() && Real().Sync(H); }
+  bool SyncDir(std::string_view P) override { return !Hit() && Real().SyncDir(P); }
+  bool Replace(std::string_view S, std::string_view T) override { return !Hit() && Real().Replace(S, T); }
+  bool Reached() const { return Left_ <= 0; }
+
+ private:
+  bool Hit() { return --Left_ == 0; }
+  int Left_;
+};
+
+// Packed, a base keeps every live message as show prints it (UMSGIDs,
+// links, attributes, texts), its last-read file as it was, and checks
+// clean; a pack failed at any write leaves the old base or, once the next
+// run has put the new files in place, the new one.
+TEST(KelvutilPack, EveryLiveMessageKeptAndAFailureLeavesOldOrNew) {
+  const struct {
+    char Letter;
+    std::vector<const char*> Files;  // the base's, the last-read file last
+  } Formats[] = {{'S', {"sqd", "sqi", "sql"}}, {'J', {"jhr", "jdt", "jdx", "jlr"}}};
+  for (const auto& F : Formats) {
+    SCOPED_TRACE(F.Letter);
+    tRuntimeTempDir T;
+    const std::string Stem = T / "b", Id = F.Letter + Stem;
+    MakeLivedBase(Id);
+    PutFile(Stem + "." + F.Files.back(), std::string("\x05\0\0\0\x07\0\0\0", 8));  // two readers' last-read records
+    std::map<std::string, std::string> Before;
+    for (const char* E : F.Files) Before[E] = GetFile(Stem + "." + E);
+    const auto Shown = ShownAll(Id);
+    ASSERT_GT(Shown.size(), 10u);
+    tRun R = Command(RunPackCommand, {"pack", Id});
+    ASSERT_EQ(R.Code, 0) << R.Out;
+    EXPECT_NE(R.Out.find("\t" + std::to_string(Shown.size()) + " messages kept\t0 findings mended\n"), std::string::npos)
+        << R.Out;
+    std::map<std::string, std::string> Packed;
+    for (const char* E : F.Files) Packed[E] = GetFile(Stem + "." + E);
+    EXPECT_LT(Packed[F.Files[0]].size(), Before[F.Files[0]].size());
+    EXPECT_EQ(Packed[F.Files.back()], Before[F.Files.back()]);
+    EXPECT_EQ(ShownAll(Id), Shown);
+    EXPECT_EQ(Command(RunCheckCommand, {"check", Id}).Code, 0);
+    // Failed at the Nth write, flush or rename, for every N until one
+    // passes them all.
+    for (int N = 1;; ++N) {
+      for (const auto& [E, Bytes] : Before) PutFile(Stem + "." + E, Bytes);
+      tFailAt Fail(N);
+      tRun Failed;
+      {
+        testing::tFileSystemScope Scope(Fail);
+        Failed = Command(RunPackCommand, {"pack", Id});
+      }
+      if (!Fail.Reached()) {
+        EXPECT_EQ(Failed.Code, 0) << Failed.Out;
+        break;
+      }
+      SCOPED_TRACE("failed at " + std::to_string(N) + ": " + Failed.Out);
+      if (Failed.Code == 0) continue;  // the failed call was not one the pack needed
+      if (FileExists(Stem + PackSuffix)) EXPECT_EQ(Command(RunRepairCommand, {"repair", Id}).Code, 0);
+      bool IsOld = true, IsNew = true;
+      for (const char* E : F.Files) {
+        IsOld = IsOld && GetFile(Stem + "." + E) == Before[E];
+        IsNew = IsNew && GetFile(Stem + "." + E) == Packed[E];
+      }
+      EXPECT_TRUE(IsOld || IsNew);
+      EXPECT_EQ(ShownAll(Id), Shown);
+      for (const char* E : F.Files) EXPECT_FALSE(FileExists(Stem + "." + E + PackSuffix)) << E;
+    }
+  }
 }
 
 }  // namespace
