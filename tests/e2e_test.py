@@ -31,13 +31,14 @@ import fidofiles as ff  # noqa: E402
 KELVANE = None
 KELVUTIL = None
 NODEGEN = None
+FAULTS = None  # the LD_PRELOAD library of disk faults (tests/write_faults.cc)
 WINE = False
 BULLET = "\u25a0"
 
 
-def start_kelvane(cwd, args=()):
+def start_kelvane(cwd, args=(), env=None):
     cmd = (["wine", KELVANE] if WINE else [KELVANE]) + list(args)
-    env = dict(os.environ, WINEDEBUG="-all")
+    env = dict(os.environ, WINEDEBUG="-all", **(env or {}))
     return subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                             env=env, stdin=subprocess.DEVNULL)
 
@@ -121,12 +122,12 @@ def received(data):
     return data[:186] + bytes([data[186] | 0x04]) + data[187:]
 
 
-def run_kelvane(cwd, args=(), timeout=120, watch=None):
+def run_kelvane(cwd, args=(), timeout=120, watch=None, env=None):
     """Runs kelvane in cwd and returns (exit code, output). watch, when
     given, is called with the raw output so far and the process each time
     more output arrives, a row not yet ended included, as soon as the
-    program has written it."""
-    p = start_kelvane(cwd, args)
+    program has written it. env: more of the environment."""
+    p = start_kelvane(cwd, args, env)
     killer = threading.Timer(timeout, p.kill)
     killer.start()
     raw = b""
@@ -294,7 +295,7 @@ class Node:
 class E2E(unittest.TestCase):
     maxDiff = None
 
-    def check_run(self, node, expect_lines, code=0, progress=None, watch=None, args=(), plan=True):
+    def check_run(self, node, expect_lines, code=0, progress=None, watch=None, args=(), plan=True, env=None):
         """Runs kelvane in node and compares the output line by line. The
         progress line ends on the number after the last one walked (Count + 1,
         or 2 for an empty folder); progress, when given, is that number.
@@ -302,7 +303,7 @@ class E2E(unittest.TestCase):
         runs (unless plan is False) and must foresee what kelvane does."""
         planned = self.last_plan = plan and not args and code in (0, 253) and self.plan(node.dir)
         before = tree(node.dir)
-        rc, out = run_kelvane(node.dir, args=args, watch=watch)
+        rc, out = run_kelvane(node.dir, args=args, watch=watch, env=env)
         self.check_output(out, expect_lines, progress)
         self.assertEqual(rc, code, out)
         if planned:
@@ -502,6 +503,23 @@ class E2E(unittest.TestCase):
             "   searhing for next message: #", status("storing [setup.cfg]... failed!... aborted!"),
             self.nothing_removed(), status("memory leak is 0 byte(s).")], code=252)
         self.assertEqual(node.snapshot(), before)
+
+    def test_configuration_in_place_whose_folder_sync_failed(self):
+        # The disk fails the sync of the folder once the new configuration
+        # has taken the old one's place: it is in place, so the run says so
+        # and deletes the bases, as after a store.
+        if not FAULTS:
+            self.skipTest("the disk faults are made with LD_PRELOAD (Linux)")
+        node = Node(self)
+        node.request(("SQ.AREA", 2, node.squish("sq")))
+        node.write()
+        self.check_run(node, self.head() + [self.VALID1] + self.removed("SQ.AREA") + [
+            "   searhing for next message: #",
+            status("storing [setup.cfg]... stored, but the sync of its folder failed!"),
+            status(self.deleted("bases\\sq", "SQ.AREA", 3)), status("memory leak is 0 byte(s).")],
+            env={"LD_PRELOAD": FAULTS, "FAIL_FOLDER_SYNC": "1"}, plan=False)
+        self.assertEqual(node.cfg(), node.removed("SQ.AREA"))
+        self.assertEqual(os.listdir(node.path("bases")), [])
 
     def test_fifos_are_no_files(self):
         # Nothing that is not a regular file is opened, waited on or
@@ -1174,13 +1192,15 @@ class E2E(unittest.TestCase):
 if __name__ == "__main__":
     KELVANE = os.path.abspath(sys.argv[1])
     args = sys.argv[2:]
-    while args and args[0] in ("--wine", "--kelvutil", "--nodegen"):
+    while args and args[0] in ("--wine", "--kelvutil", "--nodegen", "--faults"):
         if args[0] == "--wine":
             WINE = True
             args = args[1:]
         else:
             if args[0] == "--kelvutil":
                 KELVUTIL = os.path.abspath(args[1])
+            elif args[0] == "--faults":
+                FAULTS = os.path.abspath(args[1])
             else:
                 NODEGEN = os.path.abspath(args[1])
             args = args[2:]

@@ -5,8 +5,8 @@ format's lock (fcntl on byte 0, as crashmail takes it), and copies killed
 at random moments. What a base holds is read with kelvutil list, show and
 check; the messages come from packets tests/fidofiles.py makes.
 
-Usage: live_node_test.py KELVUTIL SLOW_WRITES  (more unittest arguments may follow)
-SLOW_WRITES is the library loaded with LD_PRELOAD to make every write to a
+Usage: live_node_test.py KELVUTIL WRITE_FAULTS  (more unittest arguments may follow)
+WRITE_FAULTS is the library loaded with LD_PRELOAD to make every write to a
 file wait a little, so that copies overlap and kills fall between writes.
 """
 import os
@@ -24,17 +24,17 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import fidofiles as ff  # noqa: E402
 
 KELVUTIL = None
-SLOW_WRITES = None
+WRITE_FAULTS = None
 # A base of each format by its type letter, and the file that carries its lock.
 KINDS = {"S": ("sq", "sq.sqd"), "J": ("jam", "jam.jhr"), "P": ("out.pkt", "out.pkt"), "F": ("msg", None)}
 
 
-def kelvutil(*args, slow=0, quiet=False):
+def kelvutil(*args, slow=0, quiet=False, faults=None):
     """Starts kelvutil; slow: the longest wait before each write, in µs;
-    quiet: its output goes nowhere."""
+    quiet: its output goes nowhere; faults: more settings of WRITE_FAULTS."""
     env = dict(os.environ)
-    if slow:
-        env.update(LD_PRELOAD=SLOW_WRITES, SLOW_WRITES_US=str(slow))
+    if slow or faults:
+        env.update(LD_PRELOAD=WRITE_FAULTS, SLOW_WRITES_US=str(slow), **(faults or {}))
     out = subprocess.DEVNULL if quiet else subprocess.PIPE
     return subprocess.Popen([KELVUTIL] + list(args), stdout=out, stderr=out, env=env)
 
@@ -140,26 +140,40 @@ class Live(unittest.TestCase):
 
     def test_a_lock_another_program_holds(self):
         # Held for a second: the copy waits, touching nothing, then goes on.
-        # Held past the wait: the copy fails with its reason and the base
-        # is byte for byte as it was. The formats run side by side.
-        def case(kind, release_after):
+        # Held until the copy ends (past its wait, however slow the machine):
+        # the copy fails with its reason and the base is byte for byte as
+        # it was. The formats run side by side.
+        def case(kind, held_through):
             d = self.folder()
             base = self.base(d, kind, ["old 1"])
             before = self.files(d)
             release = ff.hold_lock(os.path.join(d, KINDS[kind][1]))
             copy = kelvutil("copy", self.packet(d, "new.pkt", ["new 1", "new 2"]), base)
-            time.sleep(release_after)
+            if held_through:
+                copy.wait(timeout=120)
+            else:
+                time.sleep(1)
             untouched = self.files(d) == before
             release()
             err = copy.communicate(timeout=120)[1].decode()
-            results[kind, release_after] = (untouched, copy.returncode, "another program held the lock of" in err,
-                                            self.files(d) == before, self.subjects(base))
+            results[kind, held_through] = (untouched, copy.returncode, "another program held the lock of" in err,
+                                           self.files(d) == before, self.subjects(base))
 
         results = {}
-        side_by_side(case, [(kind, wait) for kind in "SJP" for wait in (1, 7)])
+        side_by_side(case, [(kind, held) for kind in "SJP" for held in (False, True)])
         for kind in "SJP":
-            self.assertEqual(results[kind, 1], (True, 0, False, False, ["old 1", "new 1", "new 2"]), kind)
-            self.assertEqual(results[kind, 7], (True, 1, True, True, ["old 1"]), kind)
+            self.assertEqual(results[kind, False], (True, 0, False, False, ["old 1", "new 1", "new 2"]), kind)
+            self.assertEqual(results[kind, True], (True, 1, True, True, ["old 1"]), kind)
+
+    def test_a_copy_whose_base_cannot_be_put_on_the_disk_says_so(self):
+        # The disk fails the sync once the messages are written: the copy
+        # does not end as if they were safe.
+        d = self.folder()
+        base = self.base(d, "S", ["old 1"])
+        copy = kelvutil("copy", self.packet(d, "new.pkt", ["new 1"]), base, faults={"FAIL_FOLDER_SYNC": "1"})
+        err = copy.communicate(timeout=120)[1].decode()
+        self.assertEqual(copy.returncode, 1)
+        self.assertIn("the base %s could not be put on the disk" % base, err)
 
     def test_a_copy_killed_at_any_moment_leaves_a_whole_base(self):
         # Killed between two writes of an append, at 30 moments for each
@@ -211,5 +225,5 @@ class Live(unittest.TestCase):
         self.assertEqual(len(outcome), 90)
 
 if __name__ == "__main__":
-    KELVUTIL, SLOW_WRITES = sys.argv[1], os.path.abspath(sys.argv[2])
+    KELVUTIL, WRITE_FAULTS = sys.argv[1], os.path.abspath(sys.argv[2])
     unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
