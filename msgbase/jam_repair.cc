@@ -7,7 +7,7 @@
 // of a live message's header, subfields and text stays, but for what
 // points into the new files (TxtOffset) and what was wrong: the CRCs (the
 // recipient's, the MSGID's, the REPLY's) made from the subfields,
-// SubfieldLen the subfields that are whole, a text cut to the file, links
+// SubfieldLen the subfields that are whole, a text cut where readers stop, links
 // to numbers the base does not have cleared, the header's signature and
 // revision; ActiveMsgs counts the live messages and ModCounter is raised.
 //
@@ -17,6 +17,7 @@
 // their numbers stay, as deleted ones).
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -146,21 +147,49 @@ class tJamRebuild {
     Sub.resize(At);
   }
 
-  // The text of the header H, cut to the end of .jdt.
+  // The text of the header H as a reader takes it: one that runs past the
+  // end of .jdt (a TxtLen that is wrong, as crashmail's maintenance run
+  // leaves them) stops there, or where the next message's text begins, so
+  // that no text takes in another's bytes.
   void TextOf(int64_t K, const uint8_t* H, std::string& Text) {
     const int64_t At = GetU32(H + jhTxtOffset), Len = GetU32(H + jhTxtLen);
-    const int64_t Kept = std::clamp<int64_t>(Jdt_.Size - At, 0, Len);
-    if (Kept < Len)
+    int64_t Kept = Len;
+    if (At + Len > Jdt_.Size) {
+      Kept = std::max<int64_t>(0, std::min(Jdt_.Size, NextTextStart(At)) - At);
       Report_.Notes.push_back("message " + to_string(K + 1) + ": its text runs past the end of .jdt; " + to_string(Kept) +
                               " of its " + to_string(Len) + " bytes are kept");
+    }
     Text.resize(static_cast<size_t>(Kept));
     Jdt_.ReadAt(At, Text.data(), static_cast<uint32_t>(Kept));
+  }
+
+  // The first text after From that a header the index points at begins
+  // (deleted ones too, as readers count them); found once, when a text
+  // first needs it.
+  int64_t NextTextStart(int64_t From) {
+    if (!TextStartsKnown_) {
+      for (int64_t K = 0; K < Jdx_.Size / JamIndexRecSize; ++K) {
+        uint8_t R[JamIndexRecSize], H[JamHeaderSize];
+        Jdx_.ReadAt(K * JamIndexRecSize, R, JamIndexRecSize);
+        const uint32_t Offset = GetU32(R + 4);
+        if (Offset == Deleted || Offset < JamFixedHeaderSize || int64_t{Offset} + JamHeaderSize > Jhr_.Size) continue;
+        Jhr_.ReadAt(Offset, H, JamHeaderSize);
+        if ((std::memcmp(H, "JAM", 4) == 0 || GetU16(H + jhRevision) == 1) && GetU32(H + jhTxtLen) > 0)
+          TextStarts_.push_back(GetU32(H + jhTxtOffset));
+      }
+      std::sort(TextStarts_.begin(), TextStarts_.end());
+      TextStartsKnown_ = true;
+    }
+    auto It = std::upper_bound(TextStarts_.begin(), TextStarts_.end(), From);
+    return It == TextStarts_.end() ? std::numeric_limits<int64_t>::max() : *It;
   }
 
   tCheckedFile& Jhr_;
   tCheckedFile& Jdt_;
   tCheckedFile& Jdx_;
   tRebuildReport& Report_;
+  std::vector<int64_t> TextStarts_;
+  bool TextStartsKnown_ = false;
 };
 
 }  // namespace
