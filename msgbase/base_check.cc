@@ -42,6 +42,14 @@ std::string Hex32(uint32_t Value) {
   return Text;
 }
 
+void CheckPackMarker(const tShortString& Path, tFindings& Findings) {
+  tShortString Marker;
+  if (WholeName(Marker, {Path, PackSuffix}) && FileExists(Marker))
+    Findings.Add(Marker, 0,
+                 "a pack or repair was cut off while its new files took their names: the base may be part old, part "
+                 "new until repair puts the rest in place");
+}
+
 tBaseChecker CheckerOf(tBaseKind Kind) {
   switch (Kind) {
     case bkMsgDir: return CheckMsgDir;

@@ -74,6 +74,13 @@ tCheckResult CheckSquish(const tShortString& Path, tFindings& Findings, std::str
 tCheckResult CheckJam(const tShortString& Path, tFindings& Findings, std::string& Why);
 tCheckResult CheckPacket(const tShortString& Path, tFindings& Findings, std::string& Why);
 
+// The suffix of a pack's new files and of its marker (base_repair.h).
+constexpr char PackSuffix[] = ".$pk";
+// A pack or repair cut off after its new files were whole leaves its
+// marker, the base path + PackSuffix: told as a finding (repair finishes
+// it).
+void CheckPackMarker(const tShortString& Path, tFindings& Findings);
+
 // The checker of a format (every format has one).
 tBaseChecker CheckerOf(tBaseKind Kind);
 

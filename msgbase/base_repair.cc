@@ -25,11 +25,36 @@ bool tRebuildLock::Take(const tShortString& File, std::string& Why) {
     return false;
   }
   switch (Lock_.Take(*Stream_, File)) {
-    case lkTaken: return true;
+    case lkTaken:
+      Name_ = File;
+      if (Snapshot(Size_, Head_)) return true;
+      Why = File.ToStdString() + " cannot be read";
+      return false;
     case lkBusy: Why = "another program keeps the lock on " + File.ToStdString(); return false;
     case lkGone: Why = "another program put a new " + File.ToStdString() + " in place meanwhile"; return false;
     default: Why = "the lock on " + File.ToStdString() + " cannot be had"; return false;
   }
+}
+
+bool tRebuildLock::Snapshot(int64_t& Size, std::string& Head) {
+  // The first KiB holds the whole base header of either format (Squish's
+  // 256 bytes, JAM's fixed 1024).
+  Stream_->Refresh();
+  Size = Stream_->GetSize();
+  Head.resize(static_cast<size_t>(std::min<int64_t>(Size, 1024)));
+  Stream_->Seek(0);
+  Stream_->Read(Head.data(), static_cast<uint32_t>(Head.size()));
+  const bool Read = Stream_->Status == stOk;
+  Stream_->Reset();
+  return Read;
+}
+
+bool tRebuildLock::Unchanged(std::string& Why) {
+  int64_t Size;
+  std::string Head;
+  if (Stream_ && Snapshot(Size, Head) && Size == Size_ && Head == Head_) return true;
+  Why = Name_.ToStdString() + " changed while the base was rewritten (a program wrote to it without the lock)";
+  return false;
 }
 
 tBaseSwap::tBaseSwap(std::vector<tShortString> Files, tShortString Marker)
@@ -50,7 +75,7 @@ tShortString TempOf(const tShortString& File) {
 
 }  // namespace
 
-bool tBaseSwap::Recover(bool& Finished) {
+bool tBaseSwap::Recover(bool& Finished, const std::function<void()>& BeforeLast) {
   Finished = false;
   if (FileExists(Marker_)) {
     // Every new file was whole when the marker was made: those still under
@@ -58,6 +83,7 @@ bool tBaseSwap::Recover(bool& Finished) {
     for (const tShortString& F : Files_) {
       tShortString Temp = TempOf(F);
       if (Temp.Empty() || !FileExists(Temp)) continue;
+      if (&F == &Files_.back()) BeforeLast();
       tShortString Target;
       if (!FileSystem().FinalTarget(F, Target)) return false;
       if (ReplaceFileSynced(Temp, Target) == rpFailed) return false;
@@ -68,8 +94,10 @@ bool tBaseSwap::Recover(bool& Finished) {
     return true;
   }
   // Without the marker, new files are what a pack left before they were
-  // whole.
-  for (const tShortString& F : Files_) {
+  // whole, and so is a marker cut off while it was made.
+  std::vector<tShortString> Left = Files_;
+  Left.push_back(Marker_);
+  for (const tShortString& F : Left) {
     tShortString Temp = TempOf(F);
     if (!Temp.Empty() && FileExists(Temp) && !RemoveFile(Temp)) return false;
   }
@@ -85,7 +113,8 @@ bool tBaseSwap::Start() {
   return true;
 }
 
-bool tBaseSwap::Commit(std::string& Why, bool& Partly) {
+bool tBaseSwap::Commit(std::string& Why, bool& Partly, const std::function<bool(std::string&)>& Unchanged,
+                       const std::function<void()>& BeforeLast) {
   Partly = false;
   for (auto& N : New_)
     if (!N->Finish()) {
@@ -103,9 +132,14 @@ bool tBaseSwap::Commit(std::string& Why, bool& Partly) {
       return false;
     }
   }
+  if (!Unchanged(Why)) {
+    Undo();
+    return false;
+  }
   for (auto& N : New_) N->Keep();
   bool AnyPlaced = false;
   for (auto& N : New_) {
+    if (&N == &New_.back()) BeforeLast();
     if (N->Commit() || N->Placed()) {
       AnyPlaced = true;
       continue;
@@ -115,16 +149,19 @@ bool tBaseSwap::Commit(std::string& Why, bool& Partly) {
       Why += "; the next pack or repair of the base puts the new files in place";
       Partly = true;
     } else {
-      // No name changed yet: the old base stays, and the pack is undone.
-      RemoveFile(Marker_);
-      FileSystem().SyncDir(Marker_);
-      for (auto& M : New_) RemoveFile(M->TempName());
+      Undo();  // no name changed yet: the old base stays
     }
     return false;
   }
   RemoveFile(Marker_);
   FileSystem().SyncDir(Marker_);
   return true;
+}
+
+void tBaseSwap::Undo() {
+  RemoveFile(Marker_);
+  FileSystem().SyncDir(Marker_);
+  for (auto& M : New_) RemoveFile(M->TempName());
 }
 
 namespace {
@@ -160,17 +197,17 @@ tCheckResult Rebuild(tBaseKind Kind, const tShortString& Path, bool Repair, tReb
   tBaseSwap Swap(Files, Marker);
   if (FileExists(Marker)) {
     // A pack cut off after its new files were whole: they take their
-    // names (the locked file's stream closed, as a file held open is not
-    // replaced), and the lock is taken again on the file now in place.
-    Lock->Closing();
-    if (!Swap.Recover(Report.FinishedEarlier)) {
+    // names (the locked file's stream closed just before its own, as a
+    // file held open is not replaced), and the lock is taken again on the
+    // file now in place.
+    if (!Swap.Recover(Report.FinishedEarlier, [&Lock] { Lock->Closing(); })) {
       Report.Why = "a pack cut off earlier cannot be finished (its new files cannot take their names)";
       return crDamaged;
     }
     Lock.reset();
     Lock = std::make_unique<tRebuildLock>();
     if (!Lock->Take(Files.back(), Report.Why)) return crDamaged;
-  } else if (bool Unused; !Swap.Recover(Unused)) {
+  } else if (bool Unused; !Swap.Recover(Unused, [] {})) {
     Report.Why = "the files a pack cut off earlier left cannot be removed";
     return crDamaged;
   }
@@ -186,8 +223,8 @@ tCheckResult Rebuild(tBaseKind Kind, const tShortString& Path, bool Repair, tReb
     return crDamaged;
   }
   if (!(Kind == bkSquish ? RebuildSquish : RebuildJam)(Path, Report, Swap)) return crDamaged;
-  Lock->Closing();
-  if (!Swap.Commit(Report.Why, Report.Partly)) return crDamaged;
+  auto Unchanged = [&Lock](std::string& Why) { return Lock->Unchanged(Why); };
+  if (!Swap.Commit(Report.Why, Report.Partly, Unchanged, [&Lock] { Lock->Closing(); })) return crDamaged;
   Report.Written = true;
   Report.BytesAfter = SizeOfAll(Files);
   std::string Why;

@@ -18,6 +18,7 @@
 #define KELVANE_MSGBASE_BASE_REPAIR_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,42 +74,63 @@ class tBaseSwap {
   // its marker is finished (its new files put in place; Finished true), one
   // cut off before it leaves temporary files that are removed. False when
   // the files could not be put in place or the marker not removed.
-  bool Recover(bool& Finished);
+  // BeforeLast runs just before the last file takes its name.
+  bool Recover(bool& Finished, const std::function<void()>& BeforeLast);
   // Starts the new files; false when one cannot be made.
   bool Start();
   // The stream of file I's new contents.
   tStream& Out(size_t I) { return New_[I]->Out(); }
-  // Puts the new files in place. False when it failed: Why says so, and
-  // Partly is set when some new files already took their names (the next
-  // run finishes it; the marker is there).
-  bool Commit(std::string& Why, bool& Partly);
+  // Puts the new files in place. Unchanged is asked once the marker is
+  // made, just before the first name changes: false gives up, leaving the
+  // old base (Why says why). BeforeLast runs just before the last file
+  // (the locked one) takes its name. False when it failed: Why says so,
+  // and Partly is set when some new files already took their names (the
+  // next run finishes it; the marker is there).
+  bool Commit(std::string& Why, bool& Partly, const std::function<bool(std::string&)>& Unchanged,
+              const std::function<void()>& BeforeLast);
 
  private:
   std::vector<tShortString> Files_;
   tShortString Marker_;
+  // The marker and the new files removed: the pack is undone.
+  void Undo();
   std::vector<std::unique_ptr<tReplacingFile>> New_;
 };
-
-// The suffix of a new file and of the marker.
-constexpr char PackSuffix[] = ".$pk";
 
 // The size of a file, 0 when it is not there.
 int64_t FileSizeOf(const tShortString& Name);
 
 // The lock of a base for a whole pack or repair: the format's record lock
 // on the first byte of File, held until the object goes.
+//
+// Where the lock lives on the stream's own handle (Windows), it goes when
+// that stream closes, and the locked file cannot take a new file's name
+// while it is open: the stream closes just before that one rename. Before
+// the first rename, Unchanged reads the file again through the locked
+// stream and compares it with what it was when the lock was taken (its
+// size and its first bytes: the base header with its counts, ModCounter,
+// end of file), so that a program that wrote without the lock makes the
+// pack give up and leave the old base.
 class tRebuildLock {
  public:
   // False, with the reason in Why, when the file cannot be opened or
   // another program keeps the lock.
   bool Take(const tShortString& File, std::string& Why);
+  // False, with the reason in Why, when the file is not as it was when the
+  // lock was taken.
+  bool Unchanged(std::string& Why);
   // The stream the lock is on is about to close (before its file is
   // replaced).
   void Closing() { Lock_.StreamClosing(); Stream_.reset(); }
 
  private:
+  // The locked file's size and first bytes.
+  bool Snapshot(int64_t& Size, std::string& Head);
   std::unique_ptr<tBufStream> Stream_;
   tFileLock Lock_;
+  tShortString Name_;
+  int64_t Size_ = 0;
+  std::string Head_;
 };
 
 // The formats' rebuilds, each beside its format (squish_repair.cc,

@@ -247,6 +247,7 @@ tCheckResult CheckJam(const tShortString& Path, tFindings& Findings, std::string
     return crUnreadable;
   }
   const long Before = Findings.Count();
+  CheckPackMarker(Path, Findings);
   tJamCheck(Jhr, Jdt, Jdx, Findings).Run();
   return Findings.Count() > Before ? crDamaged : crClean;
 }

@@ -244,6 +244,7 @@ tCheckResult CheckSquish(const tShortString& Path, tFindings& Findings, std::str
     return crUnreadable;
   }
   const long Before = Findings.Count();
+  CheckPackMarker(Path, Findings);
   tSquishCheck(Data, Index, Findings).Run();
   return Findings.Count() > Before ? crDamaged : crClean;
 }

@@ -51,12 +51,14 @@ extern const char RepairHelp[] =
     "broken, from the frames found by their identifiers), the counts, the\n"
     "chains and the hashes right, UMSGIDs kept; the base is written anew as\n"
     "pack writes it. JAM: ActiveMsgs, the CRCs (crashmail's wrong ones too),\n"
-    "the index records from the headers, SubfieldLen and text lengths cut to\n"
-    "what the files hold, links to messages the base does not have cleared;\n"
-    "written anew as pack writes it. Packets: bytes after the last whole\n"
-    "message, and a last message cut short, dropped (and told); other\n"
-    "findings are named. *.MSG folders: findings are named, nothing is\n"
-    "written.\n"
+    "the index records from the headers, SubfieldLen cut to the whole\n"
+    "subfields, a text that runs past the end of .jdt cut where readers stop\n"
+    "(there, or where the next message's text begins), links to messages the\n"
+    "base does not have cleared; written anew as pack writes it. A pack cut\n"
+    "off while its new files took their names (check names its marker) is\n"
+    "finished. Packets: bytes after the last whole message, and a last\n"
+    "message cut short, dropped (and told); other findings are named. *.MSG\n"
+    "folders: findings are named, nothing is written.\n"
     "\n" KELV_REBUILD_HELP
     "  repaired BASEID BEFORE -> AFTER bytes N messages kept K findings mended\n"
     "\n"
@@ -95,7 +97,7 @@ int RunRebuild(const char* Name, const char* Done, bool Repair, int Argc, char**
                      " keeps no dead space");
     } else if (!Report.Written) {
       Line.push_back(Left.Count() ? Counted(Left.Count(), "finding") + " that cannot be mended, not written"
-                                  : "clean, not written");
+                                  : Report.FinishedEarlier ? "clean" : "clean, not written");
     } else {
       Line.push_back(IntToStr(Report.BytesBefore).ToStdString() + " -> " + IntToStr(Report.BytesAfter).ToStdString() +
                      " bytes");
