@@ -4,6 +4,7 @@
 // each fault (and never a write), and plan against a node laid out here.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -20,6 +21,7 @@
 #include "msgbase/squish_test_util.h"
 #include "msgbase/test_corpus.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/test_nntp.h"
 #include "runtime/coding.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
@@ -405,19 +407,37 @@ struct tDamageCase {
   bool Unmended = false;          // repair names it and writes nothing
 };
 
-// The messages a list shows, without their numbers.
-std::set<std::string> Listed(const std::string& Id) {
+// Every message show prints, by number, without the lines that tell where
+// it lies in the files or that its text was cut there.
+std::map<std::string, std::string> ShownAll(const std::string& Id) {
+  std::map<std::string, std::string> Out;
+  for (const std::string& L : Lines(Command(RunListCommand, {"list", Id}).Out)) {
+    const std::string N = L.substr(0, L.find('\t'));
+    for (const std::string& S : Lines(Command(RunShowCommand, {"show", Id, N}).Out))
+      if (S.rfind("SquishFrame", 0) && S.rfind("JamHdrOffset", 0) && S.rfind("JamTxtOffset", 0) &&
+          S.rfind("JamTextCut", 0))
+        Out[N] += S + "\n";
+  }
+  return Out;
+}
+
+// The messages of a base as list shows them, without their numbers, and
+// their texts as show prints them.
+std::set<std::string> ListedAndTexts(const std::string& Id) {
   std::set<std::string> Out;
   for (const std::string& L : Lines(Command(RunListCommand, {"list", Id}).Out)) Out.insert(L.substr(L.find('\t')));
+  for (const auto& [N, Shown] : ShownAll(Id))
+    if (Shown.find("\n\n") + 2 < Shown.size()) Out.insert("text:" + Shown.substr(Shown.find("\n\n")));
   return Out;
 }
 
 // Repair of the damaged base: a clean base is not written; a damaged one
-// checks clean afterwards with every message a list showed before (Keeps),
-// or, where nothing can be mended, is as it was.
+// checks clean afterwards with every message a list showed before and its
+// text as a reader took it, none longer (Keeps), or, where nothing can be
+// mended, is as it was.
 void ExpectRepaired(const std::string& Id, const std::string& Stem, const std::map<std::string, std::string>& Damaged,
                     const tDamageCase& C, bool Keeps) {
-  const std::set<std::string> Before = Listed(Id);
+  const std::set<std::string> Before = ListedAndTexts(Id);
   tRun R = Command(RunRepairCommand, {"repair", Id});
   if (C.Want.empty() || C.Unmended) {
     for (const auto& [Ext, Bytes] : Damaged) EXPECT_EQ(GetFile(Stem + "." + Ext), Bytes) << Ext;
@@ -428,7 +448,7 @@ void ExpectRepaired(const std::string& Id, const std::string& Stem, const std::m
   tRun Checked = Command(RunCheckCommand, {"check", Id});
   EXPECT_EQ(Checked.Code, 0) << Checked.Out;
   if (!Keeps) return;
-  const std::set<std::string> After = Listed(Id);
+  const std::set<std::string> After = ListedAndTexts(Id);
   for (const std::string& L : Before) EXPECT_TRUE(After.count(L)) << "lost:" << L << "\n" << R.Out;
 }
 
@@ -922,23 +942,12 @@ void MakeLivedBase(const std::string& Id) {
     const size_t Op = Have.size() > 3 ? Next(5) : 4;
     const int32_t Some = Have.empty() ? 0 : Have[Next(Have.size())];
     testing::FillNumbered(M, I, 40 + Next(300));
-    if (Op == 0) ASSERT_FALSE(Base->DeleteMessage(Some));
-    else if (Op == 1) Base->LinkReply(Have.front(), Some);
-    else if (Op == 2) ASSERT_FALSE(Base->WriteMessage(Some, &M));
-    else ASSERT_FALSE(Base->WriteMessage(Base->Count + 1, &M));
+    if (Op == 1) {
+      Base->LinkReply(Have.front(), Some);
+    } else {
+      ASSERT_FALSE(Op == 0 ? Base->DeleteMessage(Some) : Base->WriteMessage(Op == 2 ? Some : Base->Count + 1, &M));
+    }
   }
-}
-
-// Every message show prints, by number, without the lines that tell where
-// it lies in the files.
-std::map<std::string, std::string> ShownAll(const std::string& Id) {
-  std::map<std::string, std::string> Out;
-  for (const std::string& L : Lines(Command(RunListCommand, {"list", Id}).Out)) {
-    const std::string N = L.substr(0, L.find('\t'));
-    for (const std::string& S : Lines(Command(RunShowCommand, {"show", Id, N}).Out))
-      if (S.rfind("SquishFrame", 0) && S.rfind("JamHdrOffset", 0) && S.rfind("JamTxtOffset", 0)) Out[N] += S + "\n";
-  }
-  return Out;
 }
 
 // Fails the Nth write, flush to the disk or rename from the moment it is
@@ -1002,7 +1011,13 @@ TEST(KelvutilPack, EveryLiveMessageKeptAndAFailureLeavesOldOrNew) {
       }
       SCOPED_TRACE("failed at " + std::to_string(N) + ": " + Failed.Out);
       if (Failed.Code == 0) continue;  // the failed call was not one the pack needed
-      if (FileExists(Stem + PackSuffix)) EXPECT_EQ(Command(RunRepairCommand, {"repair", Id}).Code, 0);
+      if (FileExists(Stem + PackSuffix)) {  // check names it, repair finishes it
+        tRun Checked = Command(RunCheckCommand, {"check", Id});
+        EXPECT_EQ(Checked.Code, 1);
+        EXPECT_NE(Checked.Out.find(Stem + PackSuffix + "\t0\ta pack or repair was cut off"), std::string::npos)
+            << Checked.Out;
+        EXPECT_EQ(Command(RunRepairCommand, {"repair", Id}).Code, 0);
+      }
       bool IsOld = true, IsNew = true;
       for (const char* E : F.Files) {
         IsOld = IsOld && GetFile(Stem + "." + E) == Before[E];
@@ -1013,6 +1028,87 @@ TEST(KelvutilPack, EveryLiveMessageKeptAndAFailureLeavesOldOrNew) {
       for (const char* E : F.Files) EXPECT_FALSE(FileExists(Stem + "." + E + PackSuffix)) << E;
     }
   }
+}
+
+// The Squish samples of other software, packed as copies: every message
+// reads back as before (UMSGIDs, links, texts), with the UMSGID that
+// software's own read-back gives it; the killed message's frame is gone.
+TEST(KelvutilPack, TheSquishSamplesReadBackAsBefore) {
+  tRuntimeTempDir T;
+  for (const std::string Name : {"net", "one", "empty"}) {
+    SCOPED_TRACE(Name);
+    const std::string Sample = KELVANE_SQUISH_SAMPLES "/" + Name, Id = "S" + T / Name;
+    for (const char* E : {".sqd", ".sqi"}) PutFile(T / (Name + E), GetFile(Sample + E));
+    const auto Shown = ShownAll(Id);
+    tRun R = Command(RunPackCommand, {"pack", Id});
+    EXPECT_EQ(R.Code, 0) << R.Out;
+    EXPECT_EQ(ShownAll(Id), Shown);
+    EXPECT_EQ(Command(RunCheckCommand, {"check", Id}).Code, 0);
+    std::string Dump = FileExists(Sample + ".dump.txt") ? Sample + ".dump.txt" : Sample + "-killed.dump.txt";
+    size_t Messages = 0;
+    for (const std::string& L : Lines(GetFile(Dump))) {
+      if (L.rfind("msg ", 0) != 0) continue;
+      unsigned long N = 0, Uid = 0;
+      ASSERT_EQ(std::sscanf(L.c_str(), "msg %lu uid %lu", &N, &Uid), 2) << L;
+      EXPECT_NE(Shown.at(std::to_string(N)).find("\nSquishUmsgId\t" + std::to_string(Uid) + "\n"), std::string::npos)
+          << L;
+      ++Messages;
+    }
+    EXPECT_EQ(Shown.size(), Messages);
+  }
+  EXPECT_EQ(GetFile(T / "one.sqd").size(), SqBaseSize);
+}
+
+// A base crashmail tossed and its maintenance run thinned (KEEPNUM: it
+// marks headers deleted, mangling their fields, and not always the ones it
+// says), packed: the messages it kept list and read as before and the base
+// checks clean. crashmail then tosses into the packed base and jamnntpd
+// serves it.
+TEST_F(KelvutilCheckCrashmailJam, PackedAfterItsMaintenanceThenTossedIntoAndServed) {
+  if (!testing::ProgramsInstalled({"crashmaint", "jamnntpd", "python3"})) GTEST_SKIP() << "crashmaint or jamnntpd is not here";
+  auto Echo = [this](int I) {
+    return Node.Write("\x01MSGID: 2:5020/2 0000000" + std::to_string(I) + "\rBody " + std::to_string(I) + "\r",
+                      "FROMNAME Writer FROMADDR 2:5020/2 TONAME All TOADDR 2:5020/1 SUBJECT 'echo " +
+                          std::to_string(I) + "' AREA ECHO.JAM ORIGIN 'Node Two' PKTFROMADDR 2:5020/2 "
+                          "PKTTOADDR 2:5020/1 NOMSGID");
+  };
+  const std::string Id = "J" + Node / "jam/echo";
+  // The subjects list shows, with ODD: only the messages of odd numbers.
+  auto Subjects = [&Id](bool Odd = false) {
+    std::vector<std::string> Out;
+    for (std::string L : Lines(Command(RunListCommand, {"list", Id}).Out)) {
+      const bool Skip = Odd && std::stoi(L) % 2 == 0;
+      for (int Field = 0; Field < 5; ++Field) L.erase(0, L.find('\t') + 1);
+      if (!Skip) Out.push_back(L.substr(0, L.find('\t')));
+    }
+    return Out;
+  };
+  for (int I = 1; I <= 6; ++I) ASSERT_TRUE(Echo(I));
+  ASSERT_TRUE(Node.Toss()) << Node.Log();
+  Node.AddPrefs("KEEPNUM 3");
+  Node.Run("crashmaint SETTINGS " + Node.Path() + "/prefs MAINT");
+  std::vector<std::string> Want = Subjects();
+  ASSERT_LT(Want.size(), 6u) << Node.Log();
+  const auto Kept = ListedAndTexts(Id);
+  tRun R = Command(RunPackCommand, {"pack", Id});
+  EXPECT_EQ(R.Code, 0) << R.Out;
+  EXPECT_EQ(ListedAndTexts(Id), Kept);
+  EXPECT_EQ(Command(RunCheckCommand, {"check", Id}).Code, 0);
+  for (int I = 7; I <= 10; ++I) {
+    ASSERT_TRUE(Echo(I));
+    Want.push_back("echo " + std::to_string(I));
+  }
+  ASSERT_TRUE(Node.Toss()) << Node.Log();
+  EXPECT_EQ(Subjects(), Want);
+  // jamnntpd's 64-bit build reads the index in 16-byte steps: it serves
+  // messages 1, 3, 5 ... (a deleted number is an article it cannot read).
+  tRuntimeTempDir Server;
+  std::vector<std::string> Served;
+  for (const testing::tArticle& A : testing::Serve(Server, "ECHO.JAM", Node / "jam/echo")) {
+    Served.push_back(A.Header.count("Subject") ? A.Header.at("Subject") : "");
+    EXPECT_EQ(A.Body.rfind("Body " + Served.back().substr(5) + "\n", 0), 0u) << A.Body;
+  }
+  EXPECT_EQ(Served, Subjects(true)) << GetFile(Server / "nntp.log");
 }
 
 }  // namespace
