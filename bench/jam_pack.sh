@@ -1,13 +1,12 @@
 #!/bin/sh
 # kelvutil pack of a JAM base of 100,000 echomail messages (about 1 KB
-# each), half of them deleted, beside crashmail's own maintenance pack
-# (crashmaint PACK) of the same base, and beside the time to read the
-# base's files (cat): the floor any pack stands on. The base is tossed by
-# crashmail from one packet; every other message is then marked deleted in
-# its header's attribute, as crashmaint MAINT marks them (its own MAINT
-# rewrites headers with its 64-bit faults, which no pack can then read
-# right). Each pack runs on a fresh copy of that base; the best of three
-# runs counts.
+# each), half of them deleted, beside the time to read the base's files
+# (cat): the floor any pack stands on; and beside crashmail's own
+# maintenance pack (crashmaint PACK) of the same base where that packs. The
+# base is tossed by crashmail from one packet; every other message is then
+# marked deleted in its header's attribute, as crashmaint MAINT marks them
+# (its own MAINT also rewrites those headers with its 64-bit faults). Each
+# pack runs on a fresh copy of that base; the best of three runs counts.
 #   bench/jam_pack.sh [BUILD_DIR] [MESSAGES]   (default build/bench, 100000;
 #                                               needs crashmail, crashmaint)
 set -eu
@@ -18,27 +17,9 @@ for p in crashmail crashmaint bc; do
 done
 node=$(mktemp -d /tmp/kelv-jam-pack-XXXXXX)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$node"' EXIT
-mkdir -p "$node/in" "$node/out" "$node/tmp" "$node/jam" "$node/bad" "$node/netmail" "$node/kept"
-cat >"$node/prefs" <<EOF
-SYSOP "Bench Sysop"
-LOGFILE "$node/log"
-LOGLEVEL 1
-DUPEFILE "$node/dupes" 200
-DUPEMODE IGNORE
-DEFAULTZONE 2
-INBOUND "$node/in"
-OUTBOUND "$node/out"
-TEMPDIR "$node/tmp"
-CREATEPKTDIR "$node/tmp"
-PACKETDIR "$node/out"
-STATSFILE "$node/stats"
-AKA 2:5020/1
-NODE 2:5020/2 "" ""
-NETMAIL "NETMAIL" 2:5020/1 MSG "$node/netmail"
-AREA "BAD" 2:5020/1 MSG "$node/bad"
-AREA "BENCH.JAM" 2:5020/1 JAM "$node/jam/bench"
-EXPORT 2:5020/2
-EOF
+. "$(dirname "$0")/crashmail_node.sh"
+mkdir -p "$node/kept"
+crashmail_node "$node" </dev/null
 
 python3 "$(dirname "$0")/echo_packet.py" "$node/in/00000001.pkt" "$count" BENCH.JAM
 crashmail SETTINGS "$node/prefs" TOSS >"$node/run.out" 2>&1 || { cat "$node/run.out" "$node/log" >&2; exit 1; }
@@ -66,7 +47,7 @@ cp "$node"/jam/bench.* "$node/kept/"
 now() { date +%s.%N; }
 best() { eval "b=\${$2:-}"; if [ -z "$b" ] || [ "$(echo "$1 < $b" | bc)" = 1 ]; then eval "$2=$1"; fi; }
 fresh() { rm -f "$node"/jam/bench.*; cp "$node"/kept/bench.* "$node/jam/"; sync; }
-ours="" theirs="" cat=""
+ours="" cat=""
 i=0
 while [ $i -lt 3 ]; do
   fresh
@@ -77,17 +58,23 @@ while [ $i -lt 3 ]; do
   "$build/tools/kelvutil" pack "J$node/jam/bench" >"$node/pack.out" || { cat "$node/pack.out" >&2; exit 1; }
   t1=$(now)
   best "$(echo "$t1 - $t0" | bc)" ours
-  fresh
-  t0=$(now)
-  crashmaint SETTINGS "$node/prefs" PACK >"$node/run.out" 2>&1 || { cat "$node/run.out" "$node/log" >&2; exit 1; }
-  theirs_size=$(cat "$node"/jam/bench.j* | wc -c)
-  t1=$(now)
-  best "$(echo "$t1 - $t0" | bc)" theirs
   i=$((i + 1))
 done
 cat "$node/pack.out"
 echo "base: $count messages, half deleted, $(cat "$node"/kept/bench.j* | wc -c) bytes"
 printf 'kelvutil pack      %8.3f s\n' "$ours"
-printf 'crashmaint PACK    %8.3f s   (ours x%.1f faster)\n' "$theirs" "$(echo "$theirs / $ours" | bc -l)"
-echo "crashmaint PACK left $theirs_size bytes:"; tail -3 "$node/run.out"
 printf 'cat of the files   %8.3f s   (pack / cat = %.1f)\n' "$cat" "$(echo "$ours / $cat" | bc -l)"
+# crashmaint PACK is timed only when it packs: its 64-bit build fails on
+# the first message it reads of any JAM base, its own crashmail's too,
+# and leaves the base as it was; a time of that is no figure to compare.
+fresh
+t0=$(now)
+crashmaint SETTINGS "$node/prefs" PACK VERBOSE >"$node/run.out" 2>&1 || { cat "$node/run.out" "$node/log" >&2; exit 1; }
+t1=$(now)
+if cmp -s "$node/jam/bench.jhr" "$node/kept/bench.jhr"; then
+  echo "crashmaint PACK did not pack, so there is no comparison: $(grep -m1 -i 'fail' "$node/run.out" || tail -1 "$node/run.out")"
+else
+  theirs=$(echo "$t1 - $t0" | bc)
+  printf 'crashmaint PACK    %8.3f s   (one run; ours x%.1f faster), %s bytes left\n' "$theirs" \
+    "$(echo "$theirs / $ours" | bc -l)" "$(cat "$node"/jam/bench.j* | wc -c)"
+fi
