@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -1027,6 +1028,43 @@ TEST(KelvutilPack, EveryLiveMessageKeptAndAFailureLeavesOldOrNew) {
       EXPECT_EQ(ShownAll(Id), Shown);
       for (const char* E : F.Files) EXPECT_FALSE(FileExists(Stem + "." + E + PackSuffix)) << E;
     }
+  }
+}
+
+// A program that writes to a base without the lock while it is packed
+// (here just before the new files take their names) makes the pack give
+// up: the base stays as that program left it, without marker or new files.
+TEST(KelvutilPack, AWriteWithoutTheLockMakesThePackGiveUp) {
+  class tWriteAtFirstRename : public tForwardingFileSystem {
+   public:
+    explicit tWriteAtFirstRename(std::string Locked) : Locked_(std::move(Locked)) {}
+    bool Replace(std::string_view S, std::string_view T) override {
+      if (!Done_) std::ofstream(Locked_, std::ios::binary | std::ios::app) << "x";
+      Done_ = true;
+      return Real().Replace(S, T);
+    }
+
+   private:
+    std::string Locked_;
+    bool Done_ = false;
+  };
+  for (const char* Kind : {"Ssqd", "Jjhr"}) {
+    SCOPED_TRACE(Kind);
+    tRuntimeTempDir T;
+    const std::string Stem = T / "b", Id = Kind[0] + Stem, Locked = Stem + "." + (Kind + 1);
+    MakeLivedBase(Id);
+    const std::string Before = GetFile(Locked);
+    tWriteAtFirstRename Writer(Locked);
+    tRun R;
+    {
+      testing::tFileSystemScope Scope(Writer);
+      R = Command(RunPackCommand, {"pack", Id});
+    }
+    EXPECT_EQ(R.Code, 1);
+    EXPECT_NE(R.Out.find("changed while the base was rewritten"), std::string::npos) << R.Out;
+    EXPECT_EQ(GetFile(Locked), Before + "x");
+    for (const auto& E : std::filesystem::directory_iterator(T.Path()))
+      EXPECT_EQ(E.path().string().find(PackSuffix), std::string::npos) << E.path();
   }
 }
 
