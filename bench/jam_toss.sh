@@ -12,26 +12,9 @@ build=$(cd "${1:-build/bench}" && pwd)
 command -v crashmail >/dev/null || { echo "jam_toss.sh: crashmail is not installed" >&2; exit 1; }
 node=$(mktemp -d /tmp/kelv-jam-toss-XXXXXX)
 trap 'rm -rf "$node"' EXIT
-mkdir -p "$node/in" "$node/out" "$node/tmp" "$node/jam" "$node/bad" "$node/netmail" "$node/packet"
-cat >"$node/prefs" <<EOF
-SYSOP "Bench Sysop"
-LOGFILE "$node/log"
-LOGLEVEL 1
-DUPEFILE "$node/dupes" 200
-DUPEMODE IGNORE
-DEFAULTZONE 2
-INBOUND "$node/in"
-OUTBOUND "$node/out"
-TEMPDIR "$node/tmp"
-CREATEPKTDIR "$node/tmp"
-PACKETDIR "$node/out"
-STATSFILE "$node/stats"
-AKA 2:5020/1
-NODE 2:5020/2 "" ""
-NETMAIL "NETMAIL" 2:5020/1 MSG "$node/netmail"
-AREA "BAD" 2:5020/1 MSG "$node/bad"
-AREA "BENCH.JAM" 2:5020/1 JAM "$node/jam/bench"
-EXPORT 2:5020/2
+. "$(dirname "$0")/crashmail_node.sh"
+mkdir -p "$node/packet"
+crashmail_node "$node" <<EOF
 AREA "BENCH.MSG" 2:5020/1 MSG "$node/msg"
 EXPORT 2:5020/2
 EOF

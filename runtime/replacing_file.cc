@@ -21,25 +21,33 @@ tReplacingFile::tReplacingFile(std::string_view Target, std::string_view Suffix)
 }
 
 tReplacingFile::~tReplacingFile() {
-  if (Done_) return;
+  if (Done_ && Placed_) return;
   if (Out_->IsOpen()) Out_->Close();
-  if (!Temp_.Empty()) RemoveFile(Temp_);
+  if (!Temp_.Empty() && !Kept_) RemoveFile(Temp_);
 }
 
 bool tReplacingFile::Commit() {
   if (Done_) return false;
+  bool Ok = Finished_ || Finish();
   Done_ = true;
   if (Temp_.Empty()) return false;
+  tReplaceResult R = Ok ? ReplaceFileSynced(Temp_, Target_) : rpFailed;
+  Placed_ = R != rpFailed;
+  if (R == rpDone) return true;
+  if (R == rpFailed && !Kept_) RemoveFile(Temp_);
+  return false;
+}
+
+bool tReplacingFile::Finish() {
+  if (Finished_) return true;
+  if (Done_ || Temp_.Empty() || !Out_->IsOpen()) return false;
   // The new contents must be on the disk before they replace the old file,
   // or a crash right after the rename could leave an empty file.
   if (Out_->Status == stOk) Out_->Flush(true);
   bool Ok = Out_->Status == stOk;
   if (!Out_->Close()) Ok = false;
-  tReplaceResult R = Ok ? ReplaceFileSynced(Temp_, Target_) : rpFailed;
-  Placed_ = R != rpFailed;
-  if (R == rpDone) return true;
-  if (R == rpFailed) RemoveFile(Temp_);
-  return false;
+  Finished_ = Ok;
+  return Ok;
 }
 
 }  // namespace kelvane

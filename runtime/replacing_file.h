@@ -45,6 +45,14 @@ class tReplacingFile {
   // new file (Placed), which a crash could still undo. Once called, the
   // object is spent.
   bool Commit();
+  // The first half of Commit, for several files put in place together:
+  // the new contents flushed to the disk and closed, the temporary file
+  // kept. True when they are all on the disk; Commit then only puts them
+  // in place.
+  bool Finish();
+  // From now on the temporary file stays when this object goes, put in
+  // place or not: a later run finishes what a crash cut off.
+  void Keep() { Kept_ = true; }
   // Whether Commit put the new contents in place of the target.
   bool Placed() const { return Placed_; }
 
@@ -59,6 +67,8 @@ class tReplacingFile {
   std::unique_ptr<tBufStream> Out_;
   bool Done_ = false;
   bool Placed_ = false;
+  bool Finished_ = false;
+  bool Kept_ = false;
 };
 
 }  // namespace kelvane

@@ -71,8 +71,8 @@ def main():
         for number in range(first, last + 1):
             try:
                 _, info = client.article(str(number))
-            except nntplib.NNTPTemporaryError:
-                continue
+            except (nntplib.NNTPTemporaryError, nntplib.NNTPPermanentError):
+                continue  # no such article, or one jamnntpd cannot read (a deleted number: 503)
             out.write(b"ARTICLE %d\n" % number)
             for line in info.lines:
                 out.write(line + b"\n")

@@ -5,7 +5,8 @@
 //    microseconds, at random), so that a test that kills the program at a
 //    random moment kills it between two writes of a change, where a crash
 //    really falls, rather than in the reading and parsing around them.
-//    Writes to pipes and terminals go at once.
+//    Writes to pipes and terminals go at once. A rename waits as well, so
+//    that a kill falls between the renames that put new files in place.
 //  - FAIL_FOLDER_SYNC: every fsync of a folder fails with EIO, as on a
 //    disk that fails after a rename was made.
 #include <dlfcn.h>
@@ -18,13 +19,18 @@
 
 namespace {
 
-void Pause(int Fd) {
+long MaxPause() {
   static const long Max = [] {
     const char* V = std::getenv("SLOW_WRITES_US");
     return V ? std::atol(V) : 0L;
   }();
+  return Max;
+}
+
+void Pause(int Fd) {
   struct stat St;
-  if (Max > 0 && fstat(Fd, &St) == 0 && S_ISREG(St.st_mode)) usleep(static_cast<useconds_t>(std::rand() % Max));
+  if (MaxPause() > 0 && (Fd < 0 || (fstat(Fd, &St) == 0 && S_ISREG(St.st_mode))))
+    usleep(static_cast<useconds_t>(std::rand() % MaxPause()));
 }
 
 template <class F>
@@ -46,6 +52,12 @@ int ftruncate(int Fd, off_t Length) {
   static auto Real = Next<int (*)(int, off_t)>("ftruncate");
   Pause(Fd);
   return Real(Fd, Length);
+}
+
+int rename(const char* From, const char* To) {
+  static auto Real = Next<int (*)(const char*, const char*)>("rename");
+  Pause(-1);
+  return Real(From, To);
 }
 
 int fsync(int Fd) {

@@ -24,6 +24,8 @@ const tSubcommand Subcommands[] = {
     {"copy", "SRC DST [FIRST [LAST]]", "messages of one base appended to another, with what did not fit", CopyHelp,
      RunCopyCommand},
     {"check", "BASEID...", "a base checked for damage, without writing", CheckHelp, RunCheckCommand},
+    {"pack", "BASEID...", "a Squish or JAM base without its dead space, every number kept", PackHelp, RunPackCommand},
+    {"repair", "BASEID...", "what check finds mended, the rest named", RepairHelp, RunRepairCommand},
     {"plan", "[CONTROL-FILE]", "kelvane's run, changing nothing: what it would remove and delete", PlanHelp,
      RunPlanCommand},
     {nullptr, nullptr, nullptr, nullptr, nullptr},

@@ -139,6 +139,10 @@ int RunCopyCommand(int Argc, char** Args);
 extern const char CopyHelp[];
 int RunCheckCommand(int Argc, char** Args);
 extern const char CheckHelp[];
+int RunPackCommand(int Argc, char** Args);
+extern const char PackHelp[];
+int RunRepairCommand(int Argc, char** Args);
+extern const char RepairHelp[];
 int RunPlanCommand(int Argc, char** Args);
 extern const char PlanHelp[];
 // The paragraph on base identifiers that the help of list, show, copy and

@@ -1,11 +1,9 @@
 // kelvutil check BASEID...: a base looked over for damage without writing
-// a byte, one line per finding. The checker of each format is a function
-// of its own (kelvutil_check_<format>.cc) in the table below; a format
-// without one says plainly that it cannot be checked yet.
+// a byte, one line per finding. The checker of each format lives beside the
+// format in msgbase/ (base_check.h); a format without one says plainly that
+// it cannot be checked yet.
 #include "tools/kelvutil_check.h"
 
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "msgbase/baseid.h"
@@ -49,6 +47,9 @@ extern const char CheckHelp[] =
     "PasswordCRC bears crashmail's mark; the too large SubfieldLen of\n"
     "jamnntpd's 64-bit build is told as that program's: the base reads.\n"
     "\n"
+    "Squish and JAM bases: the marker BASE.$pk of a pack or repair cut off\n"
+    "while its new files took their names (kelvutil repair finishes it).\n"
+    "\n"
     "Packets: the packet type, the capability word against its byte-swapped\n"
     "copy (a type 2.2 header keeps its domains there), each message's type, its packed header, date, names and subject\n"
     "ended by a NUL within their fields, its text ended by a NUL (a packet\n"
@@ -59,60 +60,6 @@ extern const char CheckHelp[] =
     "cannot be read at all (no such folder or file, a file another program\n"
     "holds, a packet of another type, not a base identifier).\n";
 
-namespace {
-
-// The checkers, by format. A format plugs in its function here.
-struct tCheckerEntry {
-  tBaseKind Kind;
-  tBaseChecker Check;
-};
-const tCheckerEntry Checkers[] = {
-    {bkMsgDir, CheckMsgDir},
-    {bkSquish, CheckSquish},
-    {bkJam, CheckJam},
-    {bkPacket, CheckPacket},
-};
-
-tBaseChecker CheckerOf(tBaseKind Kind) {
-  for (const tCheckerEntry& E : Checkers)
-    if (E.Kind == Kind) return E.Check;
-  return nullptr;
-}
-
-}  // namespace
-
-tCheckedFile::tCheckedFile(const tShortString& AName)
-    : Name(AName), Stream_(AName, smOpenRead), Opened_(Stream_.Status == stOk) {
-  if (Opened_) Size = Stream_.GetSize();
-}
-
-std::string tCheckedFile::WhyNotOpened() const {
-  return Name.ToStdString() + " cannot be opened" +
-         (IsSharingViolation(Stream_.ErrorInfo) ? ": another program holds it" : "");
-}
-
-bool tCheckedFile::ReadAt(int64_t At, void* Buf, uint32_t Count) {
-  if (Opened_ && At >= 0 && At <= Size && Count <= Size - At) {
-    Stream_.Seek(At);
-    Stream_.Read(Buf, Count);
-    if (Stream_.Status == stOk) return true;
-    Stream_.Reset();
-  }
-  std::memset(Buf, 0, Count);
-  return false;
-}
-
-std::string Hex32(uint32_t Value) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%08lX", static_cast<unsigned long>(Value));
-  return Text;
-}
-
-void tFindings::Add(std::string_view File, int64_t Offset, std::string_view What) {
-  To_.Record({File, IntToStr(Offset), What});
-  ++Count_;
-}
-
 int RunCheckCommand(int Argc, char** Args) {
   if (Argc < 2) return Fail("check", "usage: kelvutil check BASEID...");
   tCheckResult Worst = crClean;
@@ -121,7 +68,9 @@ int RunCheckCommand(int Argc, char** Args) {
     tBaseKind Kind;
     tCheckResult Result = crUnreadable;
     std::string Why;
-    tFindings Findings(Out());
+    tFindings Findings([](std::string_view File, int64_t Offset, std::string_view What) {
+      Out().Record({File, IntToStr(Offset), What});
+    });
     if (!ResolveBaseArgument(Args[I], Id, Kind, Path, Why)) {
       // Why says it.
     } else if (tBaseChecker Check = CheckerOf(Kind)) {

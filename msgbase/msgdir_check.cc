@@ -15,7 +15,7 @@
 #include "runtime/file_system.h"
 #include "runtime/path.h"
 #include "runtime/stream.h"
-#include "tools/kelvutil_check.h"
+#include "msgbase/base_check.h"
 
 namespace kelvane {
 

@@ -24,7 +24,7 @@
 #include "msgbase/baseid.h"
 #include "msgbase/squish.h"
 #include "runtime/coding.h"
-#include "tools/kelvutil_check.h"
+#include "msgbase/base_check.h"
 
 namespace kelvane {
 
@@ -244,6 +244,7 @@ tCheckResult CheckSquish(const tShortString& Path, tFindings& Findings, std::str
     return crUnreadable;
   }
   const long Before = Findings.Count();
+  CheckPackMarker(Path, Findings);
   tSquishCheck(Data, Index, Findings).Run();
   return Findings.Count() > Before ? crDamaged : crClean;
 }

@@ -24,7 +24,7 @@
 #include "msgbase/baseid.h"
 #include "msgbase/jam.h"
 #include "runtime/coding.h"
-#include "tools/kelvutil_check.h"
+#include "msgbase/base_check.h"
 
 namespace kelvane {
 
@@ -247,6 +247,7 @@ tCheckResult CheckJam(const tShortString& Path, tFindings& Findings, std::string
     return crUnreadable;
   }
   const long Before = Findings.Count();
+  CheckPackMarker(Path, Findings);
   tJamCheck(Jhr, Jdt, Jdx, Findings).Run();
   return Findings.Count() > Before ? crDamaged : crClean;
 }

@@ -14,7 +14,9 @@
 #include "msgbase/baseid.h"
 #include "msgbase/pkt.h"
 #include "runtime/coding.h"
-#include "tools/kelvutil_check.h"
+#include "msgbase/base_check.h"
+#include "msgbase/base_repair.h"
+#include "runtime/replacing_file.h"
 
 namespace kelvane {
 
@@ -70,6 +72,10 @@ class tPacketCheck {
  public:
   tPacketCheck(tCheckedFile& File, tFindings& Findings) : File_(File), Window_(File), Findings_(Findings) {}
 
+  // Where the last whole message ends (where the closing zeros belong);
+  // -1 when a message of another type makes it unsure.
+  int64_t WholeEnd = PktHeaderSize;
+
   void Run(const uint8_t* Header) {
     const uint16_t Cap = GetU16(Header + phCapWord), Copy = GetU16(Header + phCapWordCopy);
     const uint16_t Swapped = static_cast<uint16_t>((Cap << 8) | (Cap >> 8));
@@ -79,6 +85,7 @@ class tPacketCheck {
                              Hex16(Copy) + ", not " + Hex16(Swapped));
     int64_t At = PktHeaderSize;
     for (uint32_t K = 1;; ++K) {
+      if (WholeEnd >= 0) WholeEnd = At;
       const uint8_t* Type = Window_.Bytes(At, 2);
       if (!Type) {
         Add(At, "the packet ends without its two closing zero bytes");
@@ -91,6 +98,7 @@ class tPacketCheck {
       }
       if (GetU16(Type) != 2) {
         Add(At, "message " + to_string(K) + ": message type " + to_string(GetU16(Type)) + ", not 2");
+        WholeEnd = -1;
         // Readers take it for the rest of the message before; the next
         // message begins after a text's NUL with its type word.
         At = NextMessage(At);
@@ -156,6 +164,12 @@ class tPacketCheck {
 }  // namespace
 
 tCheckResult CheckPacket(const tShortString& Path, tFindings& Findings, std::string& Why) {
+  int64_t WholeEnd;
+  return CheckPacketEnd(Path, Findings, Why, WholeEnd);
+}
+
+tCheckResult CheckPacketEnd(const tShortString& Path, tFindings& Findings, std::string& Why, int64_t& WholeEnd) {
+  WholeEnd = -1;
   tCheckedFile File(Path);
   if (!File.Opened()) {
     Why = File.WhyNotOpened();
@@ -173,8 +187,47 @@ tCheckResult CheckPacket(const tShortString& Path, tFindings& Findings, std::str
     return crUnreadable;
   }
   const long Before = Findings.Count();
-  tPacketCheck(File, Findings).Run(Header);
+  tPacketCheck Check(File, Findings);
+  Check.Run(Header);
+  WholeEnd = Check.WholeEnd;
   return Findings.Count() > Before ? crDamaged : crClean;
+}
+
+tCheckResult RepairPacket(const tShortString& Path, int64_t WholeEnd, tRebuildReport& Report) {
+  tRebuildLock Lock;
+  if (!Lock.Take(Path, Report.Why)) return crDamaged;
+  tReplacingFile New(Path);
+  int64_t Size = 0;
+  {
+    tCheckedFile File(Path);
+    Size = File.Size;
+    uint8_t Zeros[2] = {1, 1};
+    // Only what follows the last whole message is mended: bytes after the
+    // closing zeros, a message cut short, zeros that are missing.
+    if (WholeEnd < 0 || (File.Size == WholeEnd + 2 && File.ReadAt(WholeEnd, Zeros, 2) && GetU16(Zeros) == 0))
+      return crClean;
+    std::vector<uint8_t> Block(64 * 1024);
+    for (int64_t At = 0; At < WholeEnd;) {
+      const uint32_t Want = static_cast<uint32_t>(std::min<int64_t>(static_cast<int64_t>(Block.size()), WholeEnd - At));
+      if (!File.ReadAt(At, Block.data(), Want)) {
+        Report.Why = "reading " + Path.ToStdString() + " failed";
+        return crDamaged;
+      }
+      New.Out().Write(Block.data(), Want);
+      At += Want;
+    }
+  }
+  New.Out().Write("\0\0", 2);
+  Lock.Closing();
+  if (!New.Commit()) {
+    Report.Why = "the packet cannot be written anew";
+    return crDamaged;
+  }
+  Report.Notes.push_back(to_string(Size - WholeEnd) + " bytes after the last whole message (at " +
+                         to_string(WholeEnd) + ") dropped, the closing zeros put there");
+  Report.Written = true;
+  Report.BytesAfter = WholeEnd + 2;
+  return crClean;
 }
 
 }  // namespace kelvane
