@@ -157,6 +157,8 @@ TEST(NetmailScan, BasesGoAndRequestsAreMarkedOnlyAfterTheStore) {
     EXPECT_EQ(IsFile(Dir / "GOES.sqd"), StoreFails);
     EXPECT_EQ(GetFile(NetmailFile(Dir, 1)) == Request, StoreFails);
   }
+}
+
 // A request is read from its file line by line as the scan needs it: a
 // line far longer than any block is cut to 255 characters, and the lines
 // after it are read as ever. Each message costs its file one open and one
