@@ -8,6 +8,7 @@
 
 #include "fecfg/feconfig.h"
 #include "msgbase/message.h"
+#include "msgbase/text_body.h"
 #include "runtime/test_dir.h"
 #include "tools/fegen_lib.h"
 
@@ -98,8 +99,11 @@ TEST(RemovalRules, RequestLinesStopAtAStopStringAndNameTrimmedTags) {
   for (const tCase& C : Cases) {
     tMessage M;
     M.Text.WriteStr(C.Body);
+    tTextLayout Layout;
+    Layout.Limit = Layout.CutFrom = Layout.CutTo = static_cast<size_t>(M.Text.GetSize());
+    tTextBody Body(M.Text, 0, Layout);
     std::vector<tRequestLine> Lines;
-    Rules.RequestLines(M, Lines);
+    for (tRequestLine Line; Rules.NextRequestLine(Body, Line);) Lines.push_back(Line);
     std::string Got;
     for (const tRequestLine& L : Lines) {
       Got.append(Got.empty() ? "" : " ").append(std::to_string(L.Number)).append(":");
