@@ -19,13 +19,20 @@ namespace {
 // when none is left), I moved past it.
 std::string_view NextWord(std::string_view S, size_t& I, std::string_view Delims) {
   // The delimiter sets hold a handful of characters: a plain loop beats a
-  // library search per character.
+  // library search per character, and a set of one is the common case.
+  size_t N = S.size();
+  if (Delims.size() == 1) {
+    char D = Delims[0];
+    while (I < N && S[I] == D) ++I;
+    size_t Start = I;
+    while (I < N && S[I] != D) ++I;
+    return S.substr(Start, I - Start);
+  }
   auto IsDelim = [Delims](char C) {
     for (char D : Delims)
       if (C == D) return true;
     return false;
   };
-  size_t N = S.size();
   while (I < N && IsDelim(S[I])) ++I;
   size_t Start = I;
   while (I < N && !IsDelim(S[I])) ++I;
@@ -64,27 +71,34 @@ constexpr std::string_view MonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", 
 inline bool ZoneOrNetMissing(uint16_t W) { return W == 0 || W == UnsetWord; }
 inline bool NodeMissing(uint16_t W) { return W == UnsetWord; }
 
-// Decimal text of a number, padded with "0" on the left to two digits.
-// Cut keeps only the last two characters of a longer text.
-tShortString TwoDigits(int64_t N, bool Cut) {
-  tShortString S = IntToStr(N);
-  if (S.Length() < 2) S = tShortString("0") + S;
-  if (Cut && S.Length() > 2) S = S.Sub(S.Length() - 2);
-  return S;
+// Decimal text of a number, padded with "0" on the left to two digits,
+// appended to S. Cut keeps only the last two characters of a longer text.
+void AppendTwoDigits(tShortString& S, int64_t N, bool Cut) {
+  if (N >= 0 && N < 100) {
+    S += static_cast<char>('0' + N / 10);
+    S += static_cast<char>('0' + N % 10);
+    return;
+  }
+  tShortString T = IntToStr(N);
+  std::string_view V = T.View();
+  if (V.size() < 2) S += '0';
+  if (Cut && V.size() > 2) V.remove_prefix(V.size() - 2);
+  S += V;
 }
 
 tShortString DateText(const tDateTime& T, bool Cut) {
-  tShortString S = TwoDigits(T.Day, Cut);
+  tShortString S;
+  AppendTwoDigits(S, T.Day, Cut);
   S += ' ';
   S += MonthName(T.Month);
   S += ' ';
-  S += TwoDigits(T.Year % 100, Cut);
+  AppendTwoDigits(S, T.Year % 100, Cut);
   S += "  ";
-  S += TwoDigits(T.Hour, Cut);
+  AppendTwoDigits(S, T.Hour, Cut);
   S += ':';
-  S += TwoDigits(T.Min, Cut);
+  AppendTwoDigits(S, T.Min, Cut);
   S += ':';
-  S += TwoDigits(T.Sec, Cut);
+  AppendTwoDigits(S, T.Sec, Cut);
   return S;
 }
 
@@ -107,15 +121,13 @@ void FillFrom(std::string_view A, uint16_t& Zone, uint16_t& Net, uint16_t& Node,
 }
 
 // The address part of a kludge value: word 1 over "@" of word Word over
-// the space, without blanks and tabs at its ends.
-tShortString KludgeAddress(std::string_view Value, int Word) {
-  return tShortString(TrimBlanks(ExtractWord(1, ExtractWord(Word, Value, " "), "@")));
+// the space, without blanks and tabs at its ends (a view into Value).
+std::string_view KludgeAddress(std::string_view Value, int Word) {
+  return TrimBlanks(WordOf(1, WordOf(Word, Value, " "), "@"));
 }
 
 // The domain of a kludge value: word 1 over the space of word 2 over "@".
-tShortString KludgeDomain(std::string_view Value) {
-  return tShortString(TrimBlanks(ExtractWord(1, ExtractWord(2, Value, "@"), " ")));
-}
+std::string_view KludgeDomain(std::string_view Value) { return TrimBlanks(WordOf(1, WordOf(2, Value, "@"), " ")); }
 
 // Address text zone:net/node.point@domain into four words and a domain.
 // The domain is the word that follows the first "@", so zone:net/node@domain
@@ -130,7 +142,7 @@ void SplitAddress(std::string_view Text, uint16_t& Zone, uint16_t& Net, uint16_t
   Net = NumberOf(W[1]);
   Node = NumberOf(W[2]);
   Point = NumberOf(W[3]);
-  Domain = At == std::string_view::npos ? tShortString() : ExtractWord(1, Text.substr(At + 1), " \t");
+  Domain = At == std::string_view::npos ? std::string_view() : WordOf(1, Text.substr(At + 1), " \t");
 }
 
 // Eight lower-case hexadecimal digits, most significant first.
@@ -172,14 +184,20 @@ void SetOrigAddrStr(tMessage& Msg, std::string_view Text) {
   // No MSGID is made here: a message that brings none gets the completed
   // one of CompleteHeader, which is never written.
   // INTL keeps its recipient part and takes the sender up to its point.
-  Msg.Intl = ExtractWord(1, Msg.Intl, " ") + " " + ExtractWord(1, Text, ".@");
+  tShortString Intl(WordOf(1, Msg.Intl, " "));
+  Intl += ' ';
+  Intl += WordOf(1, Text, ".@");
+  Msg.Intl = Intl;
   SplitAddress(Text, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, Msg.OrigPoint, Msg.OrigDomain);
 }
 
 void SetDestAddrStr(tMessage& Msg, std::string_view Text) {
-  tShortString Orig = ExtractWord(2, Msg.Intl, " ");
-  if (Orig.Empty()) Orig = ExtractWord(1, Msg.Intl, " ");
-  Msg.Intl = ExtractWord(1, Text, ".@") + " " + Orig;
+  std::string_view Orig = WordOf(2, Msg.Intl, " ");
+  if (Orig.empty()) Orig = WordOf(1, Msg.Intl, " ");
+  tShortString Intl(WordOf(1, Text, ".@"));
+  Intl += ' ';
+  Intl += Orig;
+  Msg.Intl = Intl;
   SplitAddress(Text, Msg.DestZone, Msg.DestNet, Msg.DestNode, Msg.DestPoint, Msg.DestDomain);
 }
 
@@ -222,9 +240,9 @@ void CompleteHeader(tMessage& Msg) {
 
   // 3. Sender from MSGID; the point only from a MSGID whose address is
   // plain FidoNet text (digits, ".", "/", ":").
-  tShortString A = KludgeAddress(Msg.MsgId, 1);
+  std::string_view A = KludgeAddress(Msg.MsgId, 1);
   FillFrom(A, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, AddrDelims);
-  if (NodeMissing(Msg.OrigPoint) && A.Contains('.')) {
+  if (NodeMissing(Msg.OrigPoint) && A.find('.') != std::string_view::npos) {
     std::string_view Id = Msg.MsgId.View();
     Id = Id.substr(0, Id.find_first_of("@ "));
     bool Plain = true;

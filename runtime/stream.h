@@ -4,7 +4,7 @@
 // with Reset(). Callers test the status after a run of operations instead of
 // after each call, as the formats do.
 //
-// tBufStream is a file behind a 4096-byte buffer, opened with a mode word:
+// tBufStream is a file behind a 16 KiB buffer, opened with a mode word:
 //   high byte 0x3C  create the file (or empty it), open for reading and
 //                   writing; sharing from the low byte (0x00 and 0x40 shared)
 //   high byte 0x3D  open an existing file; low byte = access | sharing
@@ -98,7 +98,7 @@ class tFileSystem;
 
 class tBufStream : public tStream {
  public:
-  static constexpr uint32_t BufferSize = 4096;
+  static constexpr uint32_t BufferSize = 16384;
 
   // Opens Path with the mode word. On failure Status is stInitError and
   // every later operation fails.

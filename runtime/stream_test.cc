@@ -184,8 +184,9 @@ TEST(BufStream, SeekPastTheEndThenWriteLeavesZeros) {
 
 TEST(BufStream, BufferBoundaries) {
   tRuntimeTempDir Dir;
-  for (uint32_t Size : {4095u, 4096u, 4097u, 8191u, 8192u, 8193u}) {
-    for (uint32_t Chunk : {1u, 7u, 4095u, 4096u, 4097u}) {
+  constexpr uint32_t B = tBufStream::BufferSize;
+  for (uint32_t Size : {B - 1, B, B + 1, 2 * B - 1, 2 * B, 2 * B + 1}) {
+    for (uint32_t Chunk : {1u, 7u, B - 1, B, B + 1}) {
       SCOPED_TRACE(std::to_string(Size) + " in chunks of " + std::to_string(Chunk));
       std::string Name = Dir / "b.bin";
       std::string Data = Pattern(Size, Chunk);
