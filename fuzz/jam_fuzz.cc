@@ -22,6 +22,7 @@
 #include "msgbase/jam.h"
 #include "msgbase/jam_test_util.h"
 #include "msgbase/message.h"
+#include "msgbase/test_messages.h"
 #include "runtime/coding.h"
 
 using namespace kelvane;
@@ -29,7 +30,13 @@ using namespace kelvane;
 namespace {
 
 void ReadAll(tJamBase& Base) {
-  kelvane::testing::ReadEveryWay(Base, [](int32_t, bool, const tMessage&) {});
+  // A listing's read (no text where the address subfields say it all)
+  // shows what the whole read shows.
+  static tMessage Listed;
+  kelvane::testing::ReadEveryWay(Base, [&Base](int32_t N, bool Failed, const tMessage& M) {
+    if (Base.ReadListed(N, &Listed) != Failed || (!Failed && testing::ListedFields(Listed) != testing::ListedFields(M)))
+      std::abort();
+  });
 }
 
 }  // namespace

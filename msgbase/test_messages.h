@@ -78,6 +78,12 @@ inline std::string Describe(const tMessage& M) {
   return S;
 }
 
+// The fields a listing shows (kelvutil list, ReadListed), one per line.
+inline std::string ListedFields(const tMessage& M) {
+  return M.From.ToStdString() + "\n" + OrigAddrStr(M).ToStdString() + "\n" + M.To.ToStdString() + "\n" +
+         DestAddrStr(M).ToStdString() + "\n" + M.Subject.ToStdString() + "\n" + M.DateStr.ToStdString() + "\n";
+}
+
 // A small portable generator (the standard distributions differ between
 // libraries, and the Win32 build must see the same messages).
 class tRng {
