@@ -73,13 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   ReadAll(Base);
 
   // Each message that reads, written again as a new one, keeps its names.
+  // (The two messages are reused, as a reader of a base reuses one.)
+  static tMessage M, Back;
   int32_t Read = Base.Count;
   for (int32_t N = 1; N <= Read && N <= 8; ++N) {
-    tMessage M;
     if (Base.ReadMessage(N, &M)) continue;
     tShortString From = M.From, To = M.To, Subject = M.Subject;
     if (Base.WriteMessage(Base.Count + 1, &M)) std::abort();
-    tMessage Back;
     if (Base.ReadMessage(Base.Count, &Back) || Back.From != From || Back.To != To || Back.Subject != Subject)
       std::abort();
   }
@@ -90,14 +90,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Base.LinkReply(2, 3);
   Base.MarkRead(1);
   Base.DeleteMessage(2);
-  tMessage New;
+  static tMessage New;
+  New.Clear();
   New.From = "Fuzz";
   New.Subject = "appended";
   New.Text.WriteStr("text\r");
   if (Base.WriteMessage(1, &New)) std::abort();
   if (Base.WriteMessage(Base.Count + 1, &New)) std::abort();
-  tMessage Back;
   if (Base.ReadMessage(Base.Count, &Back) || Back.From != "Fuzz" || Back.Subject != "appended") std::abort();
-  ReadAll(Base);
+  // Every message still reads, and so does every thread over the links
+  // the updates made.
+  for (int32_t N = 1; N <= Base.Count; ++N) {
+    Base.ReadMessage(N, &Back);
+    Base.ReadThread(N, &Back);
+  }
   return 0;
 }
