@@ -24,6 +24,7 @@ namespace kelvane::testing {
 // then carried.
 inline std::string Describe(const tMessage& M) {
   std::string S;
+  S.reserve(2048 + M.Text.View().size());
   auto Put = [&S](const char* Name, std::string_view Value) {
     S += Name;
     S += '=';
