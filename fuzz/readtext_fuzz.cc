@@ -138,6 +138,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // The head of the input doubles as a stored date text.
   Full.DateStr = Stored.substr(0, 20);
   CompleteHeader(Full);
+  // A listing stops at the head unless the sender's address waits for the
+  // origin line: the addresses it completes are the whole read's.
+  CompleteHeader(Head);
+  if (!(Head.Completed & cvOrigNode) && (OrigAddrStr(Head) != OrigAddrStr(Full) || DestAddrStr(Head) != DestAddrStr(Full)))
+    std::abort();
   if (Full.DateStr.Length() > 20) std::abort();
   Full.SyncFlags(false);
   return 0;

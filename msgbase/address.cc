@@ -7,6 +7,7 @@
 #include "msgbase/address.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "runtime/case866.h"
 #include "runtime/clock.h"
@@ -87,6 +88,22 @@ void AppendTwoDigits(tShortString& S, int64_t N, bool Cut) {
 }
 
 tShortString DateText(const tDateTime& T, bool Cut) {
+  // The common case, every field in range, straight into its 19 places.
+  if (T.Day >= 0 && T.Day < 100 && T.Year >= 0 && T.Month >= 1 && T.Month <= 12 && T.Hour >= 0 &&
+      T.Hour < 100 && T.Min >= 0 && T.Min < 100 && T.Sec >= 0 && T.Sec < 100) {
+    char B[19] = {'0', '0', ' ', 0, 0, 0, ' ', '0', '0', ' ', ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
+    auto Two = [&B](size_t At, int32_t N) {
+      B[At] = static_cast<char>('0' + N / 10);
+      B[At + 1] = static_cast<char>('0' + N % 10);
+    };
+    Two(0, T.Day);
+    std::memcpy(B + 3, MonthNames[T.Month - 1].data(), 3);
+    Two(7, T.Year % 100);
+    Two(11, T.Hour);
+    Two(14, T.Min);
+    Two(17, T.Sec);
+    return tShortString(B, sizeof B);
+  }
   tShortString S;
   AppendTwoDigits(S, T.Day, Cut);
   S += ' ';
@@ -109,21 +126,24 @@ int32_t WordInt(int K, std::string_view S, std::string_view Delims) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(Value)));
 }
 
-// Fills the missing zone, net and node from address text a when it looks
-// like an address (holds ":" and "/").
-void FillFrom(std::string_view A, uint16_t& Zone, uint16_t& Net, uint16_t& Node, std::string_view Delims) {
-  if (A.find(':') == std::string_view::npos || A.find('/') == std::string_view::npos) return;
-  std::string_view W[3];
-  FirstWords(A, Delims, W, 3);
-  if (ZoneOrNetMissing(Zone)) Zone = NumberOf(W[0]);
-  if (ZoneOrNetMissing(Net)) Net = NumberOf(W[1]);
-  if (NodeMissing(Node)) Node = NumberOf(W[2]);
-}
-
 // The address part of a kludge value: word 1 over "@" of word Word over
 // the space, without blanks and tabs at its ends (a view into Value).
 std::string_view KludgeAddress(std::string_view Value, int Word) {
   return TrimBlanks(WordOf(1, WordOf(Word, Value, " "), "@"));
+}
+
+// Fills the missing zone, net and node from word Word of a kludge value
+// (INTL, MSGID, REPLY) when it looks like an address (holds ":" and "/");
+// a message that misses none is not looked at.
+void FillFrom(std::string_view Value, int Word, uint16_t& Zone, uint16_t& Net, uint16_t& Node) {
+  if (!ZoneOrNetMissing(Zone) && !ZoneOrNetMissing(Net) && !NodeMissing(Node)) return;
+  std::string_view A = KludgeAddress(Value, Word);
+  if (A.find(':') == std::string_view::npos || A.find('/') == std::string_view::npos) return;
+  std::string_view W[3];
+  FirstWords(A, AddrDelims, W, 3);
+  if (ZoneOrNetMissing(Zone)) Zone = NumberOf(W[0]);
+  if (ZoneOrNetMissing(Net)) Net = NumberOf(W[1]);
+  if (NodeMissing(Node)) Node = NumberOf(W[2]);
 }
 
 // The domain of a kludge value: word 1 over the space of word 2 over "@".
@@ -165,16 +185,27 @@ tShortString ExtractWord(int K, std::string_view S, std::string_view Delims) {
 uint16_t WordNumber(int K, std::string_view S, std::string_view Delims) { return NumberOf(WordOf(K, S, Delims)); }
 
 tShortString AddrStr(uint16_t Zone, uint16_t Net, uint16_t Node, uint16_t Point) {
-  tShortString S = IntToStr(Zone);
-  S += ':';
-  S += IntToStr(Net);
-  S += '/';
-  S += IntToStr(Node);
+  char B[24];  // four words of five digits and three separators at most
+  char* P = B;
+  auto Put = [&P](uint16_t W) {
+    char D[5];
+    int N = 0;
+    do {
+      D[N++] = static_cast<char>('0' + W % 10);
+      W = static_cast<uint16_t>(W / 10);
+    } while (W);
+    while (N) *P++ = D[--N];
+  };
+  Put(Zone);
+  *P++ = ':';
+  Put(Net);
+  *P++ = '/';
+  Put(Node);
   if (Point != 0) {
-    S += '.';
-    S += IntToStr(Point);
+    *P++ = '.';
+    Put(Point);
   }
-  return S;
+  return tShortString(B, static_cast<size_t>(P - B));
 }
 
 tShortString OrigAddrStr(const tMessage& Msg) { return AddrStr(Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, Msg.OrigPoint); }
@@ -199,6 +230,13 @@ void SetDestAddrStr(tMessage& Msg, std::string_view Text) {
   Intl += Orig;
   Msg.Intl = Intl;
   SplitAddress(Text, Msg.DestZone, Msg.DestNet, Msg.DestNode, Msg.DestPoint, Msg.DestDomain);
+}
+
+bool AddressTextWhole(std::string_view Text) {
+  uint16_t Zone, Net, Node, Point;
+  tShortString Domain;
+  SplitAddress(Text, Zone, Net, Node, Point, Domain);
+  return !ZoneOrNetMissing(Zone) && !ZoneOrNetMissing(Net) && !NodeMissing(Node) && !NodeMissing(Point);
 }
 
 namespace {
@@ -236,13 +274,13 @@ void CompleteHeader(tMessage& Msg) {
   Msg.HadIntl = !Msg.Intl.Empty();
 
   // 2. Sender from INTL (its second word).
-  FillFrom(KludgeAddress(Msg.Intl, 2), Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, AddrDelims);
+  FillFrom(Msg.Intl, 2, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode);
 
   // 3. Sender from MSGID; the point only from a MSGID whose address is
   // plain FidoNet text (digits, ".", "/", ":").
-  std::string_view A = KludgeAddress(Msg.MsgId, 1);
-  FillFrom(A, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode, AddrDelims);
-  if (NodeMissing(Msg.OrigPoint) && A.find('.') != std::string_view::npos) {
+  FillFrom(Msg.MsgId, 1, Msg.OrigZone, Msg.OrigNet, Msg.OrigNode);
+  std::string_view A = NodeMissing(Msg.OrigPoint) ? KludgeAddress(Msg.MsgId, 1) : std::string_view();
+  if (A.find('.') != std::string_view::npos) {
     std::string_view Id = Msg.MsgId.View();
     Id = Id.substr(0, Id.find_first_of("@ "));
     bool Plain = true;
@@ -256,6 +294,9 @@ void CompleteHeader(tMessage& Msg) {
 
   // 4. Sender domain from MSGID.
   if (Msg.OrigDomain.Empty()) Msg.OrigDomain = KludgeDomain(Msg.MsgId);
+
+  if (ZoneOrNetMissing(Msg.OrigZone) || ZoneOrNetMissing(Msg.OrigNet) || NodeMissing(Msg.OrigNode))
+    Msg.Completed |= cvOrigNode;
 
   // 5. Origin line: the parenthesised address at its end leaves Origin;
   // it never supplies a point. What was taken is kept, so that a write
@@ -282,8 +323,8 @@ void CompleteHeader(tMessage& Msg) {
   }
 
   // 7, 8. Recipient from INTL (its first word), then from REPLY.
-  FillFrom(KludgeAddress(Msg.Intl, 1), Msg.DestZone, Msg.DestNet, Msg.DestNode, AddrDelims);
-  FillFrom(KludgeAddress(Msg.ReplyId, 1), Msg.DestZone, Msg.DestNet, Msg.DestNode, AddrDelims);
+  FillFrom(Msg.Intl, 1, Msg.DestZone, Msg.DestNet, Msg.DestNode);
+  FillFrom(Msg.ReplyId, 1, Msg.DestZone, Msg.DestNet, Msg.DestNode);
 
   // 9, 10.
   if (NodeMissing(Msg.DestPoint)) Msg.DestPoint = 0;
@@ -454,7 +495,20 @@ bool ParseDateStr(std::string_view Text, tDateTime& T) {
   // Character N of the text, counted from 1; 0 past its end.
   auto At = [&S](size_t N) { return N <= S.Length() ? S[N - 1] : '\0'; };
   tShortString Month;
-  if (At(3) == ' ') {
+  // The form every writer stores, "07 Dec 26  19:05:08", taken in place;
+  // what the general reading below would make of it.
+  auto Digit = [&Text](size_t I) { return Text[I] >= '0' && Text[I] <= '9'; };
+  auto Two = [&Text](size_t I) { return (Text[I] - '0') * 10 + (Text[I + 1] - '0'); };
+  if (Text.size() == 19 && Digit(0) && Digit(1) && Text[2] == ' ' && Text[6] == ' ' && Digit(7) && Digit(8) &&
+      Text[9] == ' ' && Text[10] == ' ' && Digit(11) && Digit(12) && Text[13] == ':' && Digit(14) && Digit(15) &&
+      Text[16] == ':' && Digit(17) && Digit(18) && Text[3] != ' ' && Text[4] != ' ' && Text[5] != ' ') {
+    T.Day = Two(0);
+    Month = Text.substr(3, 3);
+    T.Year = Two(7);
+    T.Hour = Two(11);
+    T.Min = Two(14);
+    T.Sec = Two(17);
+  } else if (At(3) == ' ') {
     // "07 Dec 26  19:05:08", or with one blank before the time.
     T.Day = WordInt(1, S, " ");
     Month = ExtractWord(2, S, " ");

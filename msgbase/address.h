@@ -32,6 +32,10 @@ tShortString DestAddrStr(const tMessage& Msg);
 // one for a message that brings none.
 void SetOrigAddrStr(tMessage& Msg, std::string_view Text);
 void SetDestAddrStr(tMessage& Msg, std::string_view Text);
+// Whether such text gives every address word, as those two take it: zone
+// and net neither 0 nor 65535, node and point not 65535. CompleteHeader
+// then takes nothing for that side from kludges or the origin line.
+bool AddressTextWhole(std::string_view Text);
 
 // The step that ends every read: address words from the INTL, MSGID and
 // REPLY kludges and the origin line, defaults, a MSGID and an INTL value

@@ -252,8 +252,8 @@ TEST_F(AddressTest, CompletedValuesAreMarkedAndAlikeOnEveryRead) {
   };
   const tCase Cases[] = {
       {"everything carried", "2:5020/1.3 abc", "2:5020/2 2:5020/1", 3, "o (2:5020/1.3)", "07 Dec 26  19:05:08", 0},
-      {"no MSGID, no INTL, no point", "", "", U, "o (2:5020/1)", "07 Dec 26  19:05:08",
-       cvMsgId | cvIntl | cvOrigPoint},
+      {"no MSGID, no INTL, no point: the sender from the origin line", "", "", U, "o (2:5020/1)",
+       "07 Dec 26  19:05:08", cvMsgId | cvIntl | cvOrigPoint | cvOrigNode},
       {"the point from the MSGID", "2:5020/1.3 abc", "", U, "", "07 Dec 26  19:05:08", cvIntl | cvOrigPoint},
       {"an origin line without an address", "2:5020/1 abc", "2:5020/2 2:5020/1", 0, "Station",
        "07 Dec 26  19:05:08", cvOriginAddr},

@@ -73,15 +73,6 @@ inline bool IsTailKind(tControlKind Kind) { return Kind >= ckTearLine && Kind <=
 // at its end). The line read so far counts either way.
 bool ReadStreamLine(tStream& S, int64_t Limit, tShortString& Line);
 
-// Takes kludges apart that are stored one after the other without line
-// breaks, each starting with SOH, as in Squish control information: each
-// non-empty piece between two SOH bytes (or before the first) is the line
-// SOH + piece, and the lines go through the rows that hold at the head of a
-// stored text, as ReadText's forward scan applies them (fields of their
-// own, routing lines, every other SOH line to Kludges). The information is
-// the bytes [From, To) of S, read a block at a time, and ends at its first
-// NUL. (msgtext.cc)
-void ReadControlInfo(tMessage& Msg, tStream& S, int64_t From, int64_t To);
 
 }  // namespace kelvane
 

@@ -110,6 +110,19 @@ void WalkSubfields(std::string_view Buf, F&& Each) {
   }
 }
 
+// Whether the last sender's and the last recipient's address subfields
+// (the ones a read keeps) both give every address word, cut as a read
+// cuts them.
+bool AddressesWhole(std::string_view Subfields) {
+  bool Orig = false, Dest = false;
+  WalkSubfields(Subfields, [&Orig, &Dest](uint32_t Id, std::string_view Data) {
+    if (Id != sfOAddress && Id != sfDAddress) return;
+    std::string_view Text = SubfieldText(Data);
+    (Id == sfOAddress ? Orig : Dest) = AddressTextWhole(Text.substr(0, tShortString::MaxLength));
+  });
+  return Orig && Dest;
+}
+
 void AppendCapped(tStringList& List, const tShortString& Line) {
   if (List.Count() < MaxListLines) List.Append(Line);
 }
@@ -537,21 +550,25 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
   Msg->Clear();
   ConvertHeader(true, Msg);
 
+  ReadSubfields(Offset, MsgHeader, SubfieldBuf_);
+
   // The text as far as its header and the file allow. One that runs past
   // the end of .jdt (a TxtLen that is wrong) stops there, or where the
   // next message's text begins: those bytes are another message's. The cut
-  // is told in Losses.
-  int64_t From = GetU32(MsgHeader + jhTxtOffset), Len = GetU32(MsgHeader + jhTxtLen);
-  int64_t To = From + Len, Size = DataStream->GetSize();
-  if (To > Size) {
-    To = std::max(From, std::min(Size, NextTextStart(From)));
-    Losses_.TextCut = true;
-    Losses_.TextKept = static_cast<uint32_t>(To - From);
-    Losses_.TextLen = static_cast<uint32_t>(Len);
+  // is told in Losses. A listing needs none of it when the address
+  // subfields name both addresses whole: they are taken after the text,
+  // over whatever its kludges said.
+  if (HeaderOnly != 2 || !AddressesWhole(SubfieldBuf_)) {
+    int64_t From = GetU32(MsgHeader + jhTxtOffset), Len = GetU32(MsgHeader + jhTxtLen);
+    int64_t To = From + Len, Size = DataStream->GetSize();
+    if (To > Size) {
+      To = std::max(From, std::min(Size, NextTextStart(From)));
+      Losses_.TextCut = true;
+      Losses_.TextKept = static_cast<uint32_t>(To - From);
+      Losses_.TextLen = static_cast<uint32_t>(Len);
+    }
+    if (From < To) ReadText(Msg, From, To);
   }
-  if (From < To) ReadText(Msg, From, To);
-
-  ReadSubfields(Offset, MsgHeader, SubfieldBuf_);
   tShortString FlagsOfAttributes = Msg->Flags;
   std::vector<uint32_t>& Skipped = Losses_.Skipped;
   WalkSubfields(SubfieldBuf_, [this, Msg, &FlagsOfAttributes, &Skipped](uint32_t Id, std::string_view Data) {
@@ -611,6 +628,7 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
         break;
       case sfEmbinDat:
       case sfFtsKludge: {
+        if (HeaderOnly == 2) break;  // a listing shows no kludge
         tShortString Line(std::string_view(&Soh, 1));
         Line += Text;
         tControlLine C = ClassifyControlLine(Line);
@@ -637,11 +655,13 @@ bool tJamBase::ReadMessage(int32_t N, tMessage* Msg) {
       case sfTzUtc:
         AppendCapped(Msg->Kludges, tShortString(TzUtcPrefix) + Text);
         break;
+      // SEEN-BY and PATH lines end a stored text: a read of the head
+      // leaves them, as it leaves them in the text formats.
       case sfSeenBy2D:
-        AppendCapped(Msg->SeenByLines, tShortString(Text));
+        if (!HeaderOnly) AppendCapped(Msg->SeenByLines, tShortString(Text));
         break;
       case sfPath2D:
-        AppendCapped(Msg->PathLines, tShortString(Text));
+        if (!HeaderOnly) AppendCapped(Msg->PathLines, tShortString(Text));
         break;
       case sfFlags:
         // The FLAGS subfield, then the names the attribute bits gave.

@@ -12,6 +12,7 @@
 #include "msgbase/jam_test_util.h"
 #include "msgbase/message.h"
 #include "msgbase/test_fs.h"
+#include "msgbase/test_messages.h"
 #include "runtime/coding.h"
 
 namespace kelvane {
@@ -509,6 +510,49 @@ TEST(JamSubfields, AZeroStampIsNoDate) {
   EXPECT_EQ(M.DateWritten.Year, 2023);
   EXPECT_EQ(M.DateArrived.Year, 2023);
   EXPECT_EQ(M.DateStr.Length(), 19u);
+}
+
+TEST(JamSubfields, AListingReadsTheTextOnlyWhenTheAddressSubfieldsLeaveAWordOpen) {
+  // Sender and recipient subfields, and the text each message carries;
+  // what the listing must show is what the whole read shows.
+  struct tCase {
+    const char* Name;
+    tJamSubfields Subfields;
+    const char* Text;
+    const char* Orig;
+    const char* Dest;
+  };
+  const tCase Cases[] = {
+      {"whole subfields over the text's kludges", {{0, "2:5020/1.3"}, {1, "2:5020/2"}},
+       "\1INTL 7:7/7 8:8/8\r\1FMPT 9\rBody\r * Origin: o (6:6/6)\r", "2:5020/1.3", "2:5020/2"},
+      // (The INTL the subfields make up replaces the text's; the recipient
+      // lends the zone.)
+      {"no zone in the sender's subfield", {{0, "0:5020/1"}, {1, "2:5020/2"}}, "\1INTL 2:5020/2 3:5020/1\rBody\r",
+       "2:5020/1", "2:5020/2"},
+      {"no sender's subfield: the text's MSGID", {{1, "2:5020/2"}}, "\1MSGID: 4:5020/7 abcd\rBody\r", "4:5020/7",
+       "2:5020/2"},
+      {"no recipient's subfield: the text's INTL", {{0, "2:5020/1"}}, "\1INTL 1:2/3 2:5020/1\rBody\r", "2:5020/1",
+       "1:2/3"},
+      {"no sender's subfield, no MSGID: the origin line", {{1, "2:5020/2"}}, "Body\r * Origin: o (5:5020/9)\r",
+       "5:5020/9", "2:5020/2"},
+  };
+  tJamImage I;
+  for (const tCase& C : Cases) {
+    tJamSubfields Sub = C.Subfields;
+    Sub.push_back({2, C.Name});
+    I.Add(Sub, C.Text);
+  }
+  tJamBase B;
+  ASSERT_TRUE(B.OpenImages(I.Jhr, I.Jdt, I.Jdx));
+  tMessage Whole, Listed;
+  for (int32_t N = 1; N <= B.Count; ++N) {
+    const tCase& C = Cases[N - 1];
+    ASSERT_FALSE(B.ReadMessage(N, &Whole)) << C.Name;
+    ASSERT_FALSE(B.ReadListed(N, &Listed)) << C.Name;
+    EXPECT_EQ(OrigAddrStr(Whole), C.Orig) << C.Name;
+    EXPECT_EQ(DestAddrStr(Whole), C.Dest) << C.Name;
+    EXPECT_EQ(testing::ListedFields(Listed), testing::ListedFields(Whole)) << C.Name;
+  }
 }
 
 TEST(JamSubfields, EachKindGoesToItsField) {

@@ -77,6 +77,11 @@ enum : uint8_t {
   cvOrigPoint = 0x04,   // OrigPoint from the MSGID or 0 by default: no FMPT line
   cvDate = 0x08,        // the date text held no date: DateWritten is the time of the read
   cvOriginAddr = 0x10,  // the origin line named no address: none is added to it
+  // The sender's zone, net or node was in no header field and no kludge:
+  // the origin line at the text's tail gave it, or the recipient's address
+  // lent it. A reader that read only the head (ReadHeader) must read the
+  // whole message to have the sender's address.
+  cvOrigNode = 0x20,
 };
 
 // What a message is, where its base records it: JAM in its type bits, a

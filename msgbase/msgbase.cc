@@ -4,6 +4,7 @@
 // MS-DOS date packing. ReadText lives in msgtext.cc.
 #include "msgbase/msgbase.h"
 
+#include "msgbase/message.h"
 #include "runtime/abstract.h"
 #include "runtime/file_system.h"
 #include "runtime/path.h"
@@ -68,6 +69,16 @@ bool tMsgBase::ReadHeader(int32_t N, tMessage* Msg) {
   HeaderOnly = 1;
   bool Failed = ReadMessage(N, Msg);
   HeaderOnly = 0;
+  return Failed;
+}
+
+bool tMsgBase::ReadListed(int32_t N, tMessage* Msg) {
+  HeaderOnly = 2;
+  bool Failed = ReadMessage(N, Msg);
+  HeaderOnly = 0;
+  // The origin line at the text's end may complete the sender's address
+  // (and, through it, the recipient's).
+  if (!Failed && (Msg->Completed & cvOrigNode)) Failed = ReadMessage(N, Msg);
   return Failed;
 }
 

@@ -145,6 +145,27 @@ class tMsgBase {
   virtual void LinkReply(int32_t N, int32_t M);  // M becomes a reply of N
   virtual void MarkRead(int32_t N);
 
+  // Takes kludges apart that are stored one after the other without line
+  // breaks, each starting with SOH, as in Squish control information: each
+  // non-empty piece between two SOH bytes (or before the first) is the
+  // line SOH + piece, and the lines go through the rows that hold at the
+  // head of a stored text, as ReadText's forward scan applies them (fields
+  // of their own, routing lines, every other SOH line to Kludges). The
+  // information is the bytes [From, To) of DataStream, read through the
+  // block ReadText uses, and ends at its first NUL. Formats call it.
+  // (msgtext.cc)
+  void ReadControlInfo(tMessage& Msg, int64_t From, int64_t To);
+
+  // What a listing of the base shows of message N: sender, recipient,
+  // their addresses, subject and date, exactly as ReadMessage gives them,
+  // read no further than they need: the head of the text (where the
+  // kludges are), and none of it when the format's own fields name both
+  // addresses whole (JAM's address subfields); the tail only for a message
+  // whose sender's address is not whole without its origin line. Kludges,
+  // control lines and text may be left out. Not a slot: it reads through
+  // ReadMessage with HeaderOnly 2.
+  bool ReadListed(int32_t N, tMessage* Msg);
+
   // Makes sure the directory of ABasePath exists (creating every missing
   // level), then stores Path := ABasePath, Closed := 1, OpenMode := Mode,
   // Count := 0. When the directory cannot be created, or ABasePath does
@@ -167,6 +188,8 @@ class tMsgBase {
   int32_t Count = 0;  // the highest message number
   int32_t OpenMode = -1;
   tLinkCache LinkCache;
+  // 1: ReadMessage reads the head only (ReadHeader); 2: the fields a
+  // listing shows (ReadListed), a format may leave out more than the head.
   uint8_t HeaderOnly = 0;
   // Set by a caller that walks long texts as it goes: ReadMessage then
   // takes the control lines of the head and the tail from the file as

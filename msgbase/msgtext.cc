@@ -276,10 +276,10 @@ tTextLayout LayOut(tMessage& Msg, tTextWindow& Bytes) {
 
 }  // namespace
 
-void ReadControlInfo(tMessage& Msg, tStream& S, int64_t From, int64_t To) {
+void tMsgBase::ReadControlInfo(tMessage& Msg, int64_t From, int64_t To) {
+  if (!DataStream) return;
   // Read where it lies, a block at a time: its length comes from the file.
-  std::vector<uint8_t> Buffer;
-  tTextWindow Info(S, From, To, Buffer);
+  tTextWindow Info(*DataStream, From, To, TextBuffer_);
   const size_t Size = Info.CutAtNul();
   tIndexes Ix(Msg);
   tShortString Line;
@@ -307,14 +307,17 @@ bool tMsgBase::ReadText(tMessage* Msg, int64_t From, int64_t To) {
   tShortString Line;
 
   if (HeaderOnly) {
-    // Only the leading control lines, read in place up to To or the first
-    // NUL; nothing is copied.
-    DataStream->Seek(From);
-    bool Consumed = false, Readable = true;
-    do {
-      Readable = ReadStreamLine(*DataStream, To, Line);
-      Consumed = ApplyRows(*Msg, Line.View(), false, Ix);
-    } while (Readable && (Line.Empty() || Consumed) && DataStream->GetPos() < To);
+    // Only the leading control lines, up to the first body line or NUL,
+    // through the block; the rest of the text is not looked at.
+    tTextWindow Bytes(*DataStream, From, To, TextBuffer_);
+    const size_t Limit = Bytes.Size();
+    size_t Pos = 0;
+    while (Pos < Limit) {
+      size_t End = Bytes.FindBreak(Pos, Limit);
+      bool AtNul = End < Limit && Bytes[End] == 0;
+      Pos = ReadLineForward(Bytes, Pos, AtNul ? End : Limit, Line);
+      if ((!ApplyRows(*Msg, Line.View(), false, Ix) && !Line.Empty()) || AtNul) break;
+    }
     DataStream->Reset();
     Ix.Finish();
     return false;

@@ -343,7 +343,7 @@ bool tSquishBase::ReadMessage(int32_t N, tMessage* Msg) {
   int64_t CtrlLength = std::clamp<int64_t>(GetU32(SqFrame + sfCtrlLength), 0, std::max<int64_t>(Used - SqMsgSize, 0));
   int64_t TextStart = Start + SqMsgSize + CtrlLength, TextEnd = Start + std::max<int64_t>(Used, SqMsgSize);
   if (CtrlLength > 0) {
-    ReadControlInfo(*Msg, *DataStream, Start + SqMsgSize, Start + SqMsgSize + CtrlLength);
+    ReadControlInfo(*Msg, Start + SqMsgSize, Start + SqMsgSize + CtrlLength);
     DataStream->Reset();
   }
   if (TextStart < TextEnd) ReadText(Msg, TextStart, TextEnd);

@@ -24,6 +24,7 @@ namespace kelvane::testing {
 // then carried.
 inline std::string Describe(const tMessage& M) {
   std::string S;
+  S.reserve(2048 + M.Text.View().size());
   auto Put = [&S](const char* Name, std::string_view Value) {
     S += Name;
     S += '=';
@@ -76,6 +77,12 @@ inline std::string Describe(const tMessage& M) {
   for (const tShortString& L : M.PathLines) Put("Path", L);
   Put("Text", M.Text.View());
   return S;
+}
+
+// The fields a listing shows (kelvutil list, ReadListed), one per line.
+inline std::string ListedFields(const tMessage& M) {
+  return M.From.ToStdString() + "\n" + OrigAddrStr(M).ToStdString() + "\n" + M.To.ToStdString() + "\n" +
+         DestAddrStr(M).ToStdString() + "\n" + M.Subject.ToStdString() + "\n" + M.DateStr.ToStdString() + "\n";
 }
 
 // A small portable generator (the standard distributions differ between

@@ -71,7 +71,7 @@ size_t tTextWindow::FindBreak(size_t Pos, size_t Limit) {
     const uint8_t* P = Buf_.data() + (Pos - Start_);
     const uint8_t* End = Buf_.data() + std::min(Len_, Limit - Start_);
     for (; P < End; ++P)
-      if (IsBreak(*P)) return Start_ + static_cast<size_t>(P - Buf_.data());
+      if (IsBreak(*P) || *P == 0) return Start_ + static_cast<size_t>(P - Buf_.data());
     Pos = Start_ + static_cast<size_t>(End - Buf_.data());
   }
   return Limit;

@@ -43,7 +43,8 @@ class tTextWindow {
   // The text ends at its first NUL, or where the file can no longer be
   // read: Size() becomes that end, which is returned.
   size_t CutAtNul();
-  // The first CR or LF in [Pos, Limit); Limit when there is none.
+  // The first CR, LF or NUL in [Pos, Limit); Limit when there is none.
+  // (Below CutAtNul's end a NUL is no longer there to find.)
   size_t FindBreak(size_t Pos, size_t Limit);
   // Where the line that ends at Pos begins: just after the last CR or LF
   // below Pos, or 0.

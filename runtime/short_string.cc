@@ -6,17 +6,16 @@
 namespace kelvane {
 
 tShortString IntToStr(long long Value) {
+  // Digits from the right end of the buffer leftwards, then one copy.
   char Buf[24];
-  int N = 0;
+  char* P = Buf + sizeof Buf;
   unsigned long long U = Value < 0 ? 0ULL - static_cast<unsigned long long>(Value) : static_cast<unsigned long long>(Value);
   do {
-    Buf[N++] = static_cast<char>('0' + U % 10);
+    *--P = static_cast<char>('0' + U % 10);
     U /= 10;
   } while (U);
-  if (Value < 0) Buf[N++] = '-';
-  tShortString R;
-  while (N) R.Append(Buf[--N]);
-  return R;
+  if (Value < 0) *--P = '-';
+  return tShortString(P, static_cast<size_t>(Buf + sizeof Buf - P));
 }
 
 bool StrToInt(std::string_view Text, long long& Value) {

@@ -267,20 +267,19 @@ bool tBufStream::Close() {
 constexpr uint64_t MemoryStreamLimit = 0x7FFFFFFF;
 
 bool tMemoryStream::Reserve(size_t Need) {
-  if (Need <= Data_.size()) return true;
+  if (Need <= Capacity_) return true;
   if (Need > MemoryStreamLimit) return false;
   // Whole blocks, and at least half as much again as before, so a long
-  // stream is not copied over and over while it grows.
-  size_t Want = std::max(Need, std::min<size_t>(Data_.size() + Data_.size() / 2, MemoryStreamLimit));
+  // stream is not copied over and over while it grows. The new room is
+  // not cleared: no byte past Size_ is ever read, and a write past the
+  // end clears the gap it leaves.
+  size_t Want = std::max(Need, std::min<size_t>(Capacity_ + Capacity_ / 2, MemoryStreamLimit));
   size_t Blocks = Want / BlockSize_ + (Want % BlockSize_ != 0);
-  if (Blocks > Data_.max_size() / BlockSize_) return false;
-  try {
-    Data_.resize(Blocks * BlockSize_);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  std::unique_ptr<uint8_t[]> Grown(new (std::nothrow) uint8_t[Blocks * BlockSize_]);
+  if (!Grown) return false;
+  if (Size_) std::memcpy(Grown.get(), Data_.get(), Size_);
+  Data_ = std::move(Grown);
+  Capacity_ = Blocks * BlockSize_;
   return true;
 }
 
@@ -290,7 +289,7 @@ uint32_t tMemoryStream::Read(void* Buf, uint32_t Count) {
   if (Status == stOk) {
     int64_t Avail = Pos_ < static_cast<int64_t>(Size_) ? static_cast<int64_t>(Size_) - Pos_ : 0;
     Done = static_cast<uint32_t>(std::min<int64_t>(Avail, Count));
-    if (Done) std::memcpy(Out, Data_.data() + Pos_, Done);
+    if (Done) std::memcpy(Out, Data_.get() + Pos_, Done);
     Pos_ += Done;
     if (Done < Count) Error(stReadError, 0);
   }
@@ -307,8 +306,8 @@ void tMemoryStream::Write(const void* Buf, uint32_t Count) {
   }
   // Bytes between the old end and a position sought past it read as zeros
   // (the capacity may still hold bytes cut off by Truncate).
-  if (static_cast<size_t>(Pos_) > Size_) std::memset(Data_.data() + Size_, 0, static_cast<size_t>(Pos_) - Size_);
-  std::memcpy(Data_.data() + Pos_, Buf, Count);
+  if (static_cast<size_t>(Pos_) > Size_) std::memset(Data_.get() + Size_, 0, static_cast<size_t>(Pos_) - Size_);
+  std::memcpy(Data_.get() + Pos_, Buf, Count);
   Pos_ += Count;
   Size_ = std::max(Size_, static_cast<size_t>(Pos_));
 }
@@ -328,12 +327,13 @@ void tMemoryStream::Truncate() {
     Error(stWriteError, 0);
     return;
   }
-  if (static_cast<size_t>(Pos_) > Size_) std::memset(Data_.data() + Size_, 0, static_cast<size_t>(Pos_) - Size_);
+  if (static_cast<size_t>(Pos_) > Size_) std::memset(Data_.get() + Size_, 0, static_cast<size_t>(Pos_) - Size_);
   Size_ = static_cast<size_t>(Pos_);
 }
 
 void tMemoryStream::Clear() {
-  std::vector<uint8_t>().swap(Data_);
+  Data_.reset();
+  Capacity_ = 0;
   Size_ = 0;
   Pos_ = 0;
   Reset();

@@ -22,6 +22,7 @@
 #define KELVANE_RUNTIME_STREAM_H_
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -163,8 +164,8 @@ class tMemoryStream : public tStream {
   void Truncate() override;
 
   // Direct access to the bytes [0, GetSize()).
-  const uint8_t* Bytes() const { return Data_.data(); }
-  std::string_view View() const { return std::string_view(reinterpret_cast<const char*>(Data_.data()), Size_); }
+  const uint8_t* Bytes() const { return Data_.get(); }
+  std::string_view View() const { return std::string_view(reinterpret_cast<const char*>(Data_.get()), Size_); }
   // Empties the stream (position 0, size 0), releases its memory and
   // clears the status word: a cleared stream starts afresh.
   void Clear();
@@ -172,7 +173,8 @@ class tMemoryStream : public tStream {
  private:
   bool Reserve(size_t Need);  // false when the memory cannot be had
   uint32_t BlockSize_;
-  std::vector<uint8_t> Data_;
+  std::unique_ptr<uint8_t[]> Data_;  // Capacity_ bytes, the first Size_ in use
+  size_t Capacity_ = 0;
   size_t Size_ = 0;
   int64_t Pos_ = 0;
 };

@@ -59,9 +59,11 @@ class tTextOut {
   bool Utf8 = false;
 
  private:
-  // One record: Fields escaped and joined into Line_.
+  // One record: Fields escaped (and converted) and joined into Line_.
   template <class tFields>
   void PutRecord(const tFields& Fields);
+  // Text as it goes out, converted already.
+  void Write(std::string_view Text);
   std::FILE* File_;
   std::string Text_;
   std::string Line_, Converted_;  // kept from one record to the next

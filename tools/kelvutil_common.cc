@@ -4,6 +4,7 @@
 // identifiers from the command line.
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -25,45 +26,69 @@ tTextOut* InstalledErr = nullptr;
 
 }  // namespace
 
-void tTextOut::Put(std::string_view Text) {
-  if (Utf8) {
-    // Runs of ASCII go over as they are, the rest byte by byte.
-    Converted_.clear();
-    Converted_.reserve(Text.size() + Text.size() / 2);
-    size_t Run = 0;
-    for (size_t I = 0; I < Text.size(); ++I) {
-      if (static_cast<uint8_t>(Text[I]) < 0x80) continue;
-      Converted_.append(Text.substr(Run, I - Run));
-      AppendCp866AsUtf8(Converted_, static_cast<uint8_t>(Text[I]));
-      Run = I + 1;
-    }
-    Converted_.append(Text.substr(Run));
-    Text = Converted_;
-  }
-  if (File_)
-    std::fwrite(Text.data(), 1, Text.size(), File_);
-  else
-    Text_.append(Text);
-}
-
 namespace {
 
-// Text with every control byte as ^ and a letter (^@ ^A ... ^[ ^\ ^] ^^ ^_,
-// and ^? for DEL), added to Out.
-void AppendEscaped(std::string& Out, std::string_view Text) {
+// Text added to Out: with Escape every control byte as ^ and a letter (^@
+// ^A ... ^[ ^\ ^] ^^ ^_, and ^? for DEL); with Utf8 every byte of code
+// page 866 above 0x7F as its UTF-8 form. Runs of other bytes go over as
+// they are, in one pass.
+constexpr uint8_t ControlByte = 1, HighByte = 2;
+struct tByteKinds {
+  uint8_t Of[256];
+  constexpr tByteKinds() : Of() {
+    for (int B = 0; B < 256; ++B) Of[B] = B < 0x20 || B == 0x7F ? ControlByte : B >= 0x80 ? HighByte : 0;
+  }
+};
+constexpr tByteKinds ByteKinds;
+
+void AppendOutput(std::string& Out, std::string_view Text, bool Escape, bool Utf8) {
+  const uint8_t Special = (Escape ? ControlByte : 0) | (Utf8 ? HighByte : 0);
   size_t Run = 0;
   for (size_t I = 0; I < Text.size(); ++I) {
+    // Eight plain ASCII bytes at a time (0x20..0x7E: no byte below 0x20,
+    // none with its top bit, none 0x7F) go over whole.
+    while (I + 8 <= Text.size()) {
+      uint64_t W;
+      std::memcpy(&W, Text.data() + I, 8);
+      constexpr uint64_t Ones = 0x0101010101010101ULL, Tops = 0x8080808080808080ULL;
+      uint64_t Below20 = (W - 0x20 * Ones) & ~W & Tops;
+      uint64_t Is7F = ((W ^ (0x7F * Ones)) - Ones) & ~(W ^ (0x7F * Ones)) & Tops;
+      if ((Below20 | Is7F | (W & Tops)) != 0) break;
+      I += 8;
+    }
+    if (I >= Text.size()) break;
     uint8_t B = static_cast<uint8_t>(Text[I]);
-    if (B >= 0x20 && B != 0x7F) continue;
+    uint8_t Kind = ByteKinds.Of[B] & Special;
+    if (!Kind) continue;
     Out.append(Text.substr(Run, I - Run));
-    Out += '^';
-    Out += static_cast<char>(B ^ 0x40);
+    if (Kind == ControlByte) {
+      Out += '^';
+      Out += static_cast<char>(B ^ 0x40);
+    } else {
+      AppendCp866AsUtf8(Out, B);
+    }
     Run = I + 1;
   }
   Out.append(Text.substr(Run));
 }
 
 }  // namespace
+
+void tTextOut::Put(std::string_view Text) {
+  if (Utf8) {
+    Converted_.clear();
+    AppendOutput(Converted_, Text, false, true);
+    Text = Converted_;
+  }
+  Write(Text);
+}
+
+void tTextOut::Write(std::string_view Text) {
+  if (File_)
+    std::fwrite(Text.data(), 1, Text.size(), File_);
+  else
+    Text_.append(Text);
+}
 
 template <class tFields>
 void tTextOut::PutRecord(const tFields& Fields) {
@@ -72,10 +97,10 @@ void tTextOut::PutRecord(const tFields& Fields) {
   for (std::string_view F : Fields) {
     if (!First) Line_ += '\t';
     First = false;
-    AppendEscaped(Line_, F);
+    AppendOutput(Line_, F, true, Utf8);
   }
   Line_ += '\n';
-  Put(Line_);
+  Write(Line_);
 }
 
 void tTextOut::Record(std::initializer_list<std::string_view> Fields) { PutRecord(Fields); }
@@ -132,7 +157,7 @@ int Fail(const char* Name, std::string_view Message) {
 std::string Escaped(std::string_view Text) {
   std::string Out;
   Out.reserve(Text.size());
-  AppendEscaped(Out, Text);
+  AppendOutput(Out, Text, true, false);
   return Out;
 }
 

@@ -23,11 +23,10 @@ extern const char ListHelp[] =
 std::vector<int32_t> PrintMessageList(tTextOut& To, tMsgBase& Base) {
   tMessage Msg;
   std::vector<int32_t> Unread;
-  // The control lines at both ends of each text are read (the origin line
-  // may complete the sender's address), the body between them is not.
+  // No more of each message than the fields shown; a body is never read.
   Base.StreamBody = 1;
   for (int32_t N : MessageNumbers(Base)) {
-    if (Base.ReadMessage(N, &Msg))
+    if (Base.ReadListed(N, &Msg))
       Unread.push_back(N);
     else
       To.Record({IntToStr(N), Msg.From, OrigAddrStr(Msg), Msg.To, DestAddrStr(Msg), Msg.Subject, Msg.DateStr});
