@@ -208,8 +208,8 @@ TEST(GeneratedRoundTrip, AListingReadShowsWhatTheWholeReadShows) {
   tMsgDirBase Reader;
   std::vector<std::string> Messages(GeneratedMessages / 20);
   for (std::string& M : Messages) M = GeneratedMessage(R);
-  for (std::string Id : {Letter('F', T / "msg"), Letter('S', T / "squish"), Letter('J', T / "jam"),
-                         Letter('P', T / "out.pkt")}) {
+  for (const char* Name : {"Fmsg", "Ssquish", "Jjam", "Pout.pkt"}) {
+    const std::string Id = Letter(Name[0], T / (Name + 1));
     auto Base = OpenBase(Id, 0);
     ASSERT_TRUE(Base) << Id;
     for (const std::string& Stored : Messages) {

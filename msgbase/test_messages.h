@@ -134,7 +134,10 @@ struct tGenAddr {
 
 inline std::string AddrText(const tGenAddr& A, bool WithPoint) {
   std::string S = std::to_string(A.Zone) + ":" + std::to_string(A.Net) + "/" + std::to_string(A.Node);
-  if (WithPoint && A.Point) S += "." + std::to_string(A.Point);
+  if (WithPoint && A.Point) {
+    S += '.';
+    S += std::to_string(A.Point);
+  }
   return S;
 }
 
